@@ -1,0 +1,83 @@
+// qlxhost: loads a screen module at run time, as the desktop client does, and
+// opens its screen through IniProc.
+#include "mainwindow.h"
+
+#include <application.h>
+#include <exceptions.h>
+#include <serveraddress.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+// Saves a picture of the whole screen, then closes every window.
+void takeScreenshotAndQuit(const QString &fileName)
+{
+    const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0);
+    if (picture.save(fileName))
+        std::printf("screenshot: %s\n", qPrintable(QDir(fileName).absolutePath()));
+    else
+        std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(fileName));
+    std::fflush(stdout);
+    if (QWidget *modal = QApplication::activeModalWidget())
+        modal->close();
+    QApplication::closeAllWindows();
+    QApplication::quit();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("qlxhost"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Desktop client that loads screen modules."));
+    parser.addHelpOption();
+    const QCommandLineOption serverOption(QStringLiteral("server"),
+        QStringLiteral("Application server address (else QLX_SERVER, else the settings file)."), QStringLiteral("HOST:PORT"));
+    const QCommandLineOption openOption(QStringLiteral("open"), QStringLiteral("Open the screen at start."));
+    const QCommandLineOption moduleOption(QStringLiteral("module"),
+        QStringLiteral("The module to load (default: libqlx02600.so beside this program)."), QStringLiteral("PATH"));
+    const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the open screen to FILE, then quit."), QStringLiteral("FILE"));
+    parser.addOptions({ serverOption, openOption, moduleOption, screenshotOption });
+    parser.process(app);
+
+    if (parser.isSet(serverOption))
+        SetServerAddressOption(parser.value(serverOption));
+    const QString modulePath = parser.isSet(moduleOption)
+        ? parser.value(moduleOption)
+        : QCoreApplication::applicationDirPath() + QStringLiteral("/libqlx02600.so");
+
+    HMODULE module = nullptr;
+    try {
+        module = LoadPackage(modulePath);
+    } catch (const Exception &failure) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
+        return 1;
+    }
+
+    int status = 0;
+    {
+        MainWindow window(module);
+        Application().SetMainForm(&window);
+        window.show();
+        if (parser.isSet(screenshotOption)) {
+            const QString file = parser.value(screenshotOption);
+            QTimer::singleShot(2000, [file] { takeScreenshotAndQuit(file); });
+        }
+        if (parser.isSet(openOption) || parser.isSet(screenshotOption))
+            QTimer::singleShot(0, &window, &MainWindow::openScreen);
+        status = QApplication::exec();
+        Application().FreeOwnedForms();
+    }
+    UnloadPackage(module);
+    return status;
+}

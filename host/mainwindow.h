@@ -1,0 +1,20 @@
+#pragma once
+
+#include <package.h>
+
+#include <QMainWindow>
+
+// The desktop client's main window: a menu entry opens the screen of the loaded module.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(HMODULE module, QWidget *parent = nullptr);
+
+    // Calls the module's IniProc; a failure that passes out of it is reported.
+    void openScreen();
+
+private:
+    void (*m_iniProc)() = nullptr;
+};

@@ -1,0 +1,69 @@
+#include "rotigeral.h"
+
+#include <methodbinding.h>
+
+#include <QStyle>
+
+namespace {
+constexpr int kDataWidth = 480;
+}
+
+TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
+    : TForm(parent)
+    , grbDadosRel(new TGroupBox(this))
+    , panMenu(new TPanel(this))
+    , lblCodTela(new TLabel(panMenu))
+    , panBotoes(new TPanel(panMenu))
+    , sbtConfirma(new TButtonFlat(panBotoes))
+    , sbtCancel(new TButtonFlat(panBotoes))
+{
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+    panBotoes->setFrameStyle(QFrame::NoFrame);
+
+    sbtConfirma->setText(QStringLiteral("&Confirmar"));
+    sbtConfirma->setShortcut(QKeySequence(QStringLiteral("Alt+C")));
+    sbtConfirma->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    sbtCancel->setText(QStringLiteral("Ca&ncelar"));
+    sbtCancel->setShortcut(QKeySequence(QStringLiteral("Alt+N")));
+    sbtCancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    sbtCancel->OnClick = [this](QObject *) { close(); };
+
+    lblCodTela->setAlignment(Qt::AlignCenter);
+    const QFont screenFont = ScreenFont();
+    setFont(screenFont);
+    QFont small = screenFont;
+    small.setPixelSize(9);
+    lblCodTela->setFont(small);
+    sbtConfirma->setFont(small);
+    sbtCancel->setFont(small);
+}
+
+void TfrmRotiGeral::FormClose(QObject *, TCloseAction &Action)
+{
+    Action = TCloseAction::caHide;
+}
+
+void TfrmRotiGeral::SetClientSize(int width, int height)
+{
+    setFixedSize(width, height);
+    layOut(width, height);
+}
+
+void TfrmRotiGeral::BindFormHandlers()
+{
+    OnCreate = NotifyHandlerByName(this, "FormCreate");
+    OnClose = CloseHandlerByName(this, "FormClose");
+}
+
+void TfrmRotiGeral::layOut(int width, int height)
+{
+    grbDadosRel->setGeometry(0, 0, kDataWidth, height);
+    panMenu->setGeometry(kDataWidth, 0, width - kDataWidth, height);
+    const int sideWidth = width - kDataWidth;
+    panBotoes->setGeometry(2, 2, sideWidth - 4, 52);
+    sbtConfirma->setGeometry(0, 8, sideWidth - 4, 20);
+    sbtCancel->setGeometry(0, 29, sideWidth - 4, 20);
+    lblCodTela->setGeometry(1, height - 18, sideWidth - 2, 14);
+}

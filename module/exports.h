@@ -1,0 +1,19 @@
+#pragma once
+
+#include <export.h>
+#include <package.h>
+
+class TfrmGeraArquivo;
+
+// What the host and other modules reach by name.
+extern "C" {
+QLX_EXPORT void IniProc();
+QLX_EXPORT void CriaGeraArquivo();
+QLX_EXPORT extern TfrmGeraArquivo *frmGeraArquivo;
+QLX_EXPORT extern bool boStcriado;
+
+// Package entries the runtime's loader calls.
+QLX_EXPORT void Initialize();
+QLX_EXPORT void Finalize();
+QLX_EXPORT const TPackageInfoTable *GetPackageInfoTable();
+}

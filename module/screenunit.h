@@ -1,0 +1,9 @@
+#pragma once
+
+#include <export.h>
+
+// Start-up and shut-down of the screen unit, as the unit table lists them.
+namespace UGeraArquivo {
+QLX_EXPORT void Initialization();
+QLX_EXPORT void Finalization();
+}

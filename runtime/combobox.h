@@ -1,0 +1,17 @@
+#pragma once
+
+#include "ansistring.h"
+#include "controlevents.h"
+
+#include <QComboBox>
+
+// A drop-down list: the user picks one of its items and cannot type.
+class QLX_EXPORT TComboBox : public TWinControl<QComboBox>
+{
+public:
+    explicit TComboBox(QWidget *parent = nullptr);
+
+    // The picked item's text, or the empty text when none is picked.
+    AnsiString Text() const;
+    void AddItem(const AnsiString &item);
+};

@@ -1,0 +1,55 @@
+#include "controlevents.h"
+
+#include "dispatch.h"
+
+#include <QKeyEvent>
+#include <QWidget>
+
+quint16 VirtualKeyCode(int qtKey)
+{
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return quint16(112 + qtKey - Qt::Key_F1);
+    if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
+        return quint16(qtKey);
+    switch (qtKey) {
+    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Tab: case Qt::Key_Backtab: return 9;
+    case Qt::Key_Return: case Qt::Key_Enter: return 13;
+    case Qt::Key_Shift: return 16;
+    case Qt::Key_Control: return 17;
+    case Qt::Key_Alt: return 18;
+    case Qt::Key_Escape: return 27;
+    case Qt::Key_Space: return 32;
+    case Qt::Key_PageUp: return 33;
+    case Qt::Key_PageDown: return 34;
+    case Qt::Key_End: return 35;
+    case Qt::Key_Home: return 36;
+    case Qt::Key_Left: return 37;
+    case Qt::Key_Up: return 38;
+    case Qt::Key_Right: return 39;
+    case Qt::Key_Down: return 40;
+    case Qt::Key_Insert: return 45;
+    case Qt::Key_Delete: return 46;
+    default: return 0;
+    }
+}
+
+TWinControlEvents::~TWinControlEvents() = default;
+
+TWinControlEvents *TWinControlEvents::of(QWidget *widget, QWidget *stopAt)
+{
+    for (QWidget *w = widget; w && w != stopAt; w = w->parentWidget()) {
+        if (auto *control = dynamic_cast<TWinControlEvents *>(w))
+            return control;
+    }
+    return nullptr;
+}
+
+bool TWinControlEvents::fireKeyDown(QObject *sender, QKeyEvent *event)
+{
+    if (!OnKeyDown)
+        return true;
+    quint16 key = VirtualKeyCode(event->key());
+    DispatchEvent([&] { OnKeyDown(sender, key, event->modifiers()); });
+    return key != 0 || VirtualKeyCode(event->key()) == 0;
+}

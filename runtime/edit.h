@@ -1,0 +1,19 @@
+#pragma once
+
+#include "ansistring.h"
+#include "controlevents.h"
+
+#include <QLineEdit>
+
+// A one-line edit holding single-byte text.
+class QLX_EXPORT TEdit : public TWinControl<QLineEdit>
+{
+public:
+    explicit TEdit(QWidget *parent = nullptr);
+
+    AnsiString Text() const;
+    // A program's write fires OnChange directly: its exception reaches the writer.
+    void SetText(const AnsiString &text);
+
+    TNotifyEvent OnChange;
+};

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "export.h"
+
+#include <QByteArray>
+#include <QString>
+#include <exception>
+
+// The runtime's exception hierarchy. Failures travel as these; event dispatch
+// decides how each one reaches the user.
+class QLX_EXPORT Exception : public std::exception
+{
+public:
+    explicit Exception(const QString &message);
+    const QString &message() const { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// The silent abort: ends the running action without a message of its own.
+class QLX_EXPORT EAbort : public Exception
+{
+public:
+    EAbort();
+};
+
+class QLX_EXPORT EConvertError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// An input/output failure, carrying the operating system's error text.
+class QLX_EXPORT EInOutError : public Exception
+{
+public:
+    EInOutError(const QString &message, int errorCode);
+    int errorCode() const { return m_errorCode; }
+
+private:
+    int m_errorCode;
+};
+
+class QLX_EXPORT EDatabaseError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// The connection to the application server failed or broke.
+class QLX_EXPORT ESocketError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// The application server could not dispatch a call or failed unexpectedly.
+class QLX_EXPORT ERemoteError : public Exception
+{
+public:
+    ERemoteError(const QString &remoteClass, const QString &message);
+    const QString &remoteClass() const { return m_remoteClass; }
+
+private:
+    QString m_remoteClass;
+};

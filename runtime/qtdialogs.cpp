@@ -1,0 +1,80 @@
+#include "qtdialogs.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+QString titleOf(TMsgDlgType type)
+{
+    switch (type) {
+    case TMsgDlgType::Warning: return QStringLiteral("Aviso");
+    case TMsgDlgType::Error: return QStringLiteral("Erro");
+    case TMsgDlgType::Information: return QStringLiteral("Informação");
+    case TMsgDlgType::Confirmation: return QStringLiteral("Confirmação");
+    }
+    return QString();
+}
+
+QMessageBox::Icon iconOf(TMsgDlgType type)
+{
+    switch (type) {
+    case TMsgDlgType::Warning: return QMessageBox::Warning;
+    case TMsgDlgType::Error: return QMessageBox::Critical;
+    case TMsgDlgType::Information: return QMessageBox::Information;
+    case TMsgDlgType::Confirmation: return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+int TQtDialogService::messageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons, int)
+{
+    QMessageBox box(iconOf(type), titleOf(type), text, QMessageBox::NoButton, QApplication::activeWindow());
+    struct Choice { TMsgDlgBtn button; const char *caption; QMessageBox::ButtonRole role; TModalResult result; };
+    static const Choice choices[] = {
+        { mbYes, "&Sim", QMessageBox::YesRole, mrYes },
+        { mbNo, "&Não", QMessageBox::NoRole, mrNo },
+        { mbOK, "OK", QMessageBox::AcceptRole, mrOk },
+        { mbCancel, "Cancelar", QMessageBox::RejectRole, mrCancel },
+    };
+    QList<QPair<QAbstractButton *, TModalResult>> added;
+    for (const Choice &choice : choices) {
+        if (!(buttons & choice.button))
+            continue;
+        QPushButton *button = box.addButton(QString::fromUtf8(choice.caption), choice.role);
+        added.append({ button, choice.result });
+        if (added.size() == 1)
+            box.setDefaultButton(button);
+    }
+    // Escape answers the last button: "Não" for a question, "OK" for a notice.
+    if (!added.isEmpty())
+        box.setEscapeButton(added.last().first);
+    box.exec();
+    for (const auto &[button, result] : added) {
+        if (box.clickedButton() == button)
+            return result;
+    }
+    return mrCancel;
+}
+
+void TQtDialogService::showException(const QString &message)
+{
+    messageDlg(message, TMsgDlgType::Error, mbOK, 0);
+}
+
+bool TQtDialogService::selectDirectory(QString &directory, TSelectDirOpts options, int helpContext)
+{
+    Q_UNUSED(directory);
+    Q_UNUSED(options);
+    Q_UNUSED(helpContext);
+    return false;
+}
+
+int TQtDialogService::execModal(QDialog &dialog)
+{
+    return dialog.exec();
+}

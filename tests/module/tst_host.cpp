@@ -1,0 +1,120 @@
+// The module as the desktop client uses it: loaded at run time, launched through
+// IniProc, one screen instance per load.
+#include <application.h>
+#include <edit.h>
+#include <form.h>
+#include <package.h>
+#include <scripteddialogs.h>
+
+#include <QTest>
+#include <QTimer>
+#include <dlfcn.h>
+
+namespace {
+
+struct LoadedModule
+{
+    HMODULE handle = nullptr;
+    bool *created = nullptr;
+    TForm **screen = nullptr;
+    void (*iniProc)() = nullptr;
+
+    void load()
+    {
+        handle = LoadPackage(QStringLiteral(QLX_MODULE_PATH));
+        created = static_cast<bool *>(dlsym(handle, "boStcriado"));
+        screen = static_cast<TForm **>(dlsym(handle, "frmGeraArquivo"));
+        iniProc = reinterpret_cast<void (*)()>(dlsym(handle, "IniProc"));
+    }
+    void unload()
+    {
+        Application().FreeOwnedForms();
+        UnloadPackage(handle);
+        handle = nullptr;
+    }
+};
+
+// Runs `whileShown` once the modal screen is up, then closes it.
+void launch(LoadedModule &module, const std::function<void(TForm &)> &whileShown)
+{
+    QTimer::singleShot(0, [&module, whileShown] {
+        TForm *form = *module.screen;
+        whileShown(*form);
+        form->close();
+    });
+    module.iniProc();
+}
+
+} // namespace
+
+class TestHost : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void onlyTheEntryPointsAreExported()
+    {
+        LoadedModule module;
+        module.load();
+        for (const char *name : { "IniProc", "CriaGeraArquivo", "frmGeraArquivo", "boStcriado", "Initialize",
+                                  "Finalize", "GetPackageInfoTable" })
+            QVERIFY2(dlsym(module.handle, name), name);
+        QVERIFY(!dlsym(module.handle, "_ZN12_GLOBAL__N_19libModuleE"));
+        const auto table = reinterpret_cast<TGetPackageInfoTable>(dlsym(module.handle, "GetPackageInfoTable"))();
+        QVERIFY(table->UnitCount >= 1);
+        module.unload();
+    }
+
+    void oneInstancePerLoadKeepsTheInputs()
+    {
+        TScriptedDialogService dialogs;
+        LoadedModule module;
+        module.load();
+        QCOMPARE(*module.created, false);
+        QVERIFY(*module.screen == nullptr);
+
+        TForm *first = nullptr;
+        launch(module, [&](TForm &form) {
+            first = &form;
+            QVERIFY(form.isVisible());
+            form.findChild<TEdit *>(QStringLiteral("edtDiretorio"))->SetText("/tmp/kept/");
+            form.SetWindowState(wsMinimized);
+        });
+        QCOMPARE(*module.created, true);
+        QCOMPARE(Application().Cursor(), crDefault);
+        QCOMPARE((*module.screen)->WindowState(), wsNormal);
+        QVERIFY(!(*module.screen)->isVisible());
+
+        AnsiString seen;
+        launch(module, [&](TForm &form) {
+            QCOMPARE(&form, first);
+            seen = form.findChild<TEdit *>(QStringLiteral("edtDiretorio"))->Text();
+        });
+        QCOMPARE(seen, AnsiString("/tmp/kept/"));
+        QCOMPARE(Application().Cursor(), crDefault);
+        module.unload();
+
+        module.load();
+        QCOMPARE(*module.created, false);
+        launch(module, [&](TForm &form) {
+            seen = form.findChild<TEdit *>(QStringLiteral("edtDiretorio"))->Text();
+        });
+        QCOMPARE(seen, AnsiString()); // a new instance, with fresh inputs
+        module.unload();
+    }
+
+    void registersWithTheRuntimeWhileLoaded()
+    {
+        TLibModule *before = LibModuleList();
+        LoadedModule module;
+        module.load();
+        QVERIFY(LibModuleList() != before);
+        QVERIFY(LibModuleList()->Instance != nullptr);
+        QCOMPARE(LibModuleList()->ResInstance, LibModuleList()->Instance); // no resource module beside it
+        module.unload();
+        QCOMPARE(LibModuleList(), before);
+    }
+};
+
+QTEST_MAIN(TestHost)
+#include "tst_host.moc"

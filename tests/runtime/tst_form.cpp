@@ -1,0 +1,148 @@
+// Forms as the runtime gives them: creation, activation, exit and close events,
+// and how exceptions from handlers reach the user.
+#include <application.h>
+#include <edit.h>
+#include <exceptions.h>
+#include <form.h>
+#include <scripteddialogs.h>
+
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+struct CreatedForm : TForm
+{
+    static inline std::function<void()> creation;
+    CreatedForm() { OnCreate = [](QObject *) { if (creation) creation(); }; }
+};
+
+struct FailingForm : TForm
+{
+    FailingForm() { throw Exception(QStringLiteral("no resources")); }
+};
+
+} // namespace
+
+class TestForm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void creationHandlerFailure_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("runtime exception reported") << 1 << QStringList{ QStringLiteral("sem conexão") };
+        QTest::newRow("abort is silent") << 2 << QStringList{};
+        QTest::newRow("no failure") << 0 << QStringList{};
+    }
+    void creationHandlerFailure()
+    {
+        QFETCH(int, failure);
+        QFETCH(QStringList, shown);
+        TScriptedDialogService dialogs;
+        CreatedForm::creation = [failure] {
+            if (failure == 1)
+                throw ESocketError(QStringLiteral("sem conexão"));
+            if (failure == 2)
+                throw EAbort();
+        };
+        CreatedForm *form = nullptr;
+        Application().CreateForm(form);
+        QVERIFY(form); // creation completes whatever the handler did
+        QCOMPARE(dialogs.texts(), shown);
+        delete form;
+    }
+
+    void failingConstructorLeavesReferenceEmpty()
+    {
+        FailingForm *form = reinterpret_cast<FailingForm *>(this);
+        QVERIFY_THROWS_EXCEPTION(Exception, Application().CreateForm(form));
+        QVERIFY(form == nullptr);
+    }
+
+    void exitFiresOnlyForMovesInsideTheForm()
+    {
+        TForm form;
+        auto *first = new TEdit(&form);
+        auto *second = new TEdit(&form);
+        second->move(0, 30);
+        QStringList exits;
+        first->OnExit = [&](QObject *) { exits << QStringLiteral("first"); };
+        second->OnExit = [&](QObject *) { exits << QStringLiteral("second"); };
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        first->setFocus();
+        second->setFocus();
+        QCOMPARE(exits, QStringList{ QStringLiteral("first") });
+
+        QMessageBox other; // another window taking the focus is no exit
+        other.show();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        other.close();
+        form.activateWindow(); // what the window manager does when the box goes
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(exits, QStringList{ QStringLiteral("first") });
+    }
+
+    void activationFiresAtEveryShowing()
+    {
+        TForm form;
+        QWidget mainWindow;
+        mainWindow.show();
+        int activations = 0;
+        form.OnActivate = [&](QObject *) { ++activations; };
+        for (int showing = 1; showing <= 2; ++showing) {
+            form.show();
+            form.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&form));
+            QTRY_COMPARE(activations, showing);
+            form.hide();
+            mainWindow.activateWindow(); // the user is back in the main window
+            QVERIFY(QTest::qWaitForWindowActive(&mainWindow));
+        }
+    }
+
+    void closeHandlerDecides_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::addColumn<bool>("visibleAfter");
+        QTest::newRow("hide") << int(TCloseAction::caHide) << false;
+        QTest::newRow("none keeps it open") << int(TCloseAction::caNone) << true;
+    }
+    void closeHandlerDecides()
+    {
+        QFETCH(int, action);
+        QFETCH(bool, visibleAfter);
+        TForm form;
+        int closes = 0;
+        form.OnClose = [&](QObject *, TCloseAction &chosen) {
+            ++closes;
+            chosen = TCloseAction(action);
+        };
+        form.show();
+        form.close();
+        QCOMPARE(form.isVisible(), visibleAfter);
+        QCOMPARE(closes, 1);
+    }
+
+    void modalDisplayGivesTheCursorBack()
+    {
+        TForm form;
+        Application().SetCursor(crHourGlass);
+        TCursor during = crHourGlass;
+        QTimer::singleShot(0, &form, [&] {
+            during = Application().Cursor();
+            form.close();
+        });
+        form.ShowModal();
+        QCOMPARE(during, crDefault);
+        QCOMPARE(Application().Cursor(), crHourGlass);
+        Application().SetCursor(crDefault);
+    }
+};
+
+QTEST_MAIN(TestForm)
+#include "tst_form.moc"

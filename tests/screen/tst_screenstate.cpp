@@ -1,0 +1,96 @@
+// The screen on its first showing: every control in its initial state, the focus
+// on the language list and the Tab key cycling through the inputs.
+#include <geraarquivo.h>
+#include <scripteddialogs.h>
+
+#include <QApplication>
+#include <QTest>
+
+class TestScreenState : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstShowing()
+    {
+        TScriptedDialogService dialogs;
+        TfrmGeraArquivo screen;
+        screen.show();
+        QVERIFY(QTest::qWaitForWindowActive(&screen));
+
+        QCOMPARE(screen.windowTitle(), QStringLiteral("Geração do Arquivo de Tradução das Tabelas"));
+        QCOMPARE(screen.size(), QSize(535, 113));
+        QCOMPARE(screen.lblCodTela->text(), QStringLiteral("QLX02600"));
+        QCOMPARE(screen.cbbIdioma->Text(), AnsiString());
+        QCOMPARE(screen.cbbIdioma->isEditable(), false);
+        QCOMPARE(screen.depDataIni->Text(), AnsiString());
+        QCOMPARE(screen.medItems->Text(), AnsiString());
+        QCOMPARE(screen.edtDiretorio->Text(), AnsiString());
+        QVERIFY(screen.rbtTodos->Checked());
+        QVERIFY(!screen.rbtLista->Checked());
+        QVERIFY(!screen.BtnTabelas->isEnabled());
+        QCOMPARE(screen.ListaTabelas(), AnsiString());
+        QTRY_COMPARE(QApplication::focusWidget(), screen.cbbIdioma);
+        QVERIFY(dialogs.records.isEmpty());
+    }
+
+    void captionsAndLook_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("Label1") << QStringLiteral("Label1") << QStringLiteral("Idioma");
+        QTest::newRow("Label2") << QStringLiteral("Label2") << QStringLiteral("Itens alterados a partir de:");
+        QTest::newRow("Label3") << QStringLiteral("Label3") << QStringLiteral("Diretório para geração");
+    }
+    void captionsAndLook()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        TfrmGeraArquivo screen;
+        auto *label = screen.findChild<TLabel *>(name);
+        QVERIFY(label);
+        QCOMPARE(label->text(), caption);
+        QVERIFY(label->font().bold());
+        QCOMPARE(label->font().pixelSize(), 11);
+    }
+
+    void tabCyclesThroughTheInputs_data()
+    {
+        QTest::addColumn<bool>("lista");
+        QTest::newRow("Todos checked") << false;
+        QTest::newRow("Lista checked") << true;
+    }
+    void tabCyclesThroughTheInputs()
+    {
+        QFETCH(bool, lista);
+        TScriptedDialogService dialogs;
+        TfrmGeraArquivo screen;
+        screen.show();
+        QVERIFY(QTest::qWaitForWindowActive(&screen));
+        if (lista)
+            QTest::mouseClick(screen.rbtLista, Qt::LeftButton);
+        screen.cbbIdioma->setFocus();
+        QWidget *scope = lista ? static_cast<QWidget *>(screen.rbtLista) : screen.rbtTodos;
+        const QList<QWidget *> cycle { scope, screen.depDataIni, screen.medItems, screen.edtDiretorio, screen.cbbIdioma };
+        for (QWidget *expected : cycle) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), expected);
+        }
+    }
+
+    void timeFieldNeverHoldsTheColon()
+    {
+        TScriptedDialogService dialogs;
+        TfrmGeraArquivo screen;
+        screen.show();
+        QVERIFY(QTest::qWaitForWindowActive(&screen));
+        screen.medItems->setFocus();
+        screen.medItems->home(false);
+        QTest::keyClicks(screen.medItems, QStringLiteral("0930"));
+        QCOMPARE(screen.medItems->Text(), AnsiString("0930"));
+        QCOMPARE(screen.medItems->EditText(), AnsiString("09:30"));
+    }
+};
+
+QTEST_MAIN(TestScreenState)
+#include "tst_screenstate.moc"
