@@ -42,6 +42,7 @@ TfrmGeraArquivo::TfrmGeraArquivo(QWidget *parent)
     lblCodTela->setText(QStringLiteral("QLX02600"));
     msgPadrao.LoadFromBytes(catalogueLines());
     createControls();
+    createDataComponents();
     wireEvents();
     BindFormHandlers();
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <ansistring.h>
+#include <clientdataset.h>
 #include <combobox.h>
+#include <datasource.h>
 #include <dateeditplus.h>
 #include <edit.h>
 #include <maskedit.h>
+#include <netconnection.h>
 #include <radiobutton.h>
 #include <rotigeral.h>
 
@@ -31,6 +34,18 @@ public:
     TComboBox *cbbIdioma;
     TBevel *Bevel1;
     TButtonFlat *sbtDiretorio;
+    std::unique_ptr<TNetConnection> netGeraArquivo;
+    std::unique_ptr<TClientDataSet> cdsTabelas;
+    std::unique_ptr<TDataSource> dtsTabelas;
+    TField *cdsTabelasIDMARCADO;
+    TField *cdsTabelasCDPROGTRAD;
+    std::unique_ptr<TClientDataSet> cdsIdiomaOri;
+    TField *cdsIdiomaOriIDIDIOMA;
+    TField *cdsIdiomaOriDSIDIOMA;
+    TField *cdsIdiomaOriIDIPROP;
+    TField *cdsIdiomaOriDTGERIDITRAD;
+    std::unique_ptr<TClientDataSet> cdsLinha;
+    TField *cdsLinhaLINHA;
 
     // Event handlers.
     void depDataIniExit(QObject *Sender);
@@ -63,6 +78,7 @@ public:
 
 private:
     void createControls();
+    void createDataComponents();
     void wireEvents();
 
     AnsiString stListaTabelas;

@@ -6,9 +6,17 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 bash tools/build.sh release
 bin=build/release/bin
-host_args=(--open)
+db=build/demo.db
+port="${QLX_DEMO_PORT:-21102}"
+"$bin/qlx02600-server" --init-demo "$db" >/dev/null
+"$bin/qlx02600-server" --db "$db" --listen "127.0.0.1:$port" &
+server=$!
+trap 'kill $server 2>/dev/null' EXIT
+sleep 0.5
+host_args=(--open --server "127.0.0.1:$port")
 if [ -z "${DISPLAY:-}" ]; then
   shot="$PWD/build/demo-screen.png"
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$bin/qlxhost" --screenshot "$shot" "${host_args[@]}"
+  xvfb-run -a -s "-screen 0 1024x768x24" "$bin/qlxhost" --screenshot "$shot" "${host_args[@]}"
+  exit 0
 fi
-exec "$bin/qlxhost" "${host_args[@]}"
+"$bin/qlxhost" "${host_args[@]}"

@@ -1,0 +1,229 @@
+#include "rdmgeraarquivo.h"
+
+#include "scriptline.h"
+
+#include <datapacket.h>
+
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+using protocol::ArgumentKind;
+using protocol::DataPacketWriter;
+using protocol::FieldKind;
+
+namespace {
+
+// A call the object cannot take: answered with an exception response.
+struct BadCall
+{
+    QString exceptionClass;
+    QString message;
+};
+
+// A failure the server reports in the result ({"ok": false}).
+struct ReportedFailure
+{
+    QString message;
+};
+
+void expectArguments(const protocol::Request &request, std::initializer_list<ArgumentKind> kinds)
+{
+    bool matches = request.args.size() == qsizetype(kinds.size());
+    qsizetype i = 0;
+    for (ArgumentKind kind : kinds) {
+        if (!matches)
+            break;
+        const ArgumentKind given = request.args.at(i++).kind;
+        // A text may come by value or by reference.
+        matches = given == kind || (kind != ArgumentKind::Date && given != ArgumentKind::Date);
+    }
+    if (!matches)
+        throw BadCall { QStringLiteral("EOleException"),
+                        QStringLiteral("Argumentos inválidos para %1.").arg(request.method) };
+}
+
+QSqlQuery run(QSqlDatabase &database, const QString &sql, const QVariantList &values = {})
+{
+    QSqlQuery query(database);
+    query.setForwardOnly(true);
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        throw BadCall { QStringLiteral("EDatabaseError"), query.lastError().text() };
+    return query;
+}
+
+// Windows-1252 bytes of a text; nullopt when a character has no byte there.
+std::optional<QByteArray> toCp1252(const QString &text)
+{
+    QStringEncoder encoder("windows-1252", QStringConverter::Flag::Stateless);
+    QByteArray bytes = encoder(text);
+    if (bytes.contains('\x1a') && !text.contains(QChar(0x1a)))
+        return std::nullopt;
+    return bytes;
+}
+
+QByteArray paddedCode(const QString &code)
+{
+    return toCp1252(code).value_or(QByteArray()).leftJustified(RdmGeraArquivo::kTableCodeSize, ' ');
+}
+
+// The codes of a table list: blank-padded codes joined with nothing between them.
+QStringList splitTableList(const QString &list)
+{
+    QStringList codes;
+    for (qsizetype at = 0; at < list.size(); at += RdmGeraArquivo::kTableCodeSize) {
+        const QString code = list.mid(at, RdmGeraArquivo::kTableCodeSize).trimmed();
+        if (!code.isEmpty() && !codes.contains(code))
+            codes.append(code);
+    }
+    return codes;
+}
+
+// The listed codes that exist; a code that does not is a reported failure.
+QStringList knownTables(QSqlDatabase &database, const QStringList &codes)
+{
+    QSet<QString> known;
+    QSqlQuery query = run(database, QStringLiteral("SELECT CDPROGTRAD FROM PROGTRAD"));
+    while (query.next())
+        known.insert(query.value(0).toString());
+    for (const QString &code : codes) {
+        if (!known.contains(code))
+            throw ReportedFailure { QStringLiteral("Tabela não cadastrada para tradução: %1.").arg(code) };
+    }
+    return codes;
+}
+
+QString placeholders(qsizetype count)
+{
+    QStringList marks;
+    for (qsizetype i = 0; i < count; ++i)
+        marks << QStringLiteral("?");
+    return marks.join(QLatin1Char(','));
+}
+
+} // namespace
+
+RdmGeraArquivo::RdmGeraArquivo(QSqlDatabase database)
+    : m_database(std::move(database))
+{
+}
+
+QByteArray RdmGeraArquivo::answer(const protocol::Request &request)
+{
+    try {
+        if (request.object != QLatin1String(kName))
+            throw BadCall { QStringLiteral("EOleSysError"), QStringLiteral("Objeto desconhecido: %1.").arg(request.object) };
+        if (request.method == QLatin1String("GetIdioma"))
+            return getIdioma(request);
+        if (request.method == QLatin1String("GetTabela"))
+            return getTabela(request);
+        if (request.method == QLatin1String("GetPropriedCds"))
+            return getPropriedCds(request);
+        throw BadCall { QStringLiteral("EOleException"), QStringLiteral("Método desconhecido: %1.").arg(request.method) };
+    } catch (const BadCall &bad) {
+        return protocol::encodeExceptionResponse(bad.exceptionClass, bad.message);
+    } catch (const ReportedFailure &failure) {
+        QStringList refs;
+        for (const protocol::Argument &argument : request.args) {
+            if (argument.kind == ArgumentKind::StrRef)
+                refs << argument.text;
+        }
+        return protocol::encodeFailureResponse(failure.message, refs);
+    }
+}
+
+QByteArray RdmGeraArquivo::getIdioma(const protocol::Request &request)
+{
+    expectArguments(request, {});
+    DataPacketWriter packet({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
+                              { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
+                              { QStringLiteral("IDIPROP"), FieldKind::String, 3 },
+                              { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } });
+    QSqlQuery query = run(m_database, QStringLiteral("SELECT IDIDIOMA, DSIDIOMA, IDIPROP, DTGERIDITRAD FROM IDIOMA "
+                                                     "ORDER BY NRORDEM, rowid"));
+    while (query.next()) {
+        for (int column = 0; column < 3; ++column) {
+            if (query.isNull(column))
+                packet.addNull();
+            else
+                packet.addString(toCp1252(query.value(column).toString()).value_or("?"));
+        }
+        if (query.isNull(3))
+            packet.addNull();
+        else
+            packet.addDateTime(query.value(3).toDouble());
+    }
+    return protocol::encodeOkResponse(packet.finish(), {});
+}
+
+QByteArray RdmGeraArquivo::getTabela(const protocol::Request &request)
+{
+    expectArguments(request, { ArgumentKind::Str, ArgumentKind::Str });
+    const QString list = request.args.at(0).text;
+    const bool all = request.args.at(1).text == QLatin1String("T");
+    QStringList codes;
+    if (all) {
+        QSqlQuery query = run(m_database, QStringLiteral("SELECT CDPROGTRAD FROM PROGTRAD ORDER BY CDPROGTRAD"));
+        while (query.next())
+            codes << query.value(0).toString();
+    } else {
+        codes = knownTables(m_database, splitTableList(list));
+    }
+
+    DataPacketWriter packet({ { QStringLiteral("IDMARCADO"), FieldKind::String, 1 },
+                              { QStringLiteral("CDPROGTRAD"), FieldKind::String, kTableCodeSize } });
+    QHash<QString, QString> marks;
+    QSqlQuery query = run(m_database, QStringLiteral("SELECT CDPROGTRAD, IDMARCADO FROM PROGTRAD"));
+    while (query.next())
+        marks.insert(query.value(0).toString(), query.value(1).toString());
+    QString normalised;
+    for (const QString &code : codes) {
+        packet.addString(toCp1252(marks.value(code)).value_or("N"));
+        packet.addString(paddedCode(code));
+        normalised += QString::fromLatin1(paddedCode(code));
+    }
+    QStringList refs;
+    if (request.args.at(0).kind == ArgumentKind::StrRef)
+        refs << (all ? list : normalised); // a list comes back in the padded form the server splits
+    return protocol::encodeOkResponse(packet.finish(), refs);
+}
+
+QByteArray RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
+{
+    expectArguments(request, { ArgumentKind::Str, ArgumentKind::Str, ArgumentKind::Date });
+    const QString language = request.args.at(0).text.trimmed();
+    const QString list = request.args.at(1).text;
+    const double since = request.args.at(2).date;
+    const QStringList codes = knownTables(m_database, splitTableList(list));
+
+    DataPacketWriter packet({ { QStringLiteral("LINHA"), FieldKind::String, kLineLimit } });
+    if (!codes.isEmpty()) {
+        QVariantList values { language, since };
+        for (const QString &code : codes)
+            values << code;
+        QSqlQuery query = run(m_database,
+            QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO FROM TRADUCAO "
+                           "WHERE IDIDIOMA = ? AND DTALTERACAO >= ? AND CDPROGTRAD IN (%1) "
+                           "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO").arg(placeholders(codes.size())),
+            values);
+        while (query.next()) {
+            const Translation translation { query.value(0).toString(), query.value(1).toString(),
+                                            query.value(2).toString(), query.value(3).toString(),
+                                            query.value(4).toString(), query.value(5).toDouble() };
+            const QString where = QStringLiteral("%1 %2 %3").arg(translation.table, translation.key, translation.column);
+            const std::optional<QByteArray> line = toCp1252(scriptLine(translation));
+            if (!line)
+                throw ReportedFailure { QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(where) };
+            if (line->size() > kLineLimit)
+                throw ReportedFailure { QStringLiteral("A linha da tradução de %1 excede %2 bytes (%3).")
+                                            .arg(where).arg(kLineLimit).arg(line->size()) };
+            packet.addString(*line);
+        }
+    }
+    return protocol::encodeOkResponse(packet.finish(), { list });
+}

@@ -1,0 +1,206 @@
+#include "datapacket.h"
+
+#include "cborread.h"
+#include "protocolerror.h"
+
+#include <QCborStreamReader>
+
+namespace protocol {
+
+namespace {
+
+FieldKind kindFromName(const QString &name)
+{
+    if (name == QLatin1String("string"))
+        return FieldKind::String;
+    if (name == QLatin1String("datetime"))
+        return FieldKind::DateTime;
+    if (name == QLatin1String("integer"))
+        return FieldKind::Integer;
+    throw ProtocolError("unknown field type " + name.toStdString());
+}
+
+FieldDesc readField(QCborStreamReader &reader)
+{
+    FieldDesc field;
+    bool named = false;
+    bool typed = false;
+    enterMap(reader);
+    while (reader.hasNext()) {
+        const QString key = readText(reader);
+        if (key == QLatin1String("name")) {
+            field.name = readText(reader);
+            named = true;
+        } else if (key == QLatin1String("type")) {
+            field.kind = kindFromName(readText(reader));
+            typed = true;
+        } else if (key == QLatin1String("size") && reader.isInteger()) {
+            field.size = int(reader.toInteger());
+            reader.next();
+        } else {
+            reader.next();
+        }
+    }
+    reader.leaveContainer();
+    if (!named || !typed)
+        throw ProtocolError("a field without name or type");
+    return field;
+}
+
+void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype column, DataPacketSink &sink)
+{
+    if (reader.isNull()) {
+        reader.next();
+        sink.nullValue(column);
+        return;
+    }
+    switch (field.kind) {
+    case FieldKind::String:
+        sink.stringValue(column, readBytes(reader));
+        return;
+    case FieldKind::DateTime:
+        if (!reader.isDouble() && !reader.isFloat())
+            throw ProtocolError("field " + field.name.toStdString() + ": a day count was expected");
+        sink.dateTimeValue(column, reader.isDouble() ? reader.toDouble() : double(reader.toFloat()));
+        reader.next();
+        return;
+    case FieldKind::Integer:
+        if (!reader.isInteger())
+            throw ProtocolError("field " + field.name.toStdString() + ": an integer was expected");
+        sink.integerValue(column, qint64(reader.toInteger()));
+        reader.next();
+        return;
+    }
+}
+
+} // namespace
+
+QString kindName(FieldKind kind)
+{
+    switch (kind) {
+    case FieldKind::String: return QStringLiteral("string");
+    case FieldKind::DateTime: return QStringLiteral("datetime");
+    case FieldKind::Integer: return QStringLiteral("integer");
+    }
+    return QString();
+}
+
+DataPacketWriter::DataPacketWriter(const QList<FieldDesc> &fields)
+    : m_writer(&m_bytes)
+    , m_columns(fields.size())
+{
+    m_writer.startMap(2);
+    m_writer.append(QLatin1String("fields"));
+    m_writer.startArray(quint64(fields.size()));
+    for (const FieldDesc &field : fields) {
+        m_writer.startMap(3);
+        m_writer.append(QLatin1String("name"));
+        m_writer.append(field.name);
+        m_writer.append(QLatin1String("type"));
+        m_writer.append(kindName(field.kind));
+        m_writer.append(QLatin1String("size"));
+        m_writer.append(qint64(field.size));
+        m_writer.endMap();
+    }
+    m_writer.endArray();
+    m_writer.append(QLatin1String("rows"));
+    m_writer.startArray(); // rows are counted as they come
+}
+
+void DataPacketWriter::beforeValue()
+{
+    if (m_column == 0)
+        m_writer.startArray(quint64(m_columns));
+}
+
+void DataPacketWriter::afterValue()
+{
+    if (++m_column == m_columns) {
+        m_writer.endArray();
+        m_column = 0;
+        ++m_rows;
+    }
+}
+
+void DataPacketWriter::addString(QByteArrayView bytes)
+{
+    beforeValue();
+    m_writer.appendByteString(bytes.data(), bytes.size());
+    afterValue();
+}
+
+void DataPacketWriter::addDateTime(double dayCount)
+{
+    beforeValue();
+    m_writer.append(dayCount);
+    afterValue();
+}
+
+void DataPacketWriter::addInteger(qint64 value)
+{
+    beforeValue();
+    m_writer.append(value);
+    afterValue();
+}
+
+void DataPacketWriter::addNull()
+{
+    beforeValue();
+    m_writer.append(nullptr);
+    afterValue();
+}
+
+QByteArray DataPacketWriter::finish()
+{
+    m_writer.endArray();
+    m_writer.endMap();
+    return m_bytes;
+}
+
+void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
+{
+    QCborStreamReader reader(packet);
+    QList<FieldDesc> fields;
+    bool haveFields = false;
+    bool haveRows = false;
+    enterMap(reader);
+    while (reader.hasNext()) {
+        const QString key = readText(reader);
+        if (key == QLatin1String("fields")) {
+            enterArray(reader);
+            while (reader.hasNext())
+                fields.append(readField(reader));
+            reader.leaveContainer();
+            sink.fields(fields);
+            haveFields = true;
+        } else if (key == QLatin1String("rows")) {
+            if (!haveFields)
+                throw ProtocolError("rows before fields");
+            enterArray(reader);
+            while (reader.hasNext()) {
+                enterArray(reader);
+                qsizetype column = 0;
+                while (reader.hasNext()) {
+                    if (column >= fields.size())
+                        throw ProtocolError("a row longer than the fields");
+                    readValue(reader, fields.at(column), column, sink);
+                    ++column;
+                }
+                if (column != fields.size())
+                    throw ProtocolError("a row shorter than the fields");
+                reader.leaveContainer();
+                sink.endRow();
+            }
+            reader.leaveContainer();
+            haveRows = true;
+        } else {
+            reader.next();
+        }
+    }
+    reader.leaveContainer();
+    finish(reader);
+    if (!haveFields || !haveRows)
+        throw ProtocolError("a packet without fields or rows");
+}
+
+} // namespace protocol

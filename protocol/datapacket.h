@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCborStreamWriter>
+#include <QList>
+#include <QString>
+
+namespace protocol {
+
+// A data packet: {"fields": [{"name", "type", "size"}...], "rows": [[...]...]},
+// values in field order; a "string" value is a byte string of Windows-1252 bytes.
+enum class FieldKind { String, DateTime, Integer };
+
+struct FieldDesc
+{
+    QString name;
+    FieldKind kind = FieldKind::String;
+    int size = 0;
+};
+
+QString kindName(FieldKind kind);
+
+// Writes a packet row by row straight into its encoding.
+class DataPacketWriter
+{
+public:
+    explicit DataPacketWriter(const QList<FieldDesc> &fields);
+    void addString(QByteArrayView bytes);
+    void addDateTime(double dayCount);
+    void addInteger(qint64 value);
+    void addNull();
+    qint64 rowCount() const { return m_rows; }
+    // The encoded packet; the last row must be complete.
+    QByteArray finish();
+
+private:
+    void beforeValue();
+    void afterValue();
+
+    QByteArray m_bytes;
+    QCborStreamWriter m_writer;
+    qsizetype m_columns;
+    qsizetype m_column = 0;
+    qint64 m_rows = 0;
+};
+
+// Receives a packet as it is decoded.
+class DataPacketSink
+{
+public:
+    virtual ~DataPacketSink() = default;
+    virtual void fields(const QList<FieldDesc> &fields) = 0;
+    virtual void stringValue(qsizetype column, const QByteArray &bytes) = 0;
+    virtual void dateTimeValue(qsizetype column, double dayCount) = 0;
+    virtual void integerValue(qsizetype column, qint64 value) = 0;
+    virtual void nullValue(qsizetype column) = 0;
+    virtual void endRow() = 0;
+};
+
+// Decodes a packet streaming into the sink; throws ProtocolError on a malformed
+// packet, a value of another type than its field's, or a row of the wrong length.
+void readDataPacket(const QByteArray &packet, DataPacketSink &sink);
+
+} // namespace protocol

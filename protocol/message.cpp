@@ -1,0 +1,182 @@
+#include "message.h"
+
+#include "cborread.h"
+#include "protocolerror.h"
+
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+
+namespace protocol {
+
+namespace {
+
+QString kindText(ArgumentKind kind)
+{
+    switch (kind) {
+    case ArgumentKind::Str: return QStringLiteral("str");
+    case ArgumentKind::StrRef: return QStringLiteral("strref");
+    case ArgumentKind::Date: return QStringLiteral("date");
+    }
+    return QString();
+}
+
+Argument decodeArgument(const QCborValue &value)
+{
+    if (!value.isMap())
+        throw ProtocolError("an argument must be a map");
+    const QCborMap map = value.toMap();
+    const QString kind = map.value(QLatin1String("kind")).toString();
+    const QCborValue payload = map.value(QLatin1String("value"));
+    Argument argument;
+    if (kind == QLatin1String("str") || kind == QLatin1String("strref")) {
+        if (!payload.isString())
+            throw ProtocolError("a text argument must hold a text");
+        argument.kind = kind == QLatin1String("str") ? ArgumentKind::Str : ArgumentKind::StrRef;
+        argument.text = payload.toString();
+    } else if (kind == QLatin1String("date")) {
+        if (!payload.isDouble())
+            throw ProtocolError("a date argument must hold a day count");
+        argument.kind = ArgumentKind::Date;
+        argument.date = payload.toDouble();
+    } else {
+        throw ProtocolError("unknown argument kind " + kind.toStdString());
+    }
+    return argument;
+}
+
+void writeRefs(QCborStreamWriter &writer, const QStringList &refs)
+{
+    writer.append(QLatin1String("refs"));
+    writer.startArray(quint64(refs.size()));
+    for (const QString &ref : refs)
+        writer.append(ref);
+    writer.endArray();
+}
+
+} // namespace
+
+QByteArray encodeRequest(const Request &request)
+{
+    QCborArray args;
+    for (const Argument &argument : request.args) {
+        QCborMap map;
+        map.insert(QLatin1String("kind"), kindText(argument.kind));
+        map.insert(QLatin1String("value"),
+                   argument.kind == ArgumentKind::Date ? QCborValue(argument.date) : QCborValue(argument.text));
+        args.append(map);
+    }
+    QCborMap map;
+    map.insert(QLatin1String("object"), request.object);
+    map.insert(QLatin1String("method"), request.method);
+    map.insert(QLatin1String("args"), args);
+    return map.toCborValue().toCbor();
+}
+
+Request decodeRequest(const QByteArray &payload)
+{
+    QCborParserError error;
+    const QCborValue value = QCborValue::fromCbor(payload, &error);
+    if (error.error != QCborError::NoError)
+        throw ProtocolError("malformed CBOR: " + error.errorString().toStdString());
+    if (error.offset != payload.size())
+        throw ProtocolError("data after the end of the request");
+    if (!value.isMap())
+        throw ProtocolError("a request must be a map");
+    const QCborMap map = value.toMap();
+    const QCborValue object = map.value(QLatin1String("object"));
+    const QCborValue method = map.value(QLatin1String("method"));
+    const QCborValue args = map.value(QLatin1String("args"));
+    if (!object.isString() || !method.isString() || !args.isArray())
+        throw ProtocolError("a request needs object, method and args");
+    Request request { object.toString(), method.toString(), {} };
+    for (const QCborValue &argument : args.toArray())
+        request.args.append(decodeArgument(argument));
+    return request;
+}
+
+QByteArray encodeOkResponse(const QByteArray &encodedPacket, const QStringList &refs)
+{
+    // {"result": {"ok": true, "packet": P}, "refs": [...]}, with P spliced in as encoded.
+    static const QByteArray head = QByteArray::fromHex("a2" "66726573756c74" "a2" "626f6b" "f5" "667061636b6574");
+    return head + encodedPacket + QCborValue(QLatin1String("refs")).toCbor()
+        + QCborValue(QCborArray::fromStringList(refs)).toCbor();
+}
+
+QByteArray encodeFailureResponse(const QString &message, const QStringList &refs)
+{
+    QByteArray bytes;
+    QCborStreamWriter writer(&bytes);
+    writer.startMap(2);
+    writer.append(QLatin1String("result"));
+    writer.startMap(2);
+    writer.append(QLatin1String("ok"));
+    writer.append(false);
+    writer.append(QLatin1String("message"));
+    writer.append(message);
+    writer.endMap();
+    writeRefs(writer, refs);
+    writer.endMap();
+    return bytes;
+}
+
+QByteArray encodeExceptionResponse(const QString &exceptionClass, const QString &message)
+{
+    QCborMap exception;
+    exception.insert(QLatin1String("class"), exceptionClass);
+    exception.insert(QLatin1String("message"), message);
+    QCborMap map;
+    map.insert(QLatin1String("exception"), exception);
+    return map.toCborValue().toCbor();
+}
+
+Response decodeResponse(const QByteArray &payload)
+{
+    QCborStreamReader reader(payload);
+    Response response;
+    bool complete = false;
+    enterMap(reader);
+    while (reader.hasNext()) {
+        const QString key = readText(reader);
+        if (key == QLatin1String("result")) {
+            QCborMap result;
+            enterMap(reader);
+            while (reader.hasNext()) {
+                const QString field = readText(reader);
+                if (field == QLatin1String("packet")) {
+                    const qint64 start = reader.currentOffset();
+                    if (!reader.next())
+                        throw ProtocolError("malformed packet in the result");
+                    const QByteArray packet = payload.mid(start, reader.currentOffset() - start);
+                    result.insert(field, QCborValue(QCborKnownTags::EncodedCbor, QCborValue(packet)));
+                } else {
+                    result.insert(field, QCborValue::fromCbor(reader));
+                }
+            }
+            reader.leaveContainer();
+            response.result = result;
+            complete = true;
+        } else if (key == QLatin1String("refs")) {
+            enterArray(reader);
+            while (reader.hasNext())
+                response.refs.append(readText(reader));
+            reader.leaveContainer();
+        } else if (key == QLatin1String("exception")) {
+            const QCborMap exception = QCborValue::fromCbor(reader).toMap();
+            response.isException = true;
+            response.exceptionClass = exception.value(QLatin1String("class")).toString();
+            response.exceptionMessage = exception.value(QLatin1String("message")).toString();
+            complete = true;
+        } else {
+            reader.next();
+        }
+    }
+    reader.leaveContainer();
+    finish(reader);
+    if (!complete)
+        throw ProtocolError("a response without result or exception");
+    return response;
+}
+
+} // namespace protocol

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "export.h"
+
+class TClientDataSet;
+
+// Links a record set to the controls and pickers that show it.
+class QLX_EXPORT TDataSource
+{
+public:
+    explicit TDataSource(TClientDataSet *dataSet = nullptr)
+        : DataSet(dataSet)
+    {
+    }
+    TClientDataSet *DataSet;
+};

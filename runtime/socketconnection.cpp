@@ -1,0 +1,137 @@
+#include "socketconnection.h"
+
+#include "exceptions.h"
+
+#include <frame.h>
+#include <message.h>
+#include <protocolerror.h>
+
+#include <QTcpSocket>
+
+TRemoteArg TRemoteArg::byValue(const AnsiString &text)
+{
+    TRemoteArg argument;
+    argument.m_kind = Text;
+    argument.m_text = text;
+    return argument;
+}
+
+TRemoteArg TRemoteArg::byReference(AnsiString &variable)
+{
+    TRemoteArg argument;
+    argument.m_kind = TextReference;
+    argument.m_variable = &variable;
+    return argument;
+}
+
+TRemoteArg TRemoteArg::dateTime(TDateTime value)
+{
+    TRemoteArg argument;
+    argument.m_kind = Date;
+    argument.m_date = value;
+    return argument;
+}
+
+TSocketConnection::TSocketConnection()
+    : FrameLimit(protocol::kDefaultFrameLimit)
+{
+}
+
+TSocketConnection::~TSocketConnection() = default;
+
+bool TSocketConnection::Connected() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void TSocketConnection::SetConnected(bool connected)
+{
+    if (connected == Connected())
+        return;
+    if (!connected) {
+        m_socket->disconnectFromHost();
+        m_socket.reset();
+        return;
+    }
+    if (BeforeConnect)
+        BeforeConnect(nullptr);
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(Host, quint16(Port));
+    if (!socket->waitForConnected(-1))
+        throw ESocketError(connectFailure(socket->errorString()));
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket = std::move(socket);
+}
+
+QString TSocketConnection::connectFailure(const QString &socketError) const
+{
+    return QStringLiteral("Não foi possível conectar ao servidor de aplicação %1:%2 (%3).")
+        .arg(Host)
+        .arg(Port)
+        .arg(socketError);
+}
+
+OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg> arguments)
+{
+    SetConnected(true);
+    protocol::Request request { ServerName, method, {} };
+    for (const TRemoteArg &argument : arguments) {
+        protocol::Argument sent;
+        switch (argument.m_kind) {
+        case TRemoteArg::Text:
+            sent.text = Ansi::toUnicode(argument.m_text);
+            break;
+        case TRemoteArg::TextReference:
+            sent.kind = protocol::ArgumentKind::StrRef;
+            sent.text = Ansi::toUnicode(*argument.m_variable);
+            break;
+        case TRemoteArg::Date:
+            sent.kind = protocol::ArgumentKind::Date;
+            sent.date = argument.m_date;
+            break;
+        }
+        request.args.append(sent);
+    }
+
+    protocol::Response response;
+    try {
+        response = protocol::decodeResponse(exchange(protocol::encodeRequest(request)));
+    } catch (const protocol::ProtocolError &failure) {
+        fail(QStringLiteral("Resposta inválida do servidor de aplicação: %1").arg(QString::fromUtf8(failure.what())));
+    }
+    if (response.isException)
+        throw ERemoteError(response.exceptionClass, response.exceptionMessage);
+
+    qsizetype next = 0;
+    for (TRemoteArg &argument : arguments) {
+        if (argument.m_kind != TRemoteArg::TextReference)
+            continue;
+        if (next >= response.refs.size())
+            fail(QStringLiteral("O servidor de aplicação não devolveu os argumentos por referência."));
+        *argument.m_variable = Ansi::fromUnicode(response.refs.at(next++));
+    }
+    return response.result;
+}
+
+QByteArray TSocketConnection::exchange(const QByteArray &request)
+{
+    m_socket->write(protocol::frameOf(request));
+    while (m_socket->bytesToWrite() > 0) {
+        if (!m_socket->waitForBytesWritten(-1))
+            fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));
+    }
+    protocol::FrameReader reader(FrameLimit);
+    QByteArray payload;
+    while (!reader.next(payload)) {
+        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(-1))
+            fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));
+        reader.append(m_socket->readAll());
+    }
+    return payload;
+}
+
+void TSocketConnection::fail(const QString &message)
+{
+    m_socket.reset();
+    throw ESocketError(message);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "ansistring.h"
+#include "controlevents.h"
+#include "datetime.h"
+
+#include <QCborValue>
+#include <QString>
+#include <memory>
+#include <vector>
+
+class QTcpSocket;
+
+// The result of a remote call, as one variant.
+using OleVariant = QCborValue;
+
+// A positional argument of a late-bound remote call.
+class QLX_EXPORT TRemoteArg
+{
+public:
+    static TRemoteArg byValue(const AnsiString &text);
+    // The text the server leaves in the argument is written back into `variable`.
+    static TRemoteArg byReference(AnsiString &variable);
+    static TRemoteArg dateTime(TDateTime value);
+
+private:
+    friend class TSocketConnection;
+    enum Kind { Text, TextReference, Date } m_kind = Text;
+    AnsiString m_text;
+    AnsiString *m_variable = nullptr;
+    TDateTime m_date = 0;
+};
+
+// A connection to an application server's remote object over the socket protocol.
+// Each call blocks until the server answers; there is no retry and no time-out.
+class QLX_EXPORT TSocketConnection
+{
+public:
+    TSocketConnection();
+    virtual ~TSocketConnection();
+
+    QString Host;
+    int Port = 0;
+    QString ServerName; // the remote object's registered name
+    TNotifyEvent BeforeConnect; // run at every connect, before host and port are used
+    qint64 FrameLimit;
+
+    bool Connected() const;
+    // Opening runs BeforeConnect and connects; a failure raises ESocketError.
+    void SetConnected(bool connected);
+
+    // Calls a method of the remote object by name. A closed connection is opened
+    // again first. A remote exception raises ERemoteError; a broken connection or
+    // a malformed answer raises ESocketError and closes the connection.
+    OleVariant Call(const QString &method, std::vector<TRemoteArg> arguments);
+
+protected:
+    // The message of a failed connect.
+    virtual QString connectFailure(const QString &socketError) const;
+
+private:
+    QByteArray exchange(const QByteArray &request);
+    [[noreturn]] void fail(const QString &message);
+
+    std::unique_ptr<QTcpSocket> m_socket;
+};

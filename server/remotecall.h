@@ -1,0 +1,11 @@
+#pragma once
+
+#include <clientdataset.h>
+#include <netconnection.h>
+
+// The one way every remote call of the screen is made: the method called by name
+// on the connection's remote object, its result checked by CheckResultServ and
+// the data packet loaded into the target record set. A failure leaves the
+// target as it was.
+void CallRemote(TNetConnection &connection, const QString &method, std::vector<TRemoteArg> arguments,
+                TClientDataSet &target);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "remotecall.h"
+
+// The three methods of the remote object "QLX02600.rdmGeraArquivo".
+constexpr char kRemoteObjectName[] = "QLX02600.rdmGeraArquivo";
+
+// The languages, into cdsIdiomaOri.
+void GetIdioma(TNetConnection &connection, TClientDataSet &languages);
+// The translatable tables of a list (or of every table with scope "T"), into cdsTabelas.
+void GetTabela(TNetConnection &connection, TRemoteArg tableList, const AnsiString &scope, TClientDataSet &tables);
+// The script lines of the listed tables in a language, changed since a moment,
+// into cdsLinha. The table list travels by reference.
+void GetPropriedCds(TNetConnection &connection, const AnsiString &language, AnsiString &tableList,
+                    TDateTime since, TClientDataSet &lines);
