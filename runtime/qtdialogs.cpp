@@ -1,5 +1,7 @@
 #include "qtdialogs.h"
 
+#include "directorydialog.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
@@ -66,12 +68,13 @@ void TQtDialogService::showException(const QString &message)
     messageDlg(message, TMsgDlgType::Error, mbOK, 0);
 }
 
-bool TQtDialogService::selectDirectory(QString &directory, TSelectDirOpts options, int helpContext)
+bool TQtDialogService::selectDirectory(QString &directory, TSelectDirOpts options, int)
 {
-    Q_UNUSED(directory);
-    Q_UNUSED(options);
-    Q_UNUSED(helpContext);
-    return false;
+    TDirectoryDialog dialog(QApplication::activeWindow(), directory, options);
+    if (dialog.exec() != QDialog::Accepted || dialog.chosenDirectory().isEmpty())
+        return false;
+    directory = dialog.chosenDirectory();
+    return true;
 }
 
 int TQtDialogService::execModal(QDialog &dialog)

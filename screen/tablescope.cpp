@@ -1,7 +1,11 @@
 // Directory picking and the choice of tables.
 #include "geraarquivo.h"
 
+#include "remotemethods.h"
+
 #include <dialogs.h>
+#include <errors.h>
+#include <listpicker.h>
 
 void TfrmGeraArquivo::sbtDiretorioClick(QObject *)
 {
@@ -30,4 +34,19 @@ void TfrmGeraArquivo::rbtListaKeyDown(QObject *, quint16 &Key, Qt::KeyboardModif
 {
     if (Key == VK_F9)
         BtnTabelasClick(BtnTabelas);
+}
+
+void TfrmGeraArquivo::BtnTabelasClick(QObject *)
+{
+    GetTabela(*netGeraArquivo, TRemoteArg::byValue(AnsiString()), "T", *cdsTabelas);
+    if (cdsTabelas->IsEmpty()) {
+        try {
+            MensErro(msgPadrao.Msg("TAB_N_CAD"), true);
+        } catch (...) {
+            rbtTodos->setFocus();
+            throw;
+        }
+    }
+    PesquisaLista(dtsTabelas.get(), QStringLiteral("CDPROGTRAD"), Ansi::toUnicode(msgPadrao.Msg("TABELA")), false,
+                  stListaTabelas);
 }

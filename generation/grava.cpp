@@ -1,0 +1,20 @@
+// The file stage of the generation run.
+#include "geraarquivo.h"
+#include "scriptfile.h"
+
+#include <dialogs.h>
+#include <errors.h>
+#include <filesystem.h>
+
+void TfrmGeraArquivo::Grava_Arquivo(TDateTime startMoment)
+{
+    if (cdsLinha->IsEmpty())
+        MensErro(msgPadrao.Msg("ARQ_S_TEXT"), true);
+    const AnsiString path = edtDiretorio->Text() + ScriptFileName(startMoment);
+    if (FileExists(path)
+        && MessageDlg(QStringLiteral("Deseja sobrepor o arquivo já existente?"), TMsgDlgType::Confirmation,
+                      mbYes | mbNo, 0) != mrYes)
+        return;
+    WriteScriptFile(path, *cdsLinha, *cdsLinhaLINHA);
+    MessageDlg(Ansi::toUnicode(msgPadrao.Msg("Arq_Gerado")), TMsgDlgType::Information, mbOK, 0);
+}

@@ -1,0 +1,44 @@
+#include "scriptfile.h"
+
+#include <exceptions.h>
+#include <filesystem.h>
+
+#include <QSaveFile>
+
+AnsiString ScriptFileName(TDateTime moment)
+{
+    quint16 year = 0;
+    quint16 month = 0;
+    quint16 day = 0;
+    DecodeDate(moment, year, month, day);
+    return "TRD_" + std::to_string(year) + std::to_string(month) + std::to_string(day) + ".sql";
+}
+
+void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField &line)
+{
+    QSaveFile file(NativePath(path));
+    const auto fail = [&file, &path] {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(NativePath(path), reason), int(file.error()));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        fail();
+    constexpr qsizetype kChunk = 1 << 16;
+    QByteArray chunk;
+    chunk.reserve(kChunk + 4096);
+    lines.First();
+    while (!lines.Eof()) {
+        const AnsiString value = line.AsString();
+        chunk.append(value.data(), qsizetype(value.size()));
+        chunk.append("\r\n", 2);
+        if (chunk.size() >= kChunk) {
+            if (file.write(chunk) != chunk.size())
+                fail();
+            chunk.clear();
+        }
+        lines.Next();
+    }
+    if (file.write(chunk) != chunk.size() || !file.commit())
+        fail();
+}

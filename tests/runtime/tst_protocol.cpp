@@ -1,0 +1,187 @@
+// The wire format and the record set that a data packet is decoded into.
+#include <clientdataset.h>
+#include <datapacket.h>
+#include <exceptions.h>
+#include <frame.h>
+#include <message.h>
+#include <protocolerror.h>
+
+#include <QCborMap>
+#include <QTest>
+
+using namespace protocol;
+
+namespace {
+
+QByteArray languagesPacket(const QList<QByteArrayList> &rows, const QList<FieldDesc> &fields = {
+                               { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
+                               { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 } })
+{
+    DataPacketWriter writer(fields);
+    for (const QByteArrayList &row : rows) {
+        for (const QByteArray &value : row) {
+            if (value.isNull())
+                writer.addNull();
+            else
+                writer.addString(value);
+        }
+    }
+    return writer.finish();
+}
+
+void declareLanguages(TClientDataSet &set)
+{
+    set.AddField(QStringLiteral("IDIDIOMA"), TFieldType::ftString, 3);
+    set.AddField(QStringLiteral("DSIDIOMA"), TFieldType::ftString, 30);
+}
+
+QByteArrayList values(TClientDataSet &set, const QString &field)
+{
+    QByteArrayList result;
+    for (set.First(); !set.Eof(); set.Next())
+        result << QByteArray::fromStdString(set.FieldByName(field)->AsString());
+    return result;
+}
+
+} // namespace
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void framesArriveInPieces()
+    {
+        const QByteArray stream = frameOf("first") + frameOf(QByteArray()) + frameOf("third");
+        FrameReader reader;
+        QByteArrayList payloads;
+        for (char byte : stream) {
+            reader.append(QByteArray(1, byte));
+            QByteArray payload;
+            while (reader.next(payload))
+                payloads << payload;
+        }
+        QCOMPARE(payloads, (QByteArrayList { "first", "", "third" }));
+    }
+
+    void oversizedFrameRefusedBeforeItArrives()
+    {
+        FrameReader reader(1024);
+        reader.append(QByteArray::fromHex("00000401"));
+        QByteArray payload;
+        QVERIFY_THROWS_EXCEPTION(ProtocolError, reader.next(payload));
+    }
+
+    void requestRoundTrip()
+    {
+        const Request sent { QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
+                             { { ArgumentKind::Str, QStringLiteral("ENG"), 0 },
+                               { ArgumentKind::StrRef, QStringLiteral("PRODUTO"), 0 },
+                               { ArgumentKind::Date, QString(), 46357.395833333336 } } };
+        const Request received = decodeRequest(encodeRequest(sent));
+        QCOMPARE(received.method, sent.method);
+        QCOMPARE(received.args.size(), 3);
+        QCOMPARE(received.args.at(1).kind, ArgumentKind::StrRef);
+        QCOMPARE(received.args.at(2).date, 46357.395833333336);
+    }
+
+    void malformedRequests_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::newRow("not CBOR") << QByteArray("\xff\xff\x00", 3);
+        QTest::newRow("not a map") << QCborValue(42).toCbor();
+        QTest::newRow("no method") << QCborValue(QCborMap { { QStringLiteral("object"), QStringLiteral("x") },
+                                                            { QStringLiteral("args"), QCborArray() } }).toCbor();
+        QTest::newRow("unknown kind") << QCborValue(QCborMap {
+            { QStringLiteral("object"), QStringLiteral("x") }, { QStringLiteral("method"), QStringLiteral("m") },
+            { QStringLiteral("args"), QCborArray { QCborMap { { QStringLiteral("kind"), QStringLiteral("blob") } } } } })
+                                             .toCbor();
+        QTest::newRow("trailing bytes") << QCborValue(QCborMap { { QStringLiteral("object"), QStringLiteral("x") },
+                                                                 { QStringLiteral("method"), QStringLiteral("m") },
+                                                                 { QStringLiteral("args"), QCborArray() } }).toCbor() + "x";
+    }
+    void malformedRequests()
+    {
+        QFETCH(QByteArray, payload);
+        QVERIFY_THROWS_EXCEPTION(ProtocolError, decodeRequest(payload));
+    }
+
+    void responseKeepsThePacketEncoded()
+    {
+        const QByteArray packet = languagesPacket({ { "ENG", "Ingl\xeas" } });
+        const Response response = decodeResponse(encodeOkResponse(packet, { QStringLiteral("back") }));
+        QVERIFY(!response.isException);
+        QCOMPARE(response.refs, QStringList { QStringLiteral("back") });
+        const QCborValue kept = response.result.toMap().value(QLatin1String("packet"));
+        QCOMPARE(kept.tag(), QCborTag(QCborKnownTags::EncodedCbor));
+        QCOMPARE(kept.taggedValue().toByteArray(), packet);
+    }
+
+    void recordSetLoadsAPacket()
+    {
+        TClientDataSet set;
+        declareLanguages(set);
+        QVERIFY(set.IsEmpty());
+        // Fields in another order, and one the set does not declare.
+        DataPacketWriter writer({ { QStringLiteral("EXTRA"), FieldKind::Integer, 0 },
+                                  { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
+                                  { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 } });
+        writer.addInteger(7), writer.addString("Ingl\xeas"), writer.addString("ENG");
+        writer.addInteger(8), writer.addNull(), writer.addString("ESP");
+        writer.addInteger(9), writer.addString("INGL\xcaS"), writer.addString("eng");
+        set.SetData(writer.finish());
+        QCOMPARE(set.RecordCount(), 3);
+        QCOMPARE(values(set, QStringLiteral("IDIDIOMA")), (QByteArrayList { "ENG", "ESP", "eng" }));
+        set.First();
+        set.Next();
+        QVERIFY(set.FieldByName(QStringLiteral("DSIDIOMA"))->IsNull());
+        // Whole value, case ignored, first match in record order.
+        QVERIFY(set.Locate(QStringLiteral("DSIDIOMA"), "ingl\xeas", true));
+        QCOMPARE(set.FieldByName(QStringLiteral("IDIDIOMA"))->AsString(), AnsiString("ENG"));
+        QVERIFY(!set.Locate(QStringLiteral("DSIDIOMA"), "Ingl", true));
+        QCOMPARE(set.FieldByName(QStringLiteral("IDIDIOMA"))->AsString(), AnsiString("ENG"));
+    }
+
+    void refusedPacketKeepsEarlierContent_data()
+    {
+        QTest::addColumn<QByteArray>("packet");
+        QTest::newRow("declared field missing")
+            << languagesPacket({ { "ENG" } }, { { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 } });
+        QTest::newRow("declared field of another type")
+            << [] {
+                   DataPacketWriter writer({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
+                                             { QStringLiteral("DSIDIOMA"), FieldKind::Integer, 0 } });
+                   writer.addString("ENG"), writer.addInteger(1);
+                   return writer.finish();
+               }();
+        QTest::newRow("text over the declared size") << languagesPacket({ { "ENGL", "English" } });
+        QTest::newRow("truncated") << languagesPacket({ { "ENG", "English" } }).chopped(3);
+        QTest::newRow("row too short") << [] {
+            DataPacketWriter writer({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
+                                      { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 } });
+            writer.addString("ENG");
+            return writer.finish();
+        }();
+    }
+    void refusedPacketKeepsEarlierContent()
+    {
+        QFETCH(QByteArray, packet);
+        TClientDataSet set;
+        declareLanguages(set);
+        set.SetData(languagesPacket({ { "POR", "Portugu\xeas" } }));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, set.SetData(packet));
+        QCOMPARE(values(set, QStringLiteral("DSIDIOMA")), QByteArrayList { "Portugu\xeas" });
+    }
+
+    void longestLineReadWhole()
+    {
+        TClientDataSet set;
+        set.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+        const QByteArray line(4000, 'x');
+        set.SetData(languagesPacket({ { line } }, { { QStringLiteral("LINHA"), FieldKind::String, 4000 } }));
+        QCOMPARE(set.FieldByName(QStringLiteral("LINHA"))->AsString().size(), size_t(4000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProtocol)
+#include "tst_protocol.moc"

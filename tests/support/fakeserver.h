@@ -1,0 +1,78 @@
+#pragma once
+
+// An in-process application server on its own thread, for faults the real one
+// does not make: it records every request and answers with a test's handler.
+#include <frame.h>
+#include <message.h>
+
+#include <QMutex>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <functional>
+
+class FakeServer
+{
+public:
+    using Handler = std::function<QByteArray(const protocol::Request &)>;
+
+    explicit FakeServer(Handler handler)
+        : m_handler(std::move(handler))
+    {
+        m_server.moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(&m_server, [this] {
+            m_server.listen(QHostAddress::LocalHost, 0);
+            QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] { accept(); });
+        }, Qt::BlockingQueuedConnection);
+    }
+    ~FakeServer()
+    {
+        QMetaObject::invokeMethod(&m_server, [this] { m_server.close(); }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server.serverPort()); }
+    QList<protocol::Request> requests() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_requests;
+    }
+    int connections() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_connections;
+    }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            {
+                QMutexLocker lock(&m_mutex);
+                ++m_connections;
+            }
+            auto reader = std::make_shared<protocol::FrameReader>();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, reader] {
+                reader->append(socket->readAll());
+                QByteArray payload;
+                while (reader->next(payload)) {
+                    const protocol::Request request = protocol::decodeRequest(payload);
+                    {
+                        QMutexLocker lock(&m_mutex);
+                        m_requests.append(request);
+                    }
+                    socket->write(protocol::frameOf(m_handler(request)));
+                }
+            });
+        }
+    }
+
+    Handler m_handler;
+    QThread m_thread;
+    QTcpServer m_server;
+    mutable QMutex m_mutex;
+    QList<protocol::Request> m_requests;
+    int m_connections = 0;
+};

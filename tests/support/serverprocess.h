@@ -1,0 +1,71 @@
+#pragma once
+
+// The real qlx02600-server on a free loopback port, with a throw-away database
+// that a test seeds through QtSql.
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+
+class ServerProcess
+{
+public:
+    // Creates the database (schema, then `seed` if given) and starts the server on it.
+    explicit ServerProcess(const std::function<void(QSqlDatabase &)> &seed = {}, bool demo = false)
+    {
+        m_database = m_dir.filePath(QStringLiteral("server.db"));
+        if (demo) {
+            QProcess::execute(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--init-demo"), m_database });
+        } else {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
+            db.setDatabaseName(m_database);
+            db.open();
+            QFile schema(QStringLiteral(QLX_SCHEMA_PATH));
+            schema.open(QIODevice::ReadOnly);
+            for (const QString &statement : QString::fromUtf8(schema.readAll()).split(QStringLiteral(";\n"))) {
+                if (!statement.trimmed().isEmpty())
+                    QSqlQuery(db).exec(statement);
+            }
+            if (seed)
+                seed(db);
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        }
+        m_process.start(QStringLiteral(QLX_SERVER_PATH),
+                        { QStringLiteral("--db"), m_database, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0") });
+        m_process.waitForStarted();
+        while (m_port == 0 && m_process.waitForReadyRead(10000)) {
+            const QByteArray line = m_process.readLine();
+            if (line.startsWith("listening on "))
+                m_port = line.trimmed().split(':').last().toInt();
+        }
+    }
+    ~ServerProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+    int port() const { return m_port; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QString databaseFile() const { return m_database; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_database;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+// Runs an SQL statement on the seed connection, failing the test on an error.
+inline void exec(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        QTest::qFail(qPrintable(query.lastError().text()), __FILE__, __LINE__);
+}
