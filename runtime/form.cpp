@@ -112,7 +112,11 @@ void TForm::fireExit(QWidget *old, QWidget *now)
     if (!control || !control->OnExit)
         return;
     QWidget *widget = control->asWidget();
-    if (widget == now || widget->isAncestorOf(now))
+    if (widget == now || widget->isAncestorOf(now) || m_inExit)
         return;
+    // The exit happens before the focus arrives: a handler that puts the focus
+    // back does not make the control it was bound for exit too.
+    m_inExit = true;
     DispatchEvent([&] { control->OnExit(widget); });
+    m_inExit = false;
 }

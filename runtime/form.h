@@ -44,4 +44,5 @@ private:
 
     bool m_awayInOwnWindow = false;
     bool m_closeApproved = false;
+    bool m_inExit = false;
 };

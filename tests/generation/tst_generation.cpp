@@ -1,0 +1,353 @@
+// Confirm end to end: the checks in their order, the time normalisation, the
+// directory check, the script file and the run against real and fake servers.
+#include "fakeserver.h"
+#include "serverprocess.h"
+
+#include <application.h>
+#include <datapacket.h>
+#include <exceptions.h>
+#include <geraarquivo.h>
+#include <scripteddialogs.h>
+#include <scriptfile.h>
+#include <serveraddress.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QSqlQuery>
+
+namespace {
+
+const QString kOverwrite = QStringLiteral("Deseja sobrepor o arquivo já existente?");
+
+// Answers GetIdioma with two languages differing only in case, GetTabela with
+// ABC and DEF, GetPropriedCds with one line.
+QByteArray fakeAnswer(const protocol::Request &request)
+{
+    using protocol::FieldKind;
+    QStringList refs;
+    for (const protocol::Argument &argument : request.args) {
+        if (argument.kind == protocol::ArgumentKind::StrRef)
+            refs << argument.text + QStringLiteral("!");
+    }
+    if (request.method == QLatin1String("GetIdioma")) {
+        protocol::DataPacketWriter w({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 }, { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
+                                       { QStringLiteral("IDIPROP"), FieldKind::String, 3 }, { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } });
+        w.addString("EN1"), w.addString("English"), w.addNull(), w.addNull();
+        w.addString("EN2"), w.addString("ENGLISH"), w.addNull(), w.addNull();
+        return protocol::encodeOkResponse(w.finish(), refs);
+    }
+    if (request.method == QLatin1String("GetTabela")) {
+        protocol::DataPacketWriter w({ { QStringLiteral("IDMARCADO"), FieldKind::String, 1 }, { QStringLiteral("CDPROGTRAD"), FieldKind::String, 20 } });
+        w.addString("N"), w.addString("ABC                 "), w.addString("S"), w.addString("DEF                 ");
+        return protocol::encodeOkResponse(w.finish(), refs);
+    }
+    protocol::DataPacketWriter w({ { QStringLiteral("LINHA"), FieldKind::String, 4000 } });
+    w.addString("SELECT 1;");
+    return protocol::encodeOkResponse(w.finish(), refs);
+}
+
+struct Screen
+{
+    TScriptedDialogService dialogs;
+    TfrmGeraArquivo *form = nullptr;
+    QTemporaryDir dir;
+
+    explicit Screen(const QString &server)
+    {
+        SetServerAddressOption(server);
+        Application().CreateForm(form);
+        form->show();
+        form->activateWindow();
+        QTest::qWaitForWindowActive(form);
+        dialogs.clear();
+    }
+    ~Screen() { delete form; }
+
+    void fill(int language, const char *date, const char *time, const QString &directory)
+    {
+        form->cbbIdioma->setCurrentIndex(language);
+        form->depDataIni->SetText(date);
+        form->medItems->SetText(time);
+        form->edtDiretorio->SetText(Ansi::fromUnicode(directory));
+    }
+    void confirm() { DispatchEvent([this] { form->sbtConfirmaClick(form->sbtConfirma); }); }
+};
+
+void loadLines(TClientDataSet &lines, const QByteArrayList &values)
+{
+    protocol::DataPacketWriter w({ { QStringLiteral("LINHA"), protocol::FieldKind::String, 4000 } });
+    for (const QByteArray &value : values) {
+        if (value.isNull())
+            w.addNull();
+        else
+            w.addString(value);
+    }
+    lines.SetData(w.finish());
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+} // namespace
+
+class TestGeneration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { FormatSettings() = TFormatSettings::fromLocale(QLocale(QLocale::Portuguese, QLocale::Brazil)); }
+
+    void firstFailureInOrder_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QByteArray>("date");
+        QTest::addColumn<QByteArray>("time");
+        QTest::addColumn<bool>("lista");
+        QTest::addColumn<bool>("directory");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("nothing at all") << -1 << QByteArray() << QByteArray() << true << false << QStringLiteral("Idioma deve ser informado.") << QStringLiteral("cbbIdioma");
+        QTest::newRow("no date, no time") << 0 << QByteArray() << QByteArray() << true << false << QStringLiteral("Data deve ser informada. ") << QStringLiteral("depDataIni");
+        QTest::newRow("invalid date") << 0 << QByteArray("31/02/2026") << QByteArray() << true << false << QStringLiteral("'31/02/2026' Não é uma data válida.") << QStringLiteral("depDataIni");
+        QTest::newRow("no time") << 0 << QByteArray("01/12/2026") << QByteArray() << true << false << QStringLiteral("Hora deve ser informada.") << QStringLiteral("medItems");
+        QTest::newRow("no table picked") << 0 << QByteArray("01/12/2026") << QByteArray("2460") << true << false << QStringLiteral("Tabela deve ser informada.") << QString();
+        QTest::newRow("hour out of range") << 0 << QByteArray("01/12/2026") << QByteArray("2410") << false << false << QStringLiteral("Hora inválida.") << QStringLiteral("medItems");
+        QTest::newRow("minute out of range") << 0 << QByteArray("01/12/2026") << QByteArray("0960") << false << false << QStringLiteral("Hora inválida.") << QStringLiteral("medItems");
+        QTest::newRow("no directory") << 0 << QByteArray("01/12/2026") << QByteArray("0930") << false << false << QStringLiteral("Diretório deve ser informado.") << QStringLiteral("edtDiretorio");
+    }
+    void firstFailureInOrder()
+    {
+        QFETCH(int, language);
+        QFETCH(QByteArray, date);
+        QFETCH(QByteArray, time);
+        QFETCH(bool, lista);
+        QFETCH(bool, directory);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        FakeServer fake(fakeAnswer);
+        Screen screen(fake.address());
+        screen.fill(language, date.constData(), time.constData(), directory ? screen.dir.path() : QString());
+        if (lista)
+            screen.form->rbtLista->SetChecked(true);
+        screen.form->rbtTodos->setFocus();
+        screen.dialogs.clear();
+        screen.confirm();
+        QCOMPARE(screen.dialogs.texts(), QStringList { message });
+        if (!focus.isEmpty())
+            QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
+        QCOMPARE(fake.requests().size(), 1); // only the language list; nothing fetched
+    }
+
+    void timeNormalisation_data()
+    {
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("normalised");
+        QTest::newRow("09 30") << QByteArray("0930") << QByteArray("0930");
+        QTest::newRow("23 59") << QByteArray("2359") << QByteArray("2359");
+        QTest::newRow("hour alone") << QByteArray("12") << QByteArray("1200");
+        QTest::newRow("blank hour") << QByteArray("  45") << QByteArray("0045");
+        QTest::newRow("one digit each") << QByteArray("9 5") << QByteArray("0905");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("hour 24") << QByteArray("2400") << QByteArray("2400*");
+        QTest::newRow("minute 60") << QByteArray("1060") << QByteArray("1060*");
+    }
+    void timeNormalisation()
+    {
+        QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, normalised);
+        FakeServer fake(fakeAnswer);
+        Screen screen(fake.address());
+        screen.form->medItems->SetText(typed.toStdString());
+        screen.form->medItems->setFocus();
+        screen.form->edtDiretorio->setFocus(); // leaving the field normalises it
+        const bool refused = normalised.endsWith('*');
+        QCOMPARE(QByteArray::fromStdString(screen.form->medItems->Text()), refused ? normalised.chopped(1) : normalised);
+        QCOMPARE(screen.dialogs.texts(), refused ? QStringList { QStringLiteral("Hora inválida.") } : QStringList {});
+        if (refused)
+            QCOMPARE(QApplication::focusWidget(), screen.form->medItems);
+    }
+
+    void missingDirectory_data()
+    {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<bool>("created");
+        const QString question = QStringLiteral("Diretório não existe. Deseja criá-lo?");
+        QTest::newRow("yes creates it") << QStringLiteral("new") << int(mrYes) << QStringList { question } << true;
+        QTest::newRow("yes, parent missing") << QStringLiteral("no/new") << int(mrYes)
+                                             << QStringList { question, QStringLiteral("Diretório não pode ser criado.") } << false;
+        QTest::newRow("no") << QStringLiteral("new") << int(mrNo)
+                            << QStringList { question, QStringLiteral("Não é possível gerar arquivo no diretório informado.") } << false;
+    }
+    void missingDirectory()
+    {
+        QFETCH(QString, relative);
+        QFETCH(int, answer);
+        QFETCH(QStringList, texts);
+        QFETCH(bool, created);
+        FakeServer fake(fakeAnswer);
+        Screen screen(fake.address());
+        const QString path = screen.dir.filePath(relative);
+        screen.form->edtDiretorio->SetText(Ansi::fromUnicode(path));
+        screen.form->edtDiretorio->setFocus();
+        screen.dialogs.answers = { answer };
+        screen.form->medItems->setFocus(); // leaving the field runs its check
+        QCOMPARE(screen.dialogs.texts(), texts);
+        QCOMPARE(QDir(path).exists(), created);
+        QCOMPARE(screen.form->edtDiretorio->Text(), Ansi::fromUnicode(path + QLatin1Char('/')));
+        if (!created)
+            QCOMPARE(QApplication::focusWidget(), screen.form->edtDiretorio);
+
+        // Typing in the time field asks again while the directory is missing.
+        screen.form->medItems->setFocus();
+        screen.dialogs.clear();
+        screen.dialogs.answers = { answer };
+        QTest::keyClick(screen.form->medItems, Qt::Key_1);
+        QCOMPARE(screen.dialogs.texts().size(), created ? 0 : 2);
+    }
+
+    void fileNames_data()
+    {
+        QTest::addColumn<QDate>("day");
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("6 December 2026") << QDate(2026, 12, 6) << QByteArray("TRD_2026126.sql");
+        QTest::newRow("5 March 2026") << QDate(2026, 3, 5) << QByteArray("TRD_202635.sql");
+        QTest::newRow("12 January 2026") << QDate(2026, 1, 12) << QByteArray("TRD_2026112.sql");
+        QTest::newRow("2 November 2026") << QDate(2026, 11, 2) << QByteArray("TRD_2026112.sql");
+    }
+    void fileNames()
+    {
+        QFETCH(QDate, day);
+        QFETCH(QByteArray, name);
+        QCOMPARE(QByteArray::fromStdString(ScriptFileName(DateFromQt(day) + EncodeTime(23, 59))), name);
+    }
+
+    void fileStage_data()
+    {
+        QTest::addColumn<QByteArrayList>("lines");
+        QTest::addColumn<QByteArray>("existing"); // null: no file there
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QStringList>("texts");
+        const QString done = QStringLiteral("Arquivo gerado com sucesso.");
+        const QString empty = QStringLiteral("O arquivo de tradução não pôde ser gerado pois não há tabela traduzida correspondente aos dados informados na tela.");
+        const QByteArray line4000(4000, 'q');
+        QTest::newRow("A, null, B") << QByteArrayList { "A\xe7", QByteArray(), "B" } << QByteArray() << 0
+                                    << QByteArray("A\xe7\r\n\r\nB\r\n") << QStringList { done };
+        QTest::newRow("4000 characters whole") << QByteArrayList { line4000 } << QByteArray() << 0
+                                               << line4000 + "\r\n" << QStringList { done };
+        QTest::newRow("longer file replaced on yes") << QByteArrayList { "N" } << QByteArray(100, 'o') << int(mrYes)
+                                                     << QByteArray("N\r\n") << QStringList { kOverwrite, done };
+        QTest::newRow("untouched on no") << QByteArrayList { "N" } << QByteArray("old") << int(mrNo)
+                                         << QByteArray("old") << QStringList { kOverwrite };
+        QTest::newRow("empty result leaves the file") << QByteArrayList {} << QByteArray("old") << 0
+                                                      << QByteArray("old") << QStringList { empty };
+    }
+    void fileStage()
+    {
+        QFETCH(QByteArrayList, lines);
+        QFETCH(QByteArray, existing);
+        QFETCH(int, answer);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, texts);
+        FakeServer fake(fakeAnswer);
+        Screen screen(fake.address());
+        const TDateTime moment = EncodeDate(2026, 12, 6) + EncodeTime(10, 0);
+        const QString path = screen.dir.filePath(QStringLiteral("TRD_2026126.sql"));
+        if (!existing.isNull()) {
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write(existing);
+        }
+        loadLines(*screen.form->cdsLinha, lines);
+        screen.form->edtDiretorio->SetText(Ansi::fromUnicode(screen.dir.path() + QLatin1Char('/')));
+        screen.dialogs.answers = { answer };
+        DispatchEvent([&] { screen.form->Grava_Arquivo(moment); });
+        QCOMPARE(screen.dialogs.texts(), texts);
+        QCOMPARE(fileBytes(path), after);
+    }
+
+    void directoryAtTheFilePathIsAnIoError()
+    {
+        FakeServer fake(fakeAnswer);
+        Screen screen(fake.address());
+        QDir(screen.dir.path()).mkdir(QStringLiteral("TRD_2026126.sql"));
+        loadLines(*screen.form->cdsLinha, { "new" });
+        screen.form->edtDiretorio->SetText(Ansi::fromUnicode(screen.dir.path() + QLatin1Char('/')));
+        DispatchEvent([&] { screen.form->Grava_Arquivo(EncodeDate(2026, 12, 6)); });
+        QCOMPARE(screen.dialogs.records.size(), 1); // no question, no success: the I/O error
+        QCOMPARE(screen.dialogs.records.first().kind, TScriptedDialogService::Record::Exception);
+        QVERIFY(QFileInfo(screen.dir.filePath(QStringLiteral("TRD_2026126.sql"))).isDir());
+    }
+
+    void tableListsSent_data()
+    {
+        QTest::addColumn<bool>("lista");
+        QTest::addColumn<QString>("sentToLines");
+        QTest::addColumn<QByteArray>("keptInScreen");
+        QTest::newRow("Todos joins the codes") << false << QStringLiteral("ABC                 DEF                 ") << QByteArray();
+        QTest::newRow("Lista keeps the write-back") << true << QStringLiteral("PICKED!") << QByteArray("PICKED!!");
+    }
+    void tableListsSent()
+    {
+        QFETCH(bool, lista);
+        QFETCH(QString, sentToLines);
+        QFETCH(QByteArray, keptInScreen);
+        FakeServer fake(fakeAnswer);
+        Screen screen(fake.address());
+        screen.fill(1, "01/12/2026", "0930", screen.dir.path()); // "ENGLISH": the first match is "English"
+        if (lista) {
+            screen.form->rbtLista->SetChecked(true);
+            const_cast<AnsiString &>(screen.form->ListaTabelas()) = "PICKED";
+        }
+        screen.confirm();
+        const QList<protocol::Request> requests = fake.requests();
+        QCOMPARE(requests.size(), 3);
+        QCOMPARE(requests.at(1).method, QStringLiteral("GetTabela"));
+        QCOMPARE(requests.at(1).args.at(0).text, lista ? QStringLiteral("PICKED") : QString());
+        QCOMPARE(requests.at(2).args.at(0).text, QStringLiteral("EN1"));
+        QCOMPARE(requests.at(2).args.at(1).text, sentToLines);
+        QCOMPARE(requests.at(2).args.at(2).date, EncodeDate(2026, 12, 1) + EncodeTime(9, 30));
+        QCOMPARE(QByteArray::fromStdString(screen.form->ListaTabelas()), keptInScreen);
+        QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
+    }
+
+    void endToEndWithTheDemoServer()
+    {
+        ServerProcess server({}, true);
+        Screen screen(server.address());
+        screen.form->cbbIdioma->setCurrentText(QStringLiteral("Inglês"));
+        screen.fill(screen.form->cbbIdioma->currentIndex(), "01/01/2025", "0000", screen.dir.path());
+        const TDateTime before = Now();
+        screen.confirm();
+        QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
+        const QString path = screen.dir.filePath(QString::fromStdString(ScriptFileName(before)));
+        const QByteArray script = fileBytes(path);
+        QVERIFY(script.endsWith("\r\n"));
+
+        QSqlDatabase target = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("scratch"));
+        target.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(target.open());
+        exec(target, QStringLiteral("CREATE TABLE TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO, "
+                                    "PRIMARY KEY (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA))"));
+        for (const QByteArray &line : script.split('\n')) {
+            if (!line.trimmed().isEmpty())
+                exec(target, Ansi::toUnicode(line.trimmed().toStdString()));
+        }
+        QSqlQuery query(QStringLiteral("SELECT CDCHAVE, NMCAMPO, DSTRADUCAO FROM TRADUCAO WHERE CDPROGTRAD = 'PRODUTO' "
+                                       "ORDER BY CDCHAVE, NMCAMPO"), target);
+        QStringList texts;
+        while (query.next())
+            texts << query.value(2).toString();
+        QCOMPARE(texts, (QStringList { QStringLiteral("Running shoes"), QStringLiteral("Kids' \"Star\" T-shirt"),
+                                       QStringLiteral("Wash cold.\nDo not bleach.") }));
+    }
+};
+
+QTEST_MAIN(TestGeneration)
+#include "tst_generation.moc"
