@@ -22,7 +22,9 @@ void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField
         file.cancelWriting();
         throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(NativePath(path), reason), int(file.error()));
     };
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a short write (a full disk, a file size limit) shows in
+    // write()'s count: a buffered flush may report it as success.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         fail();
     constexpr qsizetype kChunk = 1 << 16;
     QByteArray chunk;

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QSqlQuery>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -270,6 +272,33 @@ private slots:
         DispatchEvent([&] { screen.form->Grava_Arquivo(moment); });
         QCOMPARE(screen.dialogs.texts(), texts);
         QCOMPARE(fileBytes(path), after);
+    }
+
+    void fullDiskKeepsTheEarlierFile()
+    {
+        FakeServer fake(fakeAnswer);
+        Screen screen(fake.address());
+        const QString path = screen.dir.filePath(QStringLiteral("TRD_2026126.sql"));
+        QFile earlier(path);
+        earlier.open(QIODevice::WriteOnly);
+        earlier.write("earlier\r\n");
+        earlier.close();
+        loadLines(*screen.form->cdsLinha, { "a new line longer than the space left" });
+        screen.form->edtDiretorio->SetText(Ansi::fromUnicode(screen.dir.path() + QLatin1Char('/')));
+        screen.dialogs.answers = { mrYes };
+        // No file may grow past a few bytes, as on a full disk.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit saved {};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit tiny = saved;
+        tiny.rlim_cur = 8;
+        setrlimit(RLIMIT_FSIZE, &tiny);
+        DispatchEvent([&] { screen.form->Grava_Arquivo(EncodeDate(2026, 12, 6)); });
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(screen.dialogs.texts().size(), 2); // the question, then the I/O error; no success
+        QCOMPARE(screen.dialogs.records.last().kind, TScriptedDialogService::Record::Exception);
+        QCOMPARE(fileBytes(path), QByteArray("earlier\r\n"));
+        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("TRD_2026126.sql") });
     }
 
     void directoryAtTheFilePathIsAnIoError()
