@@ -2,9 +2,10 @@
 
 #include <QString>
 
-// One translation as one SQL statement on one line: an upsert valid in SQLite and
-// PostgreSQL. Texts are quoted with their single quotes doubled; a line break
-// is written as char(13)/char(10), so the statement never spans two lines.
+// One translation as one SQL statement on one line: an upsert in the syntax SQLite
+// and PostgreSQL share. Texts are quoted with their single quotes doubled; a line
+// break is written as char(13)/char(10) (SQLite's; PostgreSQL calls it chr), so the
+// statement never spans two lines.
 struct Translation
 {
     QString table;

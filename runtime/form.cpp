@@ -12,6 +12,12 @@ TForm::TForm(QWidget *parent)
     connect(qApp, &QApplication::focusChanged, this, &TForm::fireExit);
 }
 
+TForm::~TForm()
+{
+    // The dialog hides itself once this part is gone: no exit may fire then.
+    disconnect(qApp, nullptr, this, nullptr);
+}
+
 void TForm::DoCreate()
 {
     DispatchEvent([this] {

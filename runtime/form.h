@@ -18,6 +18,7 @@ class QLX_EXPORT TForm : public QDialog
 
 public:
     explicit TForm(QWidget *parent = nullptr);
+    ~TForm() override;
 
     TNotifyEvent OnCreate;
     TNotifyEvent OnActivate;
