@@ -38,7 +38,11 @@ void TfrmGeraArquivo::Vd_DataHora(bool reportEmpty)
     }
     if (!noDate && !depDataIni->IsDateValid()) {
         depDataIni->setFocus();
-        MensErro("'" + depDataIni->EditText() + "' " + msgPadrao.Msg("DT_INV"), true);
+        AnsiString text = "'";
+        text += depDataIni->EditText();
+        text += "' ";
+        text += msgPadrao.Msg("DT_INV");
+        MensErro(text, true);
     }
     const AnsiString time = medItems->Text();
     if ((time.empty() || time == "  :  ") && reportEmpty) {
