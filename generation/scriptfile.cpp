@@ -11,7 +11,7 @@ AnsiString ScriptFileName(TDateTime moment)
     quint16 month = 0;
     quint16 day = 0;
     DecodeDate(moment, year, month, day);
-    return "TRD_" + std::to_string(year) + std::to_string(month) + std::to_string(day) + ".sql";
+    return QStringLiteral("TRD_%1%2%3.sql").arg(year).arg(month).arg(day).toStdString();
 }
 
 void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField &line)

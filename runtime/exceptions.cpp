@@ -22,3 +22,12 @@ ERemoteError::ERemoteError(const QString &remoteClass, const QString &message)
     , m_remoteClass(remoteClass)
 {
 }
+
+// Out of line, so that each class's type information lives in this library only.
+Exception::~Exception() = default;
+EAbort::~EAbort() = default;
+EConvertError::~EConvertError() = default;
+EInOutError::~EInOutError() = default;
+EDatabaseError::~EDatabaseError() = default;
+ESocketError::~ESocketError() = default;
+ERemoteError::~ERemoteError() = default;

@@ -12,6 +12,7 @@ class QLX_EXPORT Exception : public std::exception
 {
 public:
     explicit Exception(const QString &message);
+    ~Exception() override;
     const QString &message() const { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 
@@ -25,12 +26,14 @@ class QLX_EXPORT EAbort : public Exception
 {
 public:
     EAbort();
+    ~EAbort() override;
 };
 
 class QLX_EXPORT EConvertError : public Exception
 {
 public:
     using Exception::Exception;
+    ~EConvertError() override;
 };
 
 // An input/output failure, carrying the operating system's error text.
@@ -38,6 +41,7 @@ class QLX_EXPORT EInOutError : public Exception
 {
 public:
     EInOutError(const QString &message, int errorCode);
+    ~EInOutError() override;
     int errorCode() const { return m_errorCode; }
 
 private:
@@ -48,6 +52,7 @@ class QLX_EXPORT EDatabaseError : public Exception
 {
 public:
     using Exception::Exception;
+    ~EDatabaseError() override;
 };
 
 // The connection to the application server failed or broke.
@@ -55,6 +60,7 @@ class QLX_EXPORT ESocketError : public Exception
 {
 public:
     using Exception::Exception;
+    ~ESocketError() override;
 };
 
 // The application server could not dispatch a call or failed unexpectedly.
@@ -62,6 +68,7 @@ class QLX_EXPORT ERemoteError : public Exception
 {
 public:
     ERemoteError(const QString &remoteClass, const QString &message);
+    ~ERemoteError() override;
     const QString &remoteClass() const { return m_remoteClass; }
 
 private:

@@ -6,6 +6,7 @@
 #include <package.h>
 #include <scripteddialogs.h>
 
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <dlfcn.h>
@@ -63,6 +64,34 @@ private slots:
         const auto table = reinterpret_cast<TGetPackageInfoTable>(dlsym(module.handle, "GetPackageInfoTable"))();
         QVERIFY(table->UnitCount >= 1);
         module.unload();
+    }
+
+    void nothingElseOfTheModuleIsExported()
+    {
+        QProcess nm;
+        nm.start(QStringLiteral("nm"), { QStringLiteral("-D"), QStringLiteral("--defined-only"), QStringLiteral("-C"),
+                                         QStringLiteral(QLX_MODULE_PATH) });
+        QVERIFY(nm.waitForFinished());
+        const QStringList entries { "IniProc", "CriaGeraArquivo", "frmGeraArquivo", "boStcriado", "Initialize",
+                                    "Finalize", "GetPackageInfoTable" };
+        QStringList found;
+        for (const QByteArray &line : nm.readAllStandardOutput().split('\n')) {
+            const QString symbol = QString::fromLatin1(line).section(QLatin1Char(' '), 2);
+            if (symbol.isEmpty() || symbol.startsWith(QLatin1Char('_')))
+                continue; // the linker's own markers
+            if (entries.contains(symbol)) {
+                found << symbol;
+                continue;
+            }
+            const bool screenClass = symbol.startsWith(QLatin1String("TfrmGeraArquivo::"))
+                || symbol.endsWith(QLatin1String(" for TfrmGeraArquivo"));
+            const bool screenUnit = symbol.startsWith(QLatin1String("UGeraArquivo::"));
+            QVERIFY2(screenClass || screenUnit, qPrintable(symbol));
+        }
+        found.sort();
+        QStringList expected = entries;
+        expected.sort();
+        QCOMPARE(found, expected);
     }
 
     void oneInstancePerLoadKeepsTheInputs()

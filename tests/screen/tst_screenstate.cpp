@@ -54,6 +54,30 @@ private slots:
         QCOMPARE(label->font().pixelSize(), 11);
     }
 
+    void catalogue_data()
+    {
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("trailing blank kept") << QByteArray("DATA_HORA") << QStringLiteral("Data deve ser informada. ");
+        QTest::newRow("full stop") << QByteArray("Arq_Gerado") << QStringLiteral("Arquivo gerado com sucesso.");
+        QTest::newRow("exclamation, lower case key") << QByteArray("sucesso") << QStringLiteral("Arquivo gerado com sucesso!");
+        QTest::newRow("title") << QByteArray("TABELA") << QStringLiteral("Tabelas");
+        QTest::newRow("accents") << QByteArray("ARQ_S_TEXT") << QStringLiteral("O arquivo de tradução não pôde ser gerado pois não há tabela traduzida correspondente aos dados informados na tela.");
+        QTest::newRow("question") << QByteArray("DirNExist") << QStringLiteral("Diretório não existe. Deseja criá-lo?");
+        QTest::newRow("key case matters") << QByteArray("arq_gerado") << QString();
+    }
+    void catalogue()
+    {
+        QFETCH(QByteArray, key);
+        QFETCH(QString, text);
+        TfrmGeraArquivo screen;
+        QCOMPARE(screen.msgPadrao.Messages.size(), size_t(19));
+        QCOMPARE(screen.msgPadrao.Messages.front(), AnsiString("DirNInformado|Diret\xf3rio deve ser informado."));
+        QCOMPARE(screen.msgPadrao.Messages.back(), AnsiString("DATA_INF|N\xe3o h\xe1 registros at\xe9 a data informada."));
+        QCOMPARE(QByteArray::fromStdString(screen.msgPadrao.Msg(key.toStdString())),
+                 QByteArray::fromStdString(Ansi::fromUnicode(text)));
+    }
+
     void tabCyclesThroughTheInputs_data()
     {
         QTest::addColumn<bool>("lista");
