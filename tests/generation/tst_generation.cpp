@@ -1,6 +1,7 @@
 // Confirm end to end: the checks in their order, the time normalisation, the
 // directory check, the script file and the run against real and fake servers.
-#include "fakeserver.h"
+#include "fakeappserver.h"
+#include "screenfixture.h"
 #include "serverprocess.h"
 
 #include <application.h>
@@ -20,60 +21,6 @@
 namespace {
 
 const QString kOverwrite = QStringLiteral("Deseja sobrepor o arquivo já existente?");
-
-// Answers GetIdioma with two languages differing only in case, GetTabela with
-// ABC and DEF, GetPropriedCds with one line.
-QByteArray fakeAnswer(const protocol::Request &request)
-{
-    using protocol::FieldKind;
-    QStringList refs;
-    for (const protocol::Argument &argument : request.args) {
-        if (argument.kind == protocol::ArgumentKind::StrRef)
-            refs << argument.text + QStringLiteral("!");
-    }
-    if (request.method == QLatin1String("GetIdioma")) {
-        protocol::DataPacketWriter w({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 }, { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
-                                       { QStringLiteral("IDIPROP"), FieldKind::String, 3 }, { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } });
-        w.addString("EN1"), w.addString("English"), w.addNull(), w.addNull();
-        w.addString("EN2"), w.addString("ENGLISH"), w.addNull(), w.addNull();
-        return protocol::encodeOkResponse(w.finish(), refs);
-    }
-    if (request.method == QLatin1String("GetTabela")) {
-        protocol::DataPacketWriter w({ { QStringLiteral("IDMARCADO"), FieldKind::String, 1 }, { QStringLiteral("CDPROGTRAD"), FieldKind::String, 20 } });
-        w.addString("N"), w.addString("ABC                 "), w.addString("S"), w.addString("DEF                 ");
-        return protocol::encodeOkResponse(w.finish(), refs);
-    }
-    protocol::DataPacketWriter w({ { QStringLiteral("LINHA"), FieldKind::String, 4000 } });
-    w.addString("SELECT 1;");
-    return protocol::encodeOkResponse(w.finish(), refs);
-}
-
-struct Screen
-{
-    TScriptedDialogService dialogs;
-    TfrmGeraArquivo *form = nullptr;
-    QTemporaryDir dir;
-
-    explicit Screen(const QString &server)
-    {
-        SetServerAddressOption(server);
-        Application().CreateForm(form);
-        form->show();
-        form->activateWindow();
-        QTest::qWaitForWindowActive(form);
-        dialogs.clear();
-    }
-    ~Screen() { delete form; }
-
-    void fill(int language, const char *date, const char *time, const QString &directory)
-    {
-        form->cbbIdioma->setCurrentIndex(language);
-        form->depDataIni->SetText(date);
-        form->medItems->SetText(time);
-        form->edtDiretorio->SetText(Ansi::fromUnicode(directory));
-    }
-    void confirm() { DispatchEvent([this] { form->sbtConfirmaClick(form->sbtConfirma); }); }
-};
 
 void loadLines(TClientDataSet &lines, const QByteArrayList &values)
 {
@@ -130,8 +77,9 @@ private slots:
         QFETCH(bool, directory);
         QFETCH(QString, message);
         QFETCH(QString, focus);
-        FakeServer fake(fakeAnswer);
-        Screen screen(fake.address());
+        FakeAppServer server;
+        server.refSuffix = QStringLiteral("!");
+        ScreenFixture screen(server.fake.address());
         screen.fill(language, date.constData(), time.constData(), directory ? screen.dir.path() : QString());
         if (lista)
             screen.form->rbtLista->SetChecked(true);
@@ -141,7 +89,7 @@ private slots:
         QCOMPARE(screen.dialogs.texts(), QStringList { message });
         if (!focus.isEmpty())
             QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
-        QCOMPARE(fake.requests().size(), 1); // only the language list; nothing fetched
+        QCOMPARE(server.fake.requests().size(), 1); // only the language list; nothing fetched
     }
 
     void timeNormalisation_data()
@@ -161,8 +109,9 @@ private slots:
     {
         QFETCH(QByteArray, typed);
         QFETCH(QByteArray, normalised);
-        FakeServer fake(fakeAnswer);
-        Screen screen(fake.address());
+        FakeAppServer server;
+        server.refSuffix = QStringLiteral("!");
+        ScreenFixture screen(server.fake.address());
         screen.form->medItems->SetText(typed.toStdString());
         screen.form->medItems->setFocus();
         screen.form->edtDiretorio->setFocus(); // leaving the field normalises it
@@ -192,8 +141,9 @@ private slots:
         QFETCH(int, answer);
         QFETCH(QStringList, texts);
         QFETCH(bool, created);
-        FakeServer fake(fakeAnswer);
-        Screen screen(fake.address());
+        FakeAppServer server;
+        server.refSuffix = QStringLiteral("!");
+        ScreenFixture screen(server.fake.address());
         const QString path = screen.dir.filePath(relative);
         screen.form->edtDiretorio->SetText(Ansi::fromUnicode(path));
         screen.form->edtDiretorio->setFocus();
@@ -257,8 +207,9 @@ private slots:
         QFETCH(int, answer);
         QFETCH(QByteArray, after);
         QFETCH(QStringList, texts);
-        FakeServer fake(fakeAnswer);
-        Screen screen(fake.address());
+        FakeAppServer server;
+        server.refSuffix = QStringLiteral("!");
+        ScreenFixture screen(server.fake.address());
         const TDateTime moment = EncodeDate(2026, 12, 6) + EncodeTime(10, 0);
         const QString path = screen.dir.filePath(QStringLiteral("TRD_2026126.sql"));
         if (!existing.isNull()) {
@@ -276,8 +227,9 @@ private slots:
 
     void fullDiskKeepsTheEarlierFile()
     {
-        FakeServer fake(fakeAnswer);
-        Screen screen(fake.address());
+        FakeAppServer server;
+        server.refSuffix = QStringLiteral("!");
+        ScreenFixture screen(server.fake.address());
         const QString path = screen.dir.filePath(QStringLiteral("TRD_2026126.sql"));
         QFile earlier(path);
         earlier.open(QIODevice::WriteOnly);
@@ -303,8 +255,9 @@ private slots:
 
     void directoryAtTheFilePathIsAnIoError()
     {
-        FakeServer fake(fakeAnswer);
-        Screen screen(fake.address());
+        FakeAppServer server;
+        server.refSuffix = QStringLiteral("!");
+        ScreenFixture screen(server.fake.address());
         QDir(screen.dir.path()).mkdir(QStringLiteral("TRD_2026126.sql"));
         loadLines(*screen.form->cdsLinha, { "new" });
         screen.form->edtDiretorio->SetText(Ansi::fromUnicode(screen.dir.path() + QLatin1Char('/')));
@@ -327,15 +280,16 @@ private slots:
         QFETCH(bool, lista);
         QFETCH(QString, sentToLines);
         QFETCH(QByteArray, keptInScreen);
-        FakeServer fake(fakeAnswer);
-        Screen screen(fake.address());
+        FakeAppServer server;
+        server.refSuffix = QStringLiteral("!");
+        ScreenFixture screen(server.fake.address());
         screen.fill(1, "01/12/2026", "0930", screen.dir.path()); // "ENGLISH": the first match is "English"
         if (lista) {
             screen.form->rbtLista->SetChecked(true);
             const_cast<AnsiString &>(screen.form->ListaTabelas()) = "PICKED";
         }
         screen.confirm();
-        const QList<protocol::Request> requests = fake.requests();
+        const QList<protocol::Request> requests = server.fake.requests();
         QCOMPARE(requests.size(), 3);
         QCOMPARE(requests.at(1).method, QStringLiteral("GetTabela"));
         QCOMPARE(requests.at(1).args.at(0).text, lista ? QStringLiteral("PICKED") : QString());
@@ -349,7 +303,7 @@ private slots:
     void endToEndWithTheDemoServer()
     {
         ServerProcess server({}, true);
-        Screen screen(server.address());
+        ScreenFixture screen(server.address());
         screen.form->cbbIdioma->setCurrentText(QStringLiteral("Inglês"));
         screen.fill(screen.form->cbbIdioma->currentIndex(), "01/01/2025", "0000", screen.dir.path());
         const TDateTime before = Now();

@@ -1,6 +1,7 @@
 // Directory picking and the table scope: scope buttons, F9, the table pick with
 // the real list picker, and the directory dialog.
-#include "fakeserver.h"
+#include "fakeappserver.h"
+#include "screenfixture.h"
 
 #include <application.h>
 #include <datapacket.h>
@@ -17,55 +18,6 @@
 #include <QTest>
 
 namespace {
-
-// A server whose table list a test sets; every GetPropriedCds answers one line.
-struct TableServer
-{
-    QByteArrayList tables;
-    FakeServer fake { [this](const protocol::Request &request) { return answer(request); } };
-
-    QByteArray answer(const protocol::Request &request)
-    {
-        using protocol::FieldKind;
-        QStringList refs;
-        for (const protocol::Argument &argument : request.args) {
-            if (argument.kind == protocol::ArgumentKind::StrRef)
-                refs << argument.text;
-        }
-        if (request.method == QLatin1String("GetIdioma")) {
-            protocol::DataPacketWriter w({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 }, { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
-                                           { QStringLiteral("IDIPROP"), FieldKind::String, 3 }, { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } });
-            w.addString("ENG"), w.addString("English"), w.addNull(), w.addNull();
-            return protocol::encodeOkResponse(w.finish(), refs);
-        }
-        if (request.method == QLatin1String("GetTabela")) {
-            protocol::DataPacketWriter w({ { QStringLiteral("IDMARCADO"), FieldKind::String, 1 }, { QStringLiteral("CDPROGTRAD"), FieldKind::String, 20 } });
-            for (const QByteArray &table : tables)
-                w.addString("N"), w.addString(table.leftJustified(20, ' '));
-            return protocol::encodeOkResponse(w.finish(), refs);
-        }
-        protocol::DataPacketWriter w({ { QStringLiteral("LINHA"), FieldKind::String, 4000 } });
-        w.addString("SELECT 1;");
-        return protocol::encodeOkResponse(w.finish(), refs);
-    }
-};
-
-struct Screen
-{
-    TScriptedDialogService dialogs;
-    TfrmGeraArquivo *form = nullptr;
-
-    explicit Screen(const QString &server)
-    {
-        SetServerAddressOption(server);
-        Application().CreateForm(form);
-        form->show();
-        form->activateWindow();
-        QTest::qWaitForWindowActive(form);
-        dialogs.clear();
-    }
-    ~Screen() { delete form; }
-};
 
 // Picks the rows named, by clicking their checks, and confirms.
 std::function<int(QDialog &)> pick(const QStringList &names)
@@ -94,8 +46,8 @@ class TestTableScope : public QObject
 private slots:
     void scopeButtonsGovernThePickButton()
     {
-        TableServer server;
-        Screen screen(server.fake.address());
+        FakeAppServer server;
+        ScreenFixture screen(server.fake.address());
         QTest::mouseClick(screen.form->rbtLista, Qt::LeftButton);
         QVERIFY(screen.form->BtnTabelas->isEnabled());
         QTest::mouseClick(screen.form->rbtTodos, Qt::LeftButton);
@@ -119,9 +71,9 @@ private slots:
         QFETCH(QString, control);
         QFETCH(int, modifiers);
         QFETCH(int, kind);
-        TableServer server;
+        FakeAppServer server;
         server.tables = { "PRODUTO" };
-        Screen screen(server.fake.address());
+        ScreenFixture screen(server.fake.address());
         const bool f8 = control.endsWith(QLatin1String("-F8"));
         auto *target = screen.form->findChild<QWidget *>(control.section(QLatin1Char('-'), 0, 0));
         if (target == screen.form->rbtLista)
@@ -142,8 +94,8 @@ private slots:
 
     void noTablesReported()
     {
-        TableServer server;
-        Screen screen(server.fake.address());
+        FakeAppServer server;
+        ScreenFixture screen(server.fake.address());
         server.tables = { "PRODUTO" };
         screen.dialogs.modalScripts = { pick({ QStringLiteral("PRODUTO") }) };
         QTest::mouseClick(screen.form->rbtLista, Qt::LeftButton);
@@ -162,9 +114,9 @@ private slots:
 
     void pickedListSurvivesAScopeSwitchAndIsSent()
     {
-        TableServer server;
+        FakeAppServer server;
         server.tables = { "CATEGORIA", "PRODUTO", "UNIDADE" };
-        Screen screen(server.fake.address());
+        ScreenFixture screen(server.fake.address());
         QTemporaryDir dir;
         screen.dialogs.modalScripts = { pick({ QStringLiteral("UNIDADE"), QStringLiteral("CATEGORIA") }) };
         QTest::mouseClick(screen.form->rbtLista, Qt::LeftButton);
@@ -226,9 +178,9 @@ private slots:
 
     void cancelledPickLeavesTheList()
     {
-        TableServer server;
+        FakeAppServer server;
         server.tables = { "PRODUTO" };
-        Screen screen(server.fake.address());
+        ScreenFixture screen(server.fake.address());
         screen.dialogs.modalScripts = { pick({ QStringLiteral("PRODUTO") }),
                                         [](QDialog &dialog) {
                                             static_cast<TListPicker &>(dialog).setAllChecked(false);
@@ -253,8 +205,8 @@ private slots:
         QFETCH(QString, before);
         QFETCH(bool, confirmed);
         QFETCH(QString, after);
-        TableServer server;
-        Screen screen(server.fake.address());
+        FakeAppServer server;
+        ScreenFixture screen(server.fake.address());
         screen.form->edtDiretorio->SetText(Ansi::fromUnicode(before));
         if (confirmed)
             screen.dialogs.directories = { QStringLiteral("/chosen") };
@@ -265,8 +217,8 @@ private slots:
 
     void chosenMissingDirectoryOfferedOnExit()
     {
-        TableServer server;
-        Screen screen(server.fake.address());
+        FakeAppServer server;
+        ScreenFixture screen(server.fake.address());
         QTemporaryDir dir;
         const QString missing = dir.filePath(QStringLiteral("novo"));
         screen.dialogs.directories = { missing };

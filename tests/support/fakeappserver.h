@@ -1,0 +1,46 @@
+#pragma once
+
+// A fake of the application server's object, for the screen tests: the languages,
+// tables and lines it answers are the test's to set, and it records every call.
+#include "fakeserver.h"
+
+#include <datapacket.h>
+
+struct FakeAppServer
+{
+    QList<QPair<QByteArray, QByteArray>> languages { { "EN1", "English" }, { "EN2", "ENGLISH" } };
+    QByteArrayList tables { "ABC", "DEF" };
+    QByteArrayList lines { "SELECT 1;" };
+    QString refSuffix; // appended to every by-reference text it sends back
+    FakeServer fake { [this](const protocol::Request &request) { return answer(request); } };
+
+    QByteArray answer(const protocol::Request &request)
+    {
+        using protocol::FieldKind;
+        QStringList refs;
+        for (const protocol::Argument &argument : request.args) {
+            if (argument.kind == protocol::ArgumentKind::StrRef)
+                refs << argument.text + refSuffix;
+        }
+        if (request.method == QLatin1String("GetIdioma")) {
+            protocol::DataPacketWriter w({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
+                                           { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
+                                           { QStringLiteral("IDIPROP"), FieldKind::String, 3 },
+                                           { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } });
+            for (const auto &[id, name] : languages)
+                w.addString(id), w.addString(name), w.addNull(), w.addNull();
+            return protocol::encodeOkResponse(w.finish(), refs);
+        }
+        if (request.method == QLatin1String("GetTabela")) {
+            protocol::DataPacketWriter w({ { QStringLiteral("IDMARCADO"), FieldKind::String, 1 },
+                                           { QStringLiteral("CDPROGTRAD"), FieldKind::String, 20 } });
+            for (const QByteArray &table : tables)
+                w.addString("N"), w.addString(table.leftJustified(20, ' '));
+            return protocol::encodeOkResponse(w.finish(), refs);
+        }
+        protocol::DataPacketWriter w({ { QStringLiteral("LINHA"), FieldKind::String, 4000 } });
+        for (const QByteArray &line : lines)
+            w.addString(line);
+        return protocol::encodeOkResponse(w.finish(), refs);
+    }
+};

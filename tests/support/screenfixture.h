@@ -1,0 +1,39 @@
+#pragma once
+
+// The screen created as the module creates it, shown and active, with scripted
+// dialogs and a scratch directory.
+#include <application.h>
+#include <geraarquivo.h>
+#include <scripteddialogs.h>
+#include <serveraddress.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+struct ScreenFixture
+{
+    TScriptedDialogService dialogs;
+    TfrmGeraArquivo *form = nullptr;
+    QTemporaryDir dir;
+
+    explicit ScreenFixture(const QString &server)
+    {
+        SetServerAddressOption(server);
+        Application().CreateForm(form);
+        form->show();
+        form->activateWindow();
+        if (!QTest::qWaitForWindowActive(form))
+            qWarning("the screen did not become active");
+        dialogs.clear();
+    }
+    ~ScreenFixture() { delete form; }
+
+    void fill(int language, const char *date, const char *time, const QString &directory)
+    {
+        form->cbbIdioma->setCurrentIndex(language);
+        form->depDataIni->SetText(date);
+        form->medItems->SetText(time);
+        form->edtDiretorio->SetText(Ansi::fromUnicode(directory));
+    }
+    void confirm() { DispatchEvent([this] { form->sbtConfirmaClick(form->sbtConfirma); }); }
+};
