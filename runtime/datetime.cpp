@@ -60,9 +60,22 @@ QDateTime DateTimeToQt(TDateTime value)
     return QDateTime(date, QTime::fromMSecsSinceStartOfDay(qMin(msecs, int(kMsecsPerDay) - 1)));
 }
 
+namespace {
+std::function<TDateTime()> &installedClock()
+{
+    static std::function<TDateTime()> installed;
+    return installed;
+}
+} // namespace
+
+void SetClock(std::function<TDateTime()> replacement)
+{
+    installedClock() = std::move(replacement);
+}
+
 TDateTime Now()
 {
-    return DateTimeFromQt(QDateTime::currentDateTime());
+    return installedClock() ? installedClock()() : DateTimeFromQt(QDateTime::currentDateTime());
 }
 
 TDateTime EncodeDate(int year, int month, int day)

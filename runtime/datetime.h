@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <functional>
 
 // A moment as a day count: the whole part counts days from 30 December 1899,
 // the fraction is the time of day.
@@ -26,7 +27,11 @@ struct QLX_EXPORT TFormatSettings
 // The settings every conversion uses unless handed others; tests pin them.
 QLX_EXPORT TFormatSettings &FormatSettings();
 
+// The current local date and time, from the system clock unless another clock is set.
 QLX_EXPORT TDateTime Now();
+// Replaces the clock Now() reads (a test's, for instance); an empty function puts
+// the system clock back.
+QLX_EXPORT void SetClock(std::function<TDateTime()> clock);
 QLX_EXPORT TDateTime EncodeDate(int year, int month, int day);
 QLX_EXPORT TDateTime EncodeTime(int hour, int minute, int second = 0, int msec = 0);
 QLX_EXPORT void DecodeDate(TDateTime value, quint16 &year, quint16 &month, quint16 &day);

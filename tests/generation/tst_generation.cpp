@@ -300,6 +300,27 @@ private slots:
         QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
     }
 
+    void fileNamedAfterTheDayTheRunStarted()
+    {
+        FakeAppServer server;
+        ScreenFixture screen(server.fake.address());
+        screen.fill(0, "01/12/2026", "0930", screen.dir.path());
+        // The run starts at 23:59:30; once the lines are fetched it is past midnight.
+        SetClock([&server] {
+            const bool fetched = server.fake.requests().size() >= 3;
+            return EncodeDate(2026, 12, 6) + (fetched ? 1 + EncodeTime(0, 0, 30) : EncodeTime(23, 59, 30));
+        });
+        QFile earlier(screen.dir.filePath(QStringLiteral("TRD_2026126.sql")));
+        earlier.open(QIODevice::WriteOnly);
+        earlier.close();
+        screen.dialogs.answers = { mrYes };
+        screen.confirm();
+        SetClock({});
+        QCOMPARE(screen.dialogs.texts(), (QStringList { kOverwrite, QStringLiteral("Arquivo gerado com sucesso.") }));
+        QCOMPARE(fileBytes(earlier.fileName()), QByteArray("SELECT 1;\r\n"));
+        QVERIFY(!QFile::exists(screen.dir.filePath(QStringLiteral("TRD_2026127.sql"))));
+    }
+
     void endToEndWithTheDemoServer()
     {
         ServerProcess server({}, true);

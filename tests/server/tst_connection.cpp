@@ -135,9 +135,25 @@ private slots:
         std::unique_ptr<TfrmGeraArquivo> owned(screen);
         QCOMPARE(first.requests().size(), 1);
 
+        // The base close handling hides the screen: by then the connection is closed.
+        struct HideWatch : QObject
+        {
+            TfrmGeraArquivo *screen;
+            std::optional<bool> connectedWhenHidden;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                if (event->type() == QEvent::Hide)
+                    connectedWhenHidden = screen->netGeraArquivo->Connected();
+                return false;
+            }
+        } watch;
+        watch.screen = screen;
         screen->show();
+        QVERIFY(screen->netGeraArquivo->Connected());
+        screen->installEventFilter(&watch);
         screen->close();
-        QVERIFY(!screen->netGeraArquivo->Connected());
+        screen->removeEventFilter(&watch);
+        QCOMPARE(watch.connectedWhenHidden, std::optional<bool>(false));
         QVERIFY(!screen->isVisible());
 
         // Showing again presents the first fetch, with no new call.
