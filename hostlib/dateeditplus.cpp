@@ -2,6 +2,7 @@
 
 #include "errors.h"
 
+#include <dispatch.h>
 #include <exceptions.h>
 
 #include <QApplication>
@@ -77,7 +78,7 @@ void TDateEditPlus::showCalendar()
         calendar->setSelectedDate(parsed());
     connect(calendar, &QCalendarWidget::clicked, this, [this, calendar](QDate date) {
         calendar->close();
-        SetText(Ansi::fromUnicode(date.toString(FormatSettings().ShortDateFormat)));
+        DispatchEvent([&] { SetText(Ansi::fromUnicode(date.toString(FormatSettings().ShortDateFormat))); });
     });
     calendar->move(mapToGlobal(QPoint(0, height())));
     calendar->show();

@@ -118,7 +118,6 @@ void DataPacketWriter::afterValue()
     if (++m_column == m_columns) {
         m_writer.endArray();
         m_column = 0;
-        ++m_rows;
     }
 }
 

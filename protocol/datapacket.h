@@ -29,7 +29,6 @@ public:
     void addDateTime(double dayCount);
     void addInteger(qint64 value);
     void addNull();
-    qint64 rowCount() const { return m_rows; }
     // The encoded packet; the last row must be complete.
     QByteArray finish();
 
@@ -41,7 +40,6 @@ private:
     QCborStreamWriter m_writer;
     qsizetype m_columns;
     qsizetype m_column = 0;
-    qint64 m_rows = 0;
 };
 
 // Receives a packet as it is decoded.

@@ -19,7 +19,6 @@ public:
     // The next complete frame's payload, if one has arrived; throws ProtocolError
     // for a length over the limit.
     bool next(QByteArray &payload);
-    bool isEmpty() const { return m_buffer.isEmpty(); }
 
 private:
     qint64 m_limit;

@@ -182,7 +182,6 @@ void TClientDataSet::SetData(const QByteArray &packet)
     }
     m_columns = loader.takeColumns();
     m_recordCount = loader.records();
-    m_active = true;
     First();
 }
 

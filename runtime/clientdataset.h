@@ -59,7 +59,6 @@ public:
     // earlier content is kept.
     void SetData(const QByteArray &packet);
 
-    bool Active() const { return m_active; }
     qsizetype RecordCount() const { return m_recordCount; }
     // True when no record is held; a set never loaded counts as empty.
     bool IsEmpty() const { return m_recordCount == 0; }
@@ -89,5 +88,4 @@ private:
     std::vector<Column> m_columns;
     qsizetype m_recordCount = 0;
     qsizetype m_current = 0;
-    bool m_active = false;
 };

@@ -1,5 +1,6 @@
 #include "datetime.h"
 
+#include <QRegularExpression>
 #include <cmath>
 
 namespace {
@@ -27,6 +28,9 @@ TFormatSettings TFormatSettings::fromLocale(const QLocale &locale)
     // Qt's short formats of some locales carry a two-digit year; the screen wants four.
     if (!settings.ShortDateFormat.contains(QLatin1String("yyyy")))
         settings.ShortDateFormat.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    // Day and month always in two digits, so that a fixed edit mask fits every date.
+    static const QRegularExpression lone(QStringLiteral("(?<![dM])([dM])(?![dM])"));
+    settings.ShortDateFormat.replace(lone, QStringLiteral("\\1\\1"));
     settings.DateSeparator = firstSeparator(settings.ShortDateFormat);
     const QString timeFormat = regional.timeFormat(QLocale::ShortFormat);
     settings.TimeSeparator = firstSeparator(timeFormat);

@@ -1,5 +1,6 @@
 // Single-byte text, its conversions and the small text routines the screen uses.
 #include <ansistring.h>
+#include <datetime.h>
 #include <format.h>
 #include <stringroutines.h>
 
@@ -39,6 +40,27 @@ private slots:
         QFETCH(QString, unicode);
         QFETCH(QByteArray, bytes);
         QCOMPARE(QByteArray::fromStdString(Ansi::fromUnicode(unicode)), bytes);
+    }
+
+    void shortDateFormats_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("date");
+        QTest::newRow("Brazil") << QLocale(QLocale::Portuguese, QLocale::Brazil) << QStringLiteral("dd/MM/yyyy") << QStringLiteral("01/12/2026");
+        QTest::newRow("C gets the Brazilian one") << QLocale::c() << QStringLiteral("dd/MM/yyyy") << QStringLiteral("01/12/2026");
+        QTest::newRow("United States, two digits each") << QLocale(QLocale::English, QLocale::UnitedStates) << QStringLiteral("MM/dd/yyyy") << QStringLiteral("12/01/2026");
+        QTest::newRow("Germany") << QLocale(QLocale::German, QLocale::Germany) << QStringLiteral("dd.MM.yyyy") << QStringLiteral("01.12.2026");
+    }
+    void shortDateFormats()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, format);
+        QFETCH(QString, date);
+        const TFormatSettings settings = TFormatSettings::fromLocale(locale);
+        QCOMPARE(settings.ShortDateFormat, format);
+        QCOMPARE(DateTimeToStr(EncodeDate(2026, 12, 1), settings), date);
+        QCOMPARE(DateTimeToStr(EncodeDate(2026, 12, 1) + EncodeTime(9, 30), settings), date + QStringLiteral(" 09:30:00"));
     }
 
     void caseInsensitiveComparison()

@@ -44,6 +44,8 @@ class TestTableScope : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { FormatSettings() = TFormatSettings::fromLocale(QLocale(QLocale::Portuguese, QLocale::Brazil)); }
+
     void scopeButtonsGovernThePickButton()
     {
         FakeAppServer server;
