@@ -105,6 +105,34 @@ private slots:
         }
     }
 
+    void backFromItsOwnMessageBoxIsNoActivation()
+    {
+        TForm form;
+        int activations = 0;
+        form.OnActivate = [&](QObject *) { ++activations; };
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTRY_COMPARE(activations, 1);
+
+        QMessageBox own(QMessageBox::Information, QStringLiteral("t"), QStringLiteral("x"), QMessageBox::Ok, &form);
+        own.show();
+        own.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&own));
+        own.close();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(activations, 1); // the focus stays where the handler put it
+
+        QWidget elsewhere; // another window of the application: coming back is an activation
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTRY_COMPARE(activations, 2);
+    }
+
     void closeHandlerDecides_data()
     {
         QTest::addColumn<int>("action");
