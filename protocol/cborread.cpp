@@ -14,36 +14,38 @@ void check(QCborStreamReader &reader)
 
 } // namespace
 
-QString readText(QCborStreamReader &reader)
+namespace {
+
+// Reads a whole text or byte string, however many chunks it comes in.
+template <typename Value, typename Chunk>
+Value readWhole(QCborStreamReader &reader, bool rightType, Chunk (QCborStreamReader::*readChunk)(), const char *expected)
 {
     check(reader);
-    if (!reader.isString())
-        throw ProtocolError("a text was expected");
-    QString text;
-    auto chunk = reader.readString();
+    if (!rightType)
+        throw ProtocolError(std::string(expected) + " was expected");
+    Value value;
+    Chunk chunk = (reader.*readChunk)();
     while (chunk.status == QCborStreamReader::Ok) {
-        text += chunk.data;
-        chunk = reader.readString();
+        value += chunk.data;
+        chunk = (reader.*readChunk)();
     }
-    if (chunk.status == QCborStreamReader::Error)
+    if (chunk.status == QCborStreamReader::Error) {
         check(reader);
-    return text;
+        throw ProtocolError(std::string(expected) + " could not be read");
+    }
+    return value;
+}
+
+} // namespace
+
+QString readText(QCborStreamReader &reader)
+{
+    return readWhole<QString>(reader, reader.isString(), &QCborStreamReader::readString, "a text");
 }
 
 QByteArray readBytes(QCborStreamReader &reader)
 {
-    check(reader);
-    if (!reader.isByteArray())
-        throw ProtocolError("a byte string was expected");
-    QByteArray bytes;
-    auto chunk = reader.readByteArray();
-    while (chunk.status == QCborStreamReader::Ok) {
-        bytes += chunk.data;
-        chunk = reader.readByteArray();
-    }
-    if (chunk.status == QCborStreamReader::Error)
-        check(reader);
-    return bytes;
+    return readWhole<QByteArray>(reader, reader.isByteArray(), &QCborStreamReader::readByteArray, "a byte string");
 }
 
 void enterArray(QCborStreamReader &reader)
