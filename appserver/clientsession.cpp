@@ -25,6 +25,7 @@ void ClientSession::start()
         emit finished();
         return;
     }
+    connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::finished);
     try {
         const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
         m_database = std::make_unique<TranslationDb>(m_databaseFile, connection);
@@ -37,7 +38,6 @@ void ClientSession::start()
         return;
     }
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readRequests);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::finished);
     readRequests();
 }
 
