@@ -34,6 +34,12 @@ bool FrameReader::next(QByteArray &payload)
                             + std::to_string(m_limit));
     if (m_buffer.size() < 4 + length)
         return false;
+    if (m_buffer.size() == 4 + length) {
+        // The usual case, one whole frame buffered: hand the buffer over, no copy.
+        payload = std::exchange(m_buffer, QByteArray());
+        payload.remove(0, 4);
+        return true;
+    }
     payload = m_buffer.mid(4, length);
     m_buffer.remove(0, 4 + length);
     return true;
