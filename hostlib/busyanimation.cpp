@@ -1,6 +1,5 @@
 #include "busyanimation.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -34,7 +33,9 @@ void ActiveShowAvi(QWidget *owner, int kind)
     if (owner)
         window->move(owner->geometry().center() - window->rect().center());
     window->show();
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Painted at once, without running the event loop: nothing queued may run
+    // in the middle of the caller's work.
+    window->repaint();
     busyWindow = window;
     ++shownCount;
 }

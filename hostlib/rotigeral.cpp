@@ -21,6 +21,12 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setModal(true);
     panBotoes->setFrameStyle(QFrame::NoFrame);
+    grbDadosRel->setObjectName(QStringLiteral("grbDadosRel"));
+    panMenu->setObjectName(QStringLiteral("panMenu"));
+    lblCodTela->setObjectName(QStringLiteral("lblCodTela"));
+    panBotoes->setObjectName(QStringLiteral("panBotoes"));
+    sbtConfirma->setObjectName(QStringLiteral("sbtConfirma"));
+    sbtCancel->setObjectName(QStringLiteral("sbtCancel"));
 
     sbtConfirma->setText(QStringLiteral("&Confirmar"));
     sbtConfirma->setShortcut(QKeySequence(QStringLiteral("Alt+C")));

@@ -1,12 +1,20 @@
 // The module as the desktop client uses it: loaded at run time, launched through
 // IniProc, one screen instance per load.
+#include "serverprocess.h"
+
 #include <application.h>
+#include <maskedit.h>
+#include <serveraddress.h>
 #include <edit.h>
 #include <form.h>
 #include <package.h>
 #include <scripteddialogs.h>
 
 #include <QProcess>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QTest>
 #include <QTimer>
 #include <dlfcn.h>
@@ -38,11 +46,17 @@ struct LoadedModule
 // Runs `whileShown` once the modal screen is up, then closes it.
 void launch(LoadedModule &module, const std::function<void(TForm &)> &whileShown)
 {
-    QTimer::singleShot(0, [&module, whileShown] {
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         TForm *form = *module.screen;
+        if (!form || !form->isVisible() || QApplication::activeModalWidget() != form)
+            return;
+        poll.stop();
         whileShown(*form);
         form->close();
     });
+    poll.start();
     module.iniProc();
 }
 
@@ -130,6 +144,33 @@ private slots:
         });
         QCOMPARE(seen, AnsiString()); // a new instance, with fresh inputs
         module.unload();
+    }
+
+    void confirmWritesTheScriptThroughTheLoadedModule()
+    {
+        ServerProcess server({}, true);
+        SetServerAddressOption(server.address());
+        TScriptedDialogService dialogs;
+        QTemporaryDir dir;
+        LoadedModule module;
+        module.load();
+        launch(module, [&](TForm &form) {
+            auto *languages = form.findChild<QComboBox *>(QStringLiteral("cbbIdioma"));
+            languages->setCurrentIndex(languages->findText(QStringLiteral("Espanhol")));
+            form.findChild<TMaskEdit *>(QStringLiteral("depDataIni"))->SetText("01/11/2026");
+            form.findChild<TMaskEdit *>(QStringLiteral("medItems"))->SetText("0000");
+            form.findChild<TEdit *>(QStringLiteral("edtDiretorio"))->SetText(Ansi::fromUnicode(dir.path()));
+            QTest::mouseClick(form.findChild<QAbstractButton *>(QStringLiteral("sbtConfirma")), Qt::LeftButton);
+        });
+        module.unload();
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
+        const QStringList written = QDir(dir.path()).entryList(QStringList { QStringLiteral("TRD_*.sql") });
+        QCOMPARE(written.size(), 1);
+        QFile script(QDir(dir.path()).filePath(written.first()));
+        QVERIFY(script.open(QIODevice::ReadOnly));
+        const QByteArray bytes = script.readAll();
+        QCOMPARE(bytes.count("\r\n"), 3); // the Spanish texts changed since 1 November 2026
+        QVERIFY(bytes.contains("'Camiseta \"Estrella\" para ni\xf1os'"));
     }
 
     void registersWithTheRuntimeWhileLoaded()
