@@ -6,7 +6,10 @@
 #include <form.h>
 #include <scripteddialogs.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
+#include <qtdialogs.h>
 #include <QTest>
 #include <QTimer>
 
@@ -154,6 +157,36 @@ private slots:
         form.close();
         QCOMPARE(form.isVisible(), visibleAfter);
         QCOMPARE(closes, 1);
+    }
+
+    void qtMessageBoxesAnswerTheKeyboard_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QStringList>("captions");
+        QTest::newRow("Enter says Sim") << int(mbYes | mbNo) << int(Qt::Key_Return) << int(mrYes) << QStringList { "&Não", "&Sim" };
+        QTest::newRow("Escape says Não") << int(mbYes | mbNo) << int(Qt::Key_Escape) << int(mrNo) << QStringList { "&Não", "&Sim" };
+        QTest::newRow("OK box") << int(mbOK) << int(Qt::Key_Escape) << int(mrOk) << QStringList { "OK" };
+    }
+    void qtMessageBoxesAnswerTheKeyboard()
+    {
+        QFETCH(int, buttons);
+        QFETCH(int, key);
+        QFETCH(int, result);
+        QFETCH(QStringList, captions);
+        TQtDialogService qtDialogs;
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            for (QAbstractButton *button : box->buttons())
+                seen << button->text();
+            QTest::keyClick(box, Qt::Key(key));
+        });
+        QCOMPARE(qtDialogs.messageDlg(QStringLiteral("Diretório não existe. Deseja criá-lo?"), TMsgDlgType::Confirmation, buttons, 0), result);
+        seen.sort();
+        QCOMPARE(seen, captions);
     }
 
     void modalDisplayGivesTheCursorBack()
