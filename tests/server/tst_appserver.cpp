@@ -173,6 +173,25 @@ private slots:
         QCOMPARE(packetStrings(languages).value(1), QByteArray("Ingl\xeas"));
     }
 
+    void aLongGenerationHoldsUpNoOtherClient()
+    {
+        ServerProcess server([](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', 'Text number ' || i, 400 FROM n"));
+        });
+        RawClient busy(server.port());
+        busy.send(frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
+                                          { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(0) } })));
+        RawClient other(server.port());
+        const Response languages = other.call(QStringLiteral("GetIdioma"), {});
+        QCOMPARE(packetStrings(languages).value(1), QByteArray("Ingl\xeas"));
+        // The long answer was not ready when the short one came.
+        QCOMPARE(busy.socket.bytesAvailable() + busy.socket.waitForReadyRead(0), 0);
+        const std::optional<Response> lines = busy.receive();
+        QVERIFY(lines);
+    }
+
     void scriptAppliesToAScratchDatabase()
     {
         ServerProcess server(seedTranslations);
