@@ -38,6 +38,11 @@ AnsiString fromUnicode(const QString &text)
     return result;
 }
 
+bool representable(const QString &text)
+{
+    return toUnicode(fromUnicode(text)) == text;
+}
+
 bool sameTextIgnoringCase(std::string_view a, std::string_view b)
 {
     return QString::compare(toUnicode(a), toUnicode(b), Qt::CaseInsensitive) == 0;

@@ -15,6 +15,8 @@ namespace Ansi {
 QLX_EXPORT QString toUnicode(std::string_view text);
 // A character with no Windows-1252 byte becomes "?".
 QLX_EXPORT AnsiString fromUnicode(const QString &text);
+// True when every character of the text has a Windows-1252 byte.
+QLX_EXPORT bool representable(const QString &text);
 // Case-insensitive whole-value comparison, letters compared as the user reads them.
 QLX_EXPORT bool sameTextIgnoringCase(std::string_view a, std::string_view b);
 

@@ -2,9 +2,26 @@
 
 #include "dispatch.h"
 
+#include <QValidator>
+
+namespace {
+
+class SingleByteValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &) const override
+    {
+        return Ansi::representable(input) ? Acceptable : Invalid;
+    }
+};
+
+} // namespace
+
 TEdit::TEdit(QWidget *parent)
     : TWinControl<QLineEdit>(parent)
 {
+    setValidator(new SingleByteValidator(this));
     connect(this, &QLineEdit::textEdited, this, [this] {
         if (OnChange)
             DispatchEvent([this] { OnChange(this); });

@@ -5,7 +5,8 @@
 
 #include <QLineEdit>
 
-// A one-line edit holding single-byte text.
+// A one-line edit holding single-byte text: it takes no character that has no
+// Windows-1252 byte, rather than hold a text it would change.
 class QLX_EXPORT TEdit : public TWinControl<QLineEdit>
 {
 public:

@@ -245,6 +245,26 @@ private slots:
         QCOMPARE(dialog.chosenDirectory(), QDir(dir.path()).filePath(QStringLiteral("ainda-nao-existe")));
         QVERIFY(!QFileInfo::exists(dialog.chosenDirectory())); // neither created nor asked about
     }
+
+    void pathsTheScreenCannotHoldAreRefused()
+    {
+        TScriptedDialogService dialogs;
+        QTemporaryDir dir;
+        TDirectoryDialog dialog(nullptr, dir.path(), sdAllowCreate);
+        dialog.show();
+        dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("目录"));
+        dialog.accept();
+        QVERIFY(dialog.isVisible()); // still open, the name refused
+        QCOMPARE(dialogs.records.size(), 1);
+        QCOMPARE(dialogs.records.first().type, TMsgDlgType::Warning);
+
+        TEdit field;
+        field.show();
+        field.setFocus();
+        for (const QChar c : QStringLiteral("/tmp/目录ção"))
+            QTest::sendKeyEvent(QTest::Click, &field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QCOMPARE(field.text(), QStringLiteral("/tmp/ção"));
+    }
 };
 
 QTEST_MAIN(TestTableScope)
