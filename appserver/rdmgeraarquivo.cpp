@@ -84,13 +84,22 @@ QStringList splitTableList(const QString &list)
     return codes;
 }
 
-// The listed codes that exist; a code that does not is a reported failure.
-QStringList knownTables(QSqlDatabase &database, const QStringList &codes)
+// Every translatable table, in code order, with its mark.
+QList<QPair<QString, QString>> allTables(QSqlDatabase &database)
+{
+    QList<QPair<QString, QString>> tables;
+    QSqlQuery query = run(database, QStringLiteral("SELECT CDPROGTRAD, IDMARCADO FROM PROGTRAD ORDER BY CDPROGTRAD"));
+    while (query.next())
+        tables.append({ query.value(0).toString(), query.value(1).toString() });
+    return tables;
+}
+
+// The listed codes; a code that is no translatable table is a reported failure.
+QStringList knownTables(const QList<QPair<QString, QString>> &tables, const QStringList &codes)
 {
     QSet<QString> known;
-    QSqlQuery query = run(database, QStringLiteral("SELECT CDPROGTRAD FROM PROGTRAD"));
-    while (query.next())
-        known.insert(query.value(0).toString());
+    for (const auto &table : tables)
+        known.insert(table.first);
     for (const QString &code : codes) {
         if (!known.contains(code))
             throw ReportedFailure { QStringLiteral("Tabela não cadastrada para tradução: %1.").arg(code) };
@@ -166,21 +175,19 @@ QByteArray RdmGeraArquivo::getTabela(const protocol::Request &request)
     expectArguments(request, { ArgumentKind::Str, ArgumentKind::Str });
     const QString list = request.args.at(0).text;
     const bool all = request.args.at(1).text == QLatin1String("T");
+    const QList<QPair<QString, QString>> tables = allTables(m_database);
+    QHash<QString, QString> marks;
     QStringList codes;
-    if (all) {
-        QSqlQuery query = run(m_database, QStringLiteral("SELECT CDPROGTRAD FROM PROGTRAD ORDER BY CDPROGTRAD"));
-        while (query.next())
-            codes << query.value(0).toString();
-    } else {
-        codes = knownTables(m_database, splitTableList(list));
+    for (const auto &[code, mark] : tables) {
+        marks.insert(code, mark);
+        if (all)
+            codes << code;
     }
+    if (!all)
+        codes = knownTables(tables, splitTableList(list));
 
     DataPacketWriter packet({ { QStringLiteral("IDMARCADO"), FieldKind::String, 1 },
                               { QStringLiteral("CDPROGTRAD"), FieldKind::String, kTableCodeSize } });
-    QHash<QString, QString> marks;
-    QSqlQuery query = run(m_database, QStringLiteral("SELECT CDPROGTRAD, IDMARCADO FROM PROGTRAD"));
-    while (query.next())
-        marks.insert(query.value(0).toString(), query.value(1).toString());
     QString normalised;
     for (const QString &code : codes) {
         packet.addString(toCp1252(marks.value(code)).value_or("N"));
@@ -199,7 +206,7 @@ QByteArray RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
     const QString language = request.args.at(0).text.trimmed();
     const QString list = request.args.at(1).text;
     const double since = request.args.at(2).date;
-    const QStringList codes = knownTables(m_database, splitTableList(list));
+    const QStringList codes = knownTables(allTables(m_database), splitTableList(list));
 
     DataPacketWriter packet({ { QStringLiteral("LINHA"), FieldKind::String, kLineLimit } });
     if (!codes.isEmpty()) {

@@ -53,49 +53,45 @@ public:
 
     void stringValue(qsizetype column, const QByteArray &bytes) override
     {
-        const int field = m_target[size_t(column)];
-        if (field < 0)
+        TClientDataSet::Column *target = targetOf(column);
+        if (!target)
             return;
-        const TField &declared = *m_dataSet.m_fields[size_t(field)];
+        const TField &declared = *m_dataSet.m_fields[size_t(m_target[size_t(column)])];
         if (declared.Size() > 0 && bytes.size() > declared.Size())
             throw EDatabaseError(QStringLiteral("Valor de %1 caracteres excede o tamanho %2 do campo '%3'.")
                                      .arg(bytes.size()).arg(declared.Size()).arg(declared.FieldName()));
-        auto &target = m_columns[size_t(field)];
-        target.texts.append(bytes.constData(), size_t(bytes.size()));
-        target.textEnds.push_back(target.texts.size());
-        target.nulls.push_back(false);
+        target->texts.append(bytes.constData(), size_t(bytes.size()));
+        target->textEnds.push_back(target->texts.size());
+        target->nulls.push_back(false);
     }
 
     void dateTimeValue(qsizetype column, double dayCount) override
     {
-        const int field = m_target[size_t(column)];
-        if (field < 0)
-            return;
-        m_columns[size_t(field)].dateTimes.push_back(dayCount);
-        m_columns[size_t(field)].nulls.push_back(false);
+        if (TClientDataSet::Column *target = targetOf(column)) {
+            target->dateTimes.push_back(dayCount);
+            target->nulls.push_back(false);
+        }
     }
 
     void integerValue(qsizetype column, qint64 value) override
     {
-        const int field = m_target[size_t(column)];
-        if (field < 0)
-            return;
-        m_columns[size_t(field)].integers.push_back(value);
-        m_columns[size_t(field)].nulls.push_back(false);
+        if (TClientDataSet::Column *target = targetOf(column)) {
+            target->integers.push_back(value);
+            target->nulls.push_back(false);
+        }
     }
 
     void nullValue(qsizetype column) override
     {
-        const int field = m_target[size_t(column)];
-        if (field < 0)
+        TClientDataSet::Column *target = targetOf(column);
+        if (!target)
             return;
-        auto &target = m_columns[size_t(field)];
-        switch (m_dataSet.m_fields[size_t(field)]->DataType()) {
-        case TFieldType::ftString: target.textEnds.push_back(target.texts.size()); break;
-        case TFieldType::ftDateTime: target.dateTimes.push_back(0); break;
-        case TFieldType::ftInteger: target.integers.push_back(0); break;
+        switch (m_dataSet.m_fields[size_t(m_target[size_t(column)])]->DataType()) {
+        case TFieldType::ftString: target->textEnds.push_back(target->texts.size()); break;
+        case TFieldType::ftDateTime: target->dateTimes.push_back(0); break;
+        case TFieldType::ftInteger: target->integers.push_back(0); break;
         }
-        target.nulls.push_back(true);
+        target->nulls.push_back(true);
     }
 
     void endRow() override { ++m_records; }
@@ -104,6 +100,13 @@ public:
     qsizetype records() const { return m_records; }
 
 private:
+    // The storage of a packet column's declared field; nullptr for a field not declared.
+    TClientDataSet::Column *targetOf(qsizetype column)
+    {
+        const int field = m_target[size_t(column)];
+        return field < 0 ? nullptr : &m_columns[size_t(field)];
+    }
+
     const TClientDataSet &m_dataSet;
     std::vector<TClientDataSet::Column> m_columns;
     std::vector<int> m_target;

@@ -78,7 +78,6 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, focus);
         FakeAppServer server;
-        server.refSuffix = QStringLiteral("!");
         ScreenFixture screen(server.fake.address());
         screen.fill(language, date.constData(), time.constData(), directory ? screen.dir.path() : QString());
         if (lista)
@@ -110,7 +109,6 @@ private slots:
         QFETCH(QByteArray, typed);
         QFETCH(QByteArray, normalised);
         FakeAppServer server;
-        server.refSuffix = QStringLiteral("!");
         ScreenFixture screen(server.fake.address());
         screen.form->medItems->SetText(typed.toStdString());
         screen.form->medItems->setFocus();
@@ -142,7 +140,6 @@ private slots:
         QFETCH(QStringList, texts);
         QFETCH(bool, created);
         FakeAppServer server;
-        server.refSuffix = QStringLiteral("!");
         ScreenFixture screen(server.fake.address());
         const QString path = screen.dir.filePath(relative);
         screen.form->edtDiretorio->SetText(Ansi::fromUnicode(path));
@@ -208,7 +205,6 @@ private slots:
         QFETCH(QByteArray, after);
         QFETCH(QStringList, texts);
         FakeAppServer server;
-        server.refSuffix = QStringLiteral("!");
         ScreenFixture screen(server.fake.address());
         const TDateTime moment = EncodeDate(2026, 12, 6) + EncodeTime(10, 0);
         const QString path = screen.dir.filePath(QStringLiteral("TRD_2026126.sql"));
@@ -228,7 +224,6 @@ private slots:
     void fullDiskKeepsTheEarlierFile()
     {
         FakeAppServer server;
-        server.refSuffix = QStringLiteral("!");
         ScreenFixture screen(server.fake.address());
         const QString path = screen.dir.filePath(QStringLiteral("TRD_2026126.sql"));
         QFile earlier(path);
@@ -256,7 +251,6 @@ private slots:
     void directoryAtTheFilePathIsAnIoError()
     {
         FakeAppServer server;
-        server.refSuffix = QStringLiteral("!");
         ScreenFixture screen(server.fake.address());
         QDir(screen.dir.path()).mkdir(QStringLiteral("TRD_2026126.sql"));
         loadLines(*screen.form->cdsLinha, { "new" });
