@@ -4,16 +4,17 @@
 
 #include <QThread>
 
-AppServer::AppServer(QString databaseFile, QObject *parent)
+AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, QObject *parent)
     : QTcpServer(parent)
-    , m_databaseFile(std::move(databaseFile))
+    , m_databaseAddress(std::move(databaseAddress))
+    , m_dialect(dialect)
 {
 }
 
 void AppServer::incomingConnection(qintptr descriptor)
 {
     auto *thread = new QThread(this);
-    auto *session = new ClientSession(descriptor, m_databaseFile);
+    auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect);
     session->moveToThread(thread);
     connect(thread, &QThread::started, session, &ClientSession::start);
     connect(session, &ClientSession::finished, session, &QObject::deleteLater);

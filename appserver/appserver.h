@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scriptline.h"
+
 #include <QTcpServer>
 
 // Accepts clients and serves each in a thread of its own, so that one long
@@ -9,11 +11,13 @@ class AppServer : public QTcpServer
     Q_OBJECT
 
 public:
-    explicit AppServer(QString databaseFile, QObject *parent = nullptr);
+    // `databaseAddress`: a SQLite file or a postgresql:// URI.
+    AppServer(QString databaseAddress, ScriptDialect dialect, QObject *parent = nullptr);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    QString m_databaseFile;
+    QString m_databaseAddress;
+    ScriptDialect m_dialect;
 };

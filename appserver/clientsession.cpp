@@ -10,9 +10,10 @@
 #include <QTextStream>
 #include <QThread>
 
-ClientSession::ClientSession(qintptr descriptor, QString databaseFile)
+ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect)
     : m_descriptor(descriptor)
-    , m_databaseFile(std::move(databaseFile))
+    , m_databaseAddress(std::move(databaseAddress))
+    , m_dialect(dialect)
 {
 }
 
@@ -28,8 +29,8 @@ void ClientSession::start()
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::finished);
     try {
         const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
-        m_database = std::make_unique<TranslationDb>(m_databaseFile, connection);
-        m_object = std::make_unique<RdmGeraArquivo>(m_database->database());
+        m_database = std::make_unique<TranslationDb>(m_databaseAddress, connection);
+        m_object = std::make_unique<RdmGeraArquivo>(m_database->database(), m_database->backend(), m_dialect);
     } catch (const std::exception &failure) {
         m_socket->write(protocol::frameOf(protocol::encodeExceptionResponse(
             QStringLiteral("EDatabaseError"), QString::fromUtf8(failure.what()))));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scriptline.h"
+
 #include <frame.h>
 
 #include <QObject>
@@ -20,7 +22,7 @@ public:
     // Requests are small: a frame over this is refused and the connection closed.
     static constexpr qint64 kRequestLimit = 16 * 1024 * 1024;
 
-    ClientSession(qintptr descriptor, QString databaseFile);
+    ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect);
     ~ClientSession() override;
 
 public slots:
@@ -34,7 +36,8 @@ private:
     void drop(const QString &reason);
 
     qintptr m_descriptor;
-    QString m_databaseFile;
+    QString m_databaseAddress;
+    ScriptDialect m_dialect;
     QTcpSocket *m_socket = nullptr;
     std::unique_ptr<TranslationDb> m_database;
     std::unique_ptr<RdmGeraArquivo> m_object;

@@ -1,12 +1,15 @@
 // qlx02600-server: the reference application server of the object
-// "QLX02600.rdmGeraArquivo", on a SQLite database.
+// "QLX02600.rdmGeraArquivo", on a SQLite or a PostgreSQL database.
 #include "appserver.h"
+#include "demodatabase.h"
 #include "translationdb.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QTextStream>
+#include <optional>
+#include <stdexcept>
 
 int main(int argc, char *argv[])
 {
@@ -15,28 +18,48 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Application server of QLX02600.rdmGeraArquivo."));
     parser.addHelpOption();
-    const QCommandLineOption dbOption(QStringLiteral("db"), QStringLiteral("SQLite database file."), QStringLiteral("FILE"));
+    const QCommandLineOption dbOption(QStringLiteral("db"),
+        QStringLiteral("SQLite database file, or PostgreSQL database as postgresql://user@host:port/dbname "
+                       "(password from PGPASSWORD or ~/.pgpass)."), QStringLiteral("FILE|URI"));
     const QCommandLineOption listenOption(QStringLiteral("listen"),
         QStringLiteral("Address to listen on (default 127.0.0.1:21102; port 0 picks a free one)."), QStringLiteral("HOST:PORT"),
         QStringLiteral("127.0.0.1:21102"));
     const QCommandLineOption demoOption(QStringLiteral("init-demo"),
-        QStringLiteral("Create a demo database in FILE and exit."), QStringLiteral("FILE"));
-    parser.addOptions({ dbOption, listenOption, demoOption });
+        QStringLiteral("Create a demo database in FILE (or in the PostgreSQL database of URI) and exit."),
+        QStringLiteral("FILE|URI"));
+    const QCommandLineOption dialectOption(QStringLiteral("script-dialect"),
+        QStringLiteral("SQL of the script lines: sqlite or postgresql (default: the database's own)."),
+        QStringLiteral("DIALECT"));
+    parser.addOptions({ dbOption, listenOption, demoOption, dialectOption });
     parser.process(app);
     QTextStream out(stdout);
     QTextStream err(stderr);
 
+    std::optional<ScriptDialect> dialect;
+    const QString dialectName = parser.value(dialectOption);
+    if (!dialectName.isEmpty() && dialectName != QLatin1String("sqlite") && dialectName != QLatin1String("postgresql")) {
+        err << "--script-dialect must be sqlite or postgresql, not " << dialectName << Qt::endl;
+        return 2;
+    }
+    if (!dialectName.isEmpty())
+        dialect = dialectName == QLatin1String("postgresql") ? ScriptDialect::PostgreSQL : ScriptDialect::SQLite;
     try {
         if (parser.isSet(demoOption)) {
-            TranslationDb::createDemo(parser.value(demoOption));
+            createDemoDatabase(parser.value(demoOption));
             out << "demo database: " << parser.value(demoOption) << Qt::endl;
             return 0;
         }
         if (!parser.isSet(dbOption)) {
-            err << "--db FILE is required" << Qt::endl;
+            err << "--db FILE or --db URI is required" << Qt::endl;
             return 2;
         }
         TranslationDb check(parser.value(dbOption), QStringLiteral("startup"));
+        if (!dialect) // the database's own
+            dialect = check.backend() == DatabaseAddress::Backend::PostgreSQL ? ScriptDialect::PostgreSQL
+                                                                              : ScriptDialect::SQLite;
+    } catch (const std::invalid_argument &badAddress) {
+        err << badAddress.what() << Qt::endl;
+        return 2;
     } catch (const std::exception &failure) {
         err << failure.what() << Qt::endl;
         return 1;
@@ -46,7 +69,7 @@ int main(int argc, char *argv[])
     const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
     const QHostAddress address(colon < 0 ? listen : listen.left(colon));
     const quint16 port = colon < 0 ? 21102 : listen.mid(colon + 1).toUShort();
-    AppServer server(parser.value(dbOption));
+    AppServer server(parser.value(dbOption), *dialect);
     if (address.isNull() || !server.listen(address, port)) {
         err << "cannot listen on " << listen << ": " << server.errorString() << Qt::endl;
         return 1;

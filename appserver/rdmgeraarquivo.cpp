@@ -1,5 +1,6 @@
 #include "rdmgeraarquivo.h"
 
+#include "backendsql.h"
 #include "scriptline.h"
 
 #include <datapacket.h>
@@ -117,8 +118,10 @@ QString placeholders(qsizetype count)
 
 } // namespace
 
-RdmGeraArquivo::RdmGeraArquivo(QSqlDatabase database)
+RdmGeraArquivo::RdmGeraArquivo(QSqlDatabase database, DatabaseAddress::Backend backend, ScriptDialect dialect)
     : m_database(std::move(database))
+    , m_backend(backend)
+    , m_dialect(dialect)
 {
 }
 
@@ -153,8 +156,9 @@ QByteArray RdmGeraArquivo::getIdioma(const protocol::Request &request)
                               { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
                               { QStringLiteral("IDIPROP"), FieldKind::String, 3 },
                               { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } });
-    QSqlQuery query = run(m_database, QStringLiteral("SELECT IDIDIOMA, DSIDIOMA, IDIPROP, DTGERIDITRAD FROM IDIOMA "
-                                                     "ORDER BY NRORDEM, rowid"));
+    QSqlQuery query = run(m_database, QStringLiteral("SELECT IDIDIOMA, DSIDIOMA, IDIPROP, %1 FROM IDIOMA ORDER BY NRORDEM, %2")
+                                          .arg(backendsql::dayCount(m_backend, QStringLiteral("DTGERIDITRAD")),
+                                               backendsql::insertionOrder(m_backend)));
     while (query.next()) {
         for (int column = 0; column < 3; ++column) {
             if (query.isNull(column))
@@ -214,16 +218,18 @@ QByteArray RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
         for (const QString &code : codes)
             values << code;
         QSqlQuery query = run(m_database,
-            QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO FROM TRADUCAO "
-                           "WHERE IDIDIOMA = ? AND DTALTERACAO >= ? AND CDPROGTRAD IN (%1) "
-                           "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO").arg(placeholders(codes.size())),
+            QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, %1 FROM TRADUCAO "
+                           "WHERE IDIDIOMA = ? AND DTALTERACAO >= %2 AND CDPROGTRAD IN (%3) "
+                           "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO")
+                .arg(backendsql::dayCount(m_backend, QStringLiteral("DTALTERACAO")), backendsql::moment(m_backend),
+                     placeholders(codes.size())),
             values);
         while (query.next()) {
             const Translation translation { query.value(0).toString(), query.value(1).toString(),
                                             query.value(2).toString(), query.value(3).toString(),
                                             query.value(4).toString(), query.value(5).toDouble() };
             const QString where = QStringLiteral("%1 %2 %3").arg(translation.table, translation.key, translation.column);
-            const std::optional<QByteArray> line = toCp1252(scriptLine(translation));
+            const std::optional<QByteArray> line = toCp1252(scriptLine(translation, m_dialect));
             if (!line)
                 throw ReportedFailure { QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(where) };
             if (line->size() > kLineLimit)

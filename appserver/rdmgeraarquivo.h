@@ -1,5 +1,8 @@
 #pragma once
 
+#include "databaseaddress.h"
+#include "scriptline.h"
+
 #include <message.h>
 
 #include <QByteArray>
@@ -14,7 +17,7 @@ public:
     static constexpr int kTableCodeSize = 20;
     static constexpr int kLineLimit = 4000;
 
-    explicit RdmGeraArquivo(QSqlDatabase database);
+    RdmGeraArquivo(QSqlDatabase database, DatabaseAddress::Backend backend, ScriptDialect dialect);
     QByteArray answer(const protocol::Request &request);
 
 private:
@@ -23,4 +26,6 @@ private:
     QByteArray getPropriedCds(const protocol::Request &request);
 
     QSqlDatabase m_database;
+    DatabaseAddress::Backend m_backend;
+    ScriptDialect m_dialect;
 };

@@ -2,10 +2,11 @@
 
 #include <QString>
 
-// One translation as one SQL statement on one line: an upsert in the syntax SQLite
-// and PostgreSQL share. Texts are quoted with their single quotes doubled; a line
-// break is written as char(13)/char(10) (SQLite's; PostgreSQL calls it chr), so the
-// statement never spans two lines.
+// One translation as one SQL statement on one line: an upsert that applies as it
+// stands on a database of the dialect's kind. Texts are quoted with their single
+// quotes doubled; a line break is written as a function call (char(10) in SQLite,
+// chr(10) in PostgreSQL), so the statement never spans two lines. The moment is a
+// day count in SQLite and a timestamp in PostgreSQL, as each schema stores it.
 struct Translation
 {
     QString table;
@@ -16,6 +17,8 @@ struct Translation
     double changedAt = 0; // day count from 30 December 1899
 };
 
-QString scriptLine(const Translation &translation);
+enum class ScriptDialect { SQLite, PostgreSQL };
+
+QString scriptLine(const Translation &translation, ScriptDialect dialect);
 // A text as an SQL literal expression.
-QString sqlText(const QString &text);
+QString sqlText(const QString &text, ScriptDialect dialect);

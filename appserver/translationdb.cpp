@@ -1,26 +1,57 @@
 #include "translationdb.h"
 
+#include "backendsql.h"
+
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <stdexcept>
+
+namespace {
+
+// Serialises schema changes of servers that start together on one PostgreSQL database.
+constexpr int kSchemaLock = 2600;
+// Milliseconds a SQLite connection waits for another's write lock before failing.
+constexpr int kSqliteBusyTimeoutMs = 5000;
+
+QSqlQuery exec(QSqlDatabase &database, const QString &sql)
+{
+    QSqlQuery query(database);
+    if (!query.exec(sql))
+        throw std::runtime_error("database statement failed: " + query.lastError().text().toStdString());
+    return query;
+}
+
+} // namespace
 
 static void initResources()
 {
     Q_INIT_RESOURCE(appserver);
 }
 
-TranslationDb::TranslationDb(const QString &fileName, const QString &connectionName)
-    : m_connectionName(connectionName)
+TranslationDb::TranslationDb(const QString &address, const QString &connectionName)
+    : m_address(DatabaseAddress::parse(address))
+    , m_connectionName(connectionName)
 {
     initResources();
-    m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-    m_database.setDatabaseName(fileName);
-    m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (m_address.backend == DatabaseAddress::Backend::SQLite) {
+        m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        m_database.setDatabaseName(m_address.file);
+        m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyTimeoutMs));
+    } else {
+        m_database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+        m_database.setHostName(m_address.host);
+        m_database.setPort(m_address.port);
+        m_database.setUserName(m_address.user);
+        m_database.setDatabaseName(m_address.database);
+        m_database.setConnectOptions(m_address.options);
+    }
+    if (!m_database.isValid())
+        throw std::runtime_error("the Qt SQL driver for " + address.section(QLatin1Char(':'), 0, 0).toStdString()
+                                 + " is not installed");
     if (!m_database.open())
-        throw std::runtime_error("cannot open " + fileName.toStdString() + ": "
-                                 + m_database.lastError().text().toStdString());
-    runScript(QStringLiteral(":/appserver/schema.sql"));
+        throw std::runtime_error("cannot open " + address.toStdString() + ": " + m_database.lastError().text().toStdString());
+    createSchema();
 }
 
 TranslationDb::~TranslationDb()
@@ -30,27 +61,42 @@ TranslationDb::~TranslationDb()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
+void TranslationDb::createSchema()
+{
+    if (m_address.backend == DatabaseAddress::Backend::SQLite) {
+        runScript(backendsql::schemaResource(m_address.backend));
+        return;
+    }
+    m_database.transaction();
+    try {
+        exec(m_database, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock));
+        runScript(backendsql::schemaResource(m_address.backend));
+    } catch (...) {
+        m_database.rollback();
+        throw;
+    }
+    if (!m_database.commit())
+        throw std::runtime_error("cannot create the schema: " + m_database.lastError().text().toStdString());
+}
+
+void TranslationDb::dropSchema()
+{
+    for (const char *table : { "TRADUCAO", "PROGTRAD", "IDIOMA" })
+        exec(m_database, QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(table)));
+}
+
 void TranslationDb::runScript(const QString &resource)
 {
     QFile file(resource);
-    file.open(QIODevice::ReadOnly);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + resource.toStdString());
     QString script;
     for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
         if (!line.trimmed().startsWith(QLatin1String("--")))
             script += line + QLatin1Char('\n');
     }
     for (const QString &statement : script.split(QStringLiteral(";\n"), Qt::SkipEmptyParts)) {
-        if (statement.trimmed().isEmpty())
-            continue;
-        QSqlQuery query(m_database);
-        if (!query.exec(statement))
-            throw std::runtime_error("database script failed: " + query.lastError().text().toStdString());
+        if (!statement.trimmed().isEmpty())
+            exec(m_database, statement);
     }
-}
-
-void TranslationDb::createDemo(const QString &fileName)
-{
-    QFile::remove(fileName);
-    TranslationDb db(fileName, QStringLiteral("demo"));
-    db.runScript(QStringLiteral(":/appserver/demo.sql"));
 }
