@@ -6,7 +6,9 @@ QString dayCount(Backend backend, const QString &column)
 {
     if (backend == Backend::SQLite)
         return column;
-    return QStringLiteral("(EXTRACT(EPOCH FROM (%1 - TIMESTAMP '1899-12-30'))::float8 / 86400)").arg(column);
+    // Whole microseconds (exact in a float8) divided once: the nearest day count.
+    return QStringLiteral("((EXTRACT(EPOCH FROM (%1 - TIMESTAMP '1899-12-30')) * 1000000)::float8 / 86400000000)")
+        .arg(column);
 }
 
 QString moment(Backend backend)

@@ -69,6 +69,7 @@ void TranslationDb::createSchema()
     }
     m_database.transaction();
     try {
+        exec(m_database, QStringLiteral("SET LOCAL client_min_messages TO WARNING")); // no notice for each existing table
         exec(m_database, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock));
         runScript(backendsql::schemaResource(m_address.backend));
     } catch (...) {

@@ -1,0 +1,335 @@
+// The server on SQLite and on PostgreSQL: the same calls get the same bytes, two
+// servers share one PostgreSQL database, and the script lines of each dialect
+// apply as they stand on a database of that kind.
+#include "listeningserver.h"
+#include "postgrescluster.h"
+
+#include <backendsql.h>
+#include <datapacket.h>
+
+#include <QCborMap>
+#include <QSqlRecord>
+
+using namespace protocol;
+using Backend = DatabaseAddress::Backend;
+
+namespace {
+
+Argument text(const QString &value, ArgumentKind kind = ArgumentKind::Str) { return { kind, value, 0 }; }
+Argument date(double value) { return { ArgumentKind::Date, QString(), value }; }
+
+const QString kAllTables = QStringLiteral("CATEGORIA           MENSAGEM            PRODUTO             UNIDADE");
+
+// Texts that are hard to carry: accents, Windows-1252's own characters, quotes,
+// a backslash, line breaks of every kind, a moment with microseconds.
+struct HardText
+{
+    const char *key;
+    const char *utf8;
+    double changedAt;
+};
+const HardText kHardTexts[] = {
+    { "H1", "Linha 1\r\nLinha 2", 46400.5 },
+    { "H2", "\rcomeça com CR e termina com LF\n", 46400.25 },
+    { "H3", "Aspas 'simples', \"duplas\" e \\ barra", 46400.123456 },
+    { "H4", "€ Œ Ÿ — “curvas” ½ ção", 46401 },
+    { "H5", "", 46402.75 },
+    { "H6", "\n\n", 46403 },
+};
+
+void seedHardTexts(QSqlDatabase &db, Backend backend)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO) "
+                                 "VALUES ('PRODUTO', ?, 'DSPRODUTO', 'ENG', ?, %1)").arg(backendsql::moment(backend)));
+    for (const HardText &hard : kHardTexts) {
+        query.addBindValue(QString::fromLatin1(hard.key));
+        query.addBindValue(QString::fromUtf8(hard.utf8));
+        query.addBindValue(hard.changedAt);
+        if (!query.exec())
+            QTest::qFail(qPrintable(query.lastError().text()), __FILE__, __LINE__);
+    }
+}
+
+// Every translation: key -> text and day count.
+QMap<QString, QPair<QString, double>> translations(QSqlDatabase &db, Backend backend)
+{
+    QMap<QString, QPair<QString, double>> rows;
+    QSqlQuery query(db);
+    query.exec(QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, %1 FROM TRADUCAO")
+                   .arg(backendsql::dayCount(backend, QStringLiteral("DTALTERACAO"))));
+    while (query.next()) {
+        const QString key = QStringList { query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
+                                          query.value(3).toString() }.join(QLatin1Char('/'));
+        rows.insert(key, { query.value(4).toString(), query.value(5).toDouble() });
+    }
+    return rows;
+}
+
+struct Lines : DataPacketSink
+{
+    QByteArrayList values;
+    void fields(const QList<FieldDesc> &) override {}
+    void stringValue(qsizetype, const QByteArray &bytes) override { values << bytes; }
+    void dateTimeValue(qsizetype, double) override {}
+    void integerValue(qsizetype, qint64) override {}
+    void nullValue(qsizetype) override { values << QByteArray(); }
+    void endRow() override {}
+};
+
+QByteArrayList lines(const QByteArray &payload)
+{
+    Lines sink;
+    readDataPacket(decodeResponse(payload).result.toMap().value(QLatin1String("packet")).taggedValue().toByteArray(), sink);
+    return sink.values;
+}
+
+int runProgram(const QString &program, const QStringList &arguments, const QString &input = {},
+               QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!input.isEmpty())
+        process.setStandardInputFile(input);
+    process.start(program, arguments);
+    if (!process.waitForFinished(PostgresCluster::kToolLimitMs)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    const QByteArray said = process.readAll();
+    if (output)
+        *output = said;
+    else if (process.exitCode() != 0)
+        qWarning("%s: %s", qPrintable(program), said.constData());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+} // namespace
+
+class TestBackends : public QObject
+{
+    Q_OBJECT
+
+    PostgresCluster m_cluster;
+    QString m_clusterFailure;
+    QTemporaryDir m_dir;
+    int m_databases = 0;
+
+    void requirePostgres()
+    {
+        if (!m_clusterFailure.isEmpty())
+            QSKIP(qPrintable(m_clusterFailure));
+    }
+
+    // A fresh demo database with the hard texts on a backend: its address.
+    QString demoDatabase(Backend backend)
+    {
+        const QString name = QStringLiteral("demo%1").arg(++m_databases);
+        QString address = m_dir.filePath(name + QStringLiteral(".db"));
+        if (backend == Backend::PostgreSQL) {
+            if (!m_cluster.createDatabase(name))
+                qWarning("cannot create the database %s", qPrintable(name));
+            address = m_cluster.uri(name);
+        }
+        if (runProgram(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--init-demo"), address }) != 0)
+            qWarning("no demo database at %s", qPrintable(address));
+        {
+            QSqlDatabase db = openDatabase(backend, address, QStringLiteral("seed"));
+            seedHardTexts(db, backend);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        return address;
+    }
+
+    QSqlDatabase openDatabase(Backend backend, const QString &address, const QString &connectionName)
+    {
+        if (backend == Backend::PostgreSQL)
+            return m_cluster.open(address.section(QLatin1Char('/'), -1), connectionName);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        db.setDatabaseName(address);
+        db.open();
+        return db;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        if (!m_cluster.start(m_clusterFailure) && m_clusterFailure.isEmpty())
+            m_clusterFailure = QStringLiteral("PostgreSQL did not start");
+    }
+
+    void badAddressesAndDialectsAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("password in the URI") << QStringList { QStringLiteral("--db"), QStringLiteral("postgresql://u:pw@127.0.0.1:1/d") }
+                                             << QStringLiteral("PGPASSWORD");
+        QTest::newRow("empty password in the URI") << QStringList { QStringLiteral("--db"), QStringLiteral("postgresql://u:@127.0.0.1:1/d") }
+                                                   << QStringLiteral("PGPASSWORD");
+        QTest::newRow("password as a parameter") << QStringList { QStringLiteral("--init-demo"),
+                                                                  QStringLiteral("postgresql://u@127.0.0.1:1/d?password=pw") }
+                                                 << QStringLiteral("PGPASSWORD");
+        QTest::newRow("no database named") << QStringList { QStringLiteral("--db"), QStringLiteral("postgresql://u@127.0.0.1:1") }
+                                           << QStringLiteral("one database");
+        QTest::newRow("unknown dialect") << QStringList { QStringLiteral("--db"), m_dir.filePath(QStringLiteral("x.db")),
+                                                          QStringLiteral("--script-dialect"), QStringLiteral("oracle") }
+                                         << QStringLiteral("sqlite or postgresql");
+    }
+    void badAddressesAndDialectsAreRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
+        QByteArray output;
+        QCOMPARE(runProgram(QStringLiteral(QLX_SERVER_PATH), arguments, {}, &output), 2);
+        QVERIFY2(output.contains(said.toUtf8()), output.constData());
+    }
+
+    void sameAnswersFromBothBackends_data()
+    {
+        QTest::addColumn<QString>("dialect");
+        QTest::newRow("sqlite lines") << QStringLiteral("sqlite");
+        QTest::newRow("postgresql lines") << QStringLiteral("postgresql");
+    }
+    void sameAnswersFromBothBackends()
+    {
+        requirePostgres();
+        QFETCH(QString, dialect);
+        const ListeningServer sqlite({ QStringLiteral("--db"), demoDatabase(Backend::SQLite),
+                                       QStringLiteral("--script-dialect"), dialect });
+        const ListeningServer postgres({ QStringLiteral("--db"), demoDatabase(Backend::PostgreSQL),
+                                         QStringLiteral("--script-dialect"), dialect });
+        QVERIFY(sqlite.port() != 0 && postgres.port() != 0);
+        RawCaller fromSqlite(sqlite.port());
+        RawCaller fromPostgres(postgres.port());
+
+        const QList<QPair<QString, QList<Argument>>> calls {
+            { QStringLiteral("GetIdioma"), {} },
+            { QStringLiteral("GetTabela"), { text(QString()), text(QStringLiteral("T")) } },
+            { QStringLiteral("GetTabela"), { text(QStringLiteral("UNIDADE PRODUTO"), ArgumentKind::StrRef), text(QString()) } },
+            { QStringLiteral("GetTabela"), { text(QStringLiteral("NENHUMA"), ArgumentKind::StrRef), text(QString()) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ESP")), text(kAllTables, ArgumentKind::StrRef), date(46023.25) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(46400.123456) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(46400.1234561) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("POR")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(45000) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("XYZ")), text(kAllTables, ArgumentKind::StrRef), date(0) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(QStringLiteral("NENHUMA"), ArgumentKind::StrRef), date(0) } },
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(QString(), ArgumentKind::StrRef), date(0) } },
+        };
+        for (const auto &[method, args] : calls) {
+            const QByteArray expected = fromSqlite.call(method, args);
+            QVERIFY(!expected.isEmpty());
+            const QByteArray answered = fromPostgres.call(method, args);
+            QVERIFY2(answered == expected, qPrintable(QStringLiteral("%1: SQLite %2\nPostgreSQL %3").arg(method,
+                         decodeResponse(expected).result.toDiagnosticNotation(),
+                         decodeResponse(answered).result.toDiagnosticNotation())));
+        }
+    }
+
+    void twoServersShareOneDatabase()
+    {
+        requirePostgres();
+        const QString address = demoDatabase(Backend::PostgreSQL);
+        const ListeningServer first({ QStringLiteral("--db"), address });
+        const ListeningServer second({ QStringLiteral("--db"), address });
+        RawCaller one(first.port());
+        RawCaller two(second.port());
+        const QList<Argument> since { text(QStringLiteral("ESP")), text(kAllTables, ArgumentKind::StrRef), date(46500) };
+        QCOMPARE(lines(one.call(QStringLiteral("GetPropriedCds"), since)), QByteArrayList());
+        QCOMPARE(lines(two.call(QStringLiteral("GetPropriedCds"), since)), QByteArrayList());
+
+        {
+            QSqlDatabase db = m_cluster.open(address.section(QLatin1Char('/'), -1), QStringLiteral("writer"));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral(
+                "INSERT INTO TRADUCAO VALUES ('UNIDADE', 'KG', 'DSUNIDADE', 'ESP', 'Kilogramo', TIMESTAMP '2027-05-01 10:00')")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+
+        // Both servers read the change at their sessions' next call: neither keeps a copy.
+        const QByteArrayList afterChange = lines(one.call(QStringLiteral("GetPropriedCds"), since));
+        QCOMPARE(afterChange.size(), 1);
+        QVERIFY(afterChange.first().contains("'Kilogramo'"));
+        QCOMPARE(lines(two.call(QStringLiteral("GetPropriedCds"), since)), afterChange);
+        QCOMPARE(lines(RawCaller(second.port()).call(QStringLiteral("GetPropriedCds"), since)), afterChange);
+    }
+
+    void scriptAppliesOnItsDatabase_data()
+    {
+        QTest::addColumn<Backend>("source");
+        QTest::addColumn<Backend>("target");
+        QTest::newRow("SQLite lines from SQLite") << Backend::SQLite << Backend::SQLite;
+        QTest::newRow("PostgreSQL lines from PostgreSQL") << Backend::PostgreSQL << Backend::PostgreSQL;
+        QTest::newRow("SQLite lines from PostgreSQL") << Backend::PostgreSQL << Backend::SQLite;
+        QTest::newRow("PostgreSQL lines from SQLite") << Backend::SQLite << Backend::PostgreSQL;
+    }
+    void scriptAppliesOnItsDatabase()
+    {
+        QFETCH(Backend, source);
+        QFETCH(Backend, target);
+        if (source == Backend::PostgreSQL || target == Backend::PostgreSQL)
+            requirePostgres();
+        const QString sourceAddress = demoDatabase(source);
+        const QString targetAddress = demoDatabase(target);
+        {
+            QSqlDatabase db = openDatabase(target, targetAddress, QStringLiteral("target"));
+            QVERIFY(QSqlQuery(db).exec(QStringLiteral("DELETE FROM TRADUCAO")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("target"));
+
+        const ListeningServer server({ QStringLiteral("--db"), sourceAddress, QStringLiteral("--script-dialect"),
+                                       target == Backend::PostgreSQL ? QStringLiteral("postgresql") : QStringLiteral("sqlite") });
+        QByteArray script;
+        for (const QByteArray &line : lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
+                 { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) })))
+            script += line + "\r\n";
+        QVERIFY(script.contains("\x80")); // the euro sign, as Windows-1252 writes it
+
+        const QString cp1252File = m_dir.filePath(QStringLiteral("script-%1.sql").arg(m_databases));
+        QFile file(cp1252File);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(script);
+        file.close();
+        QByteArray utf8;
+        QCOMPARE(runProgram(QStringLiteral("iconv"), { QStringLiteral("-f"), QStringLiteral("WINDOWS-1252"),
+                                                        QStringLiteral("-t"), QStringLiteral("UTF-8"), cp1252File },
+                            {}, &utf8), 0);
+        QFile utf8File(cp1252File + QStringLiteral(".utf8"));
+        QVERIFY(utf8File.open(QIODevice::WriteOnly));
+        utf8File.write(utf8);
+        utf8File.close();
+        if (target == Backend::SQLite) {
+            QCOMPARE(runProgram(QStringLiteral("sqlite3"), { QStringLiteral("-bail"), targetAddress }, utf8File.fileName()), 0);
+        } else {
+            qputenv("PGCLIENTENCODING", "UTF8");
+            QCOMPARE(runProgram(m_cluster.psql(), { QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                                                    QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-f"), utf8File.fileName(),
+                                                    m_cluster.uri(targetAddress.section(QLatin1Char('/'), -1)) }),
+                     0);
+        }
+
+        QMap<QString, QPair<QString, double>> expected;
+        QMap<QString, QPair<QString, double>> applied;
+        {
+            QSqlDatabase from = openDatabase(source, sourceAddress, QStringLiteral("from"));
+            QSqlDatabase to = openDatabase(target, targetAddress, QStringLiteral("to"));
+            for (const auto &[key, row] : translations(from, source).asKeyValueRange()) {
+                if (key.endsWith(QLatin1String("/ENG")))
+                    expected.insert(key, row);
+            }
+            applied = translations(to, target);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("from"));
+        QSqlDatabase::removeDatabase(QStringLiteral("to"));
+        QCOMPARE(applied.keys(), expected.keys());
+        for (const QString &key : expected.keys()) {
+            QCOMPARE(applied.value(key).first, expected.value(key).first);
+            QCOMPARE(applied.value(key).second, expected.value(key).second);
+        }
+        QCOMPARE(applied.value(QStringLiteral("PRODUTO/H4/DSPRODUTO/ENG")).first, QString::fromUtf8(kHardTexts[3].utf8));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackends)
+#include "tst_backends.moc"
