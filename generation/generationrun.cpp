@@ -1,6 +1,7 @@
 // The confirm action: checks, table list, script lines from the server, file.
 #include "geraarquivo.h"
 #include "remotemethods.h"
+#include "tablelist.h"
 
 #include <busyanimation.h>
 #include <exceptions.h>
@@ -37,12 +38,7 @@ void TfrmGeraArquivo::sbtConfirmaClick(QObject *)
     AnsiString allTables;
     AnsiString *tableList = nullptr;
     if (rbtTodos->Checked()) {
-        GetTabela(*netGeraArquivo, TRemoteArg::byValue(AnsiString()), "T", *cdsTabelas);
-        cdsTabelas->First();
-        while (!cdsTabelas->Eof()) {
-            allTables += cdsTabelasCDPROGTRAD->AsString();
-            cdsTabelas->Next();
-        }
+        allTables = AllTablesList(*netGeraArquivo, *cdsTabelas, *cdsTabelasCDPROGTRAD);
         tableList = &allTables;
     } else if (rbtLista->Checked()) {
         GetTabela(*netGeraArquivo, TRemoteArg::byReference(stListaTabelas), AnsiString(), *cdsTabelas);

@@ -1,5 +1,6 @@
 // The screen's connection settings and record sets, with their declared fields.
 #include "geraarquivo.h"
+#include "recordsetfields.h"
 #include "remotemethods.h"
 
 void TfrmGeraArquivo::createDataComponents()
@@ -11,18 +12,19 @@ void TfrmGeraArquivo::createDataComponents()
 
     cdsTabelas = std::make_unique<TClientDataSet>();
     dtsTabelas = std::make_unique<TDataSource>(cdsTabelas.get());
-    cdsTabelasIDMARCADO = cdsTabelas->AddField(QStringLiteral("IDMARCADO"), TFieldType::ftString, 1);
-    cdsTabelasCDPROGTRAD = cdsTabelas->AddField(QStringLiteral("CDPROGTRAD"), TFieldType::ftString, 20);
-    cdsTabelasCDPROGTRAD->DisplayLabel = QStringLiteral("Nome");
+    const TableFields tables = DeclareTableFields(*cdsTabelas);
+    cdsTabelasIDMARCADO = tables.IDMARCADO;
+    cdsTabelasCDPROGTRAD = tables.CDPROGTRAD;
 
     cdsIdiomaOri = std::make_unique<TClientDataSet>();
-    cdsIdiomaOriIDIDIOMA = cdsIdiomaOri->AddField(QStringLiteral("IDIDIOMA"), TFieldType::ftString, 3);
-    cdsIdiomaOriDSIDIOMA = cdsIdiomaOri->AddField(QStringLiteral("DSIDIOMA"), TFieldType::ftString, 30);
-    cdsIdiomaOriIDIPROP = cdsIdiomaOri->AddField(QStringLiteral("IDIPROP"), TFieldType::ftString, 3);
-    cdsIdiomaOriDTGERIDITRAD = cdsIdiomaOri->AddField(QStringLiteral("DTGERIDITRAD"), TFieldType::ftDateTime);
+    const LanguageFields languages = DeclareLanguageFields(*cdsIdiomaOri);
+    cdsIdiomaOriIDIDIOMA = languages.IDIDIOMA;
+    cdsIdiomaOriDSIDIOMA = languages.DSIDIOMA;
+    cdsIdiomaOriIDIPROP = languages.IDIPROP;
+    cdsIdiomaOriDTGERIDITRAD = languages.DTGERIDITRAD;
 
     cdsLinha = std::make_unique<TClientDataSet>();
-    cdsLinhaLINHA = cdsLinha->AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+    cdsLinhaLINHA = DeclareLineField(*cdsLinha);
 
     BtnTabelas->DataSource = dtsTabelas.get();
 }
