@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
@@ -30,6 +31,14 @@ void takeScreenshotAndQuit(const QString &fileName)
     QApplication::quit();
 }
 
+// The module beside the program (a build tree), else in the installed layout's library directory.
+QString defaultModulePath()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/libqlx02600.so");
+    const QString installed = QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/qlx02600/libqlx02600.so");
+    return QFile::exists(beside) || !QFile::exists(installed) ? beside : QDir::cleanPath(installed);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -44,7 +53,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Application server address (else QLX_SERVER, else the settings file)."), QStringLiteral("HOST:PORT"));
     const QCommandLineOption openOption(QStringLiteral("open"), QStringLiteral("Open the screen at start."));
     const QCommandLineOption moduleOption(QStringLiteral("module"),
-        QStringLiteral("The module to load (default: libqlx02600.so beside this program)."), QStringLiteral("PATH"));
+        QStringLiteral("The module to load (default: libqlx02600.so beside this program, else in ../lib/qlx02600)."),
+        QStringLiteral("PATH"));
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the open screen to FILE, then quit."), QStringLiteral("FILE"));
     parser.addOptions({ serverOption, openOption, moduleOption, screenshotOption });
@@ -52,9 +62,7 @@ int main(int argc, char *argv[])
 
     if (parser.isSet(serverOption))
         SetServerAddressOption(parser.value(serverOption));
-    const QString modulePath = parser.isSet(moduleOption)
-        ? parser.value(moduleOption)
-        : QCoreApplication::applicationDirPath() + QStringLiteral("/libqlx02600.so");
+    const QString modulePath = parser.isSet(moduleOption) ? parser.value(moduleOption) : defaultModulePath();
 
     HMODULE module = nullptr;
     try {
