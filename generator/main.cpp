@@ -1,6 +1,5 @@
 // qlx02600-gen: writes the translation script file from the command line, with
 // the same remote calls and the same file as the screen, and no display.
-#include "consoledialogs.h"
 #include "exitcodes.h"
 #include "generatorarguments.h"
 #include "scriptgeneration.h"
@@ -22,8 +21,6 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qlx02600-gen"));
-    TConsoleDialogService console;
-    SetDialogService(&console);
 
     GeneratorArguments arguments;
     try {

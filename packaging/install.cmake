@@ -1,6 +1,6 @@
 # What `cmake --install` puts in place, and the Debian package CPack makes of it.
 install(TARGETS qlxhost qlx02600-server qlx02600-gen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS qlxruntime qlxroutines qlx02600 LIBRARY DESTINATION ${QLX_INSTALL_LIBDIR})
+install(TARGETS qlxruntimecore qlxruntime qlxroutinescore qlxroutines qlx02600 LIBRARY DESTINATION ${QLX_INSTALL_LIBDIR})
 install(FILES appserver/schema.sql appserver/schema-postgresql.sql appserver/demo.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/qlx02600)
 install(FILES docs/man/qlxhost.1 docs/man/qlx02600-server.1 docs/man/qlx02600-gen.1

@@ -1,17 +1,25 @@
 #include "dialogs.h"
 
-#include "qtdialogs.h"
+#include "consoledialogs.h"
 
 namespace {
 TDialogService *installedService = nullptr;
+TDialogService *defaultService = nullptr;
 }
 
 TDialogService::~TDialogService() = default;
 
 TDialogService &Dialogs()
 {
-    static TQtDialogService qtService;
-    return installedService ? *installedService : qtService;
+    static TConsoleDialogService console;
+    if (installedService)
+        return *installedService;
+    return defaultService ? *defaultService : console;
+}
+
+void SetDefaultDialogService(TDialogService *service)
+{
+    defaultService = service;
 }
 
 void SetDialogService(TDialogService *service)

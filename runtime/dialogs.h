@@ -34,8 +34,11 @@ public:
 };
 
 QLX_EXPORT TDialogService &Dialogs();
-// Installs a service; nullptr puts the Qt dialogs back. The caller keeps ownership.
+// Installs a service; nullptr puts the default back. The caller keeps ownership.
 QLX_EXPORT void SetDialogService(TDialogService *service);
+// The default: the Qt dialogs once the widgets runtime is loaded (it sets itself),
+// else messages on standard error (TConsoleDialogService).
+QLX_EXPORT void SetDefaultDialogService(TDialogService *service);
 
 QLX_EXPORT int MessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
 QLX_EXPORT bool SelectDirectory(QString &directory, TSelectDirOpts options, int helpContext);

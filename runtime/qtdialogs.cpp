@@ -81,3 +81,15 @@ int TQtDialogService::execModal(QDialog &dialog)
 {
     return dialog.exec();
 }
+
+namespace {
+
+// Loading the widgets runtime makes the Qt dialogs the default.
+struct QtDialogsByDefault
+{
+    TQtDialogService service;
+    QtDialogsByDefault() { SetDefaultDialogService(&service); }
+    ~QtDialogsByDefault() { SetDefaultDialogService(nullptr); }
+} qtDialogsByDefault;
+
+} // namespace

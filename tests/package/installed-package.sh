@@ -19,6 +19,7 @@ deb=$(ls "$work"/package/qlx02600_*.deb)
 contents=$(dpkg-deb -c "$deb")
 for file in ./usr/bin/qlxhost ./usr/bin/qlx02600-server ./usr/bin/qlx02600-gen \
             ./usr/lib/qlx02600/libqlx02600.so ./usr/lib/qlx02600/libqlxroutines.so ./usr/lib/qlx02600/libqlxruntime.so \
+            ./usr/lib/qlx02600/libqlxroutinescore.so ./usr/lib/qlx02600/libqlxruntimecore.so \
             ./usr/share/qlx02600/schema.sql ./usr/share/qlx02600/schema-postgresql.sql \
             ./usr/share/man/man1/qlxhost.1 ./usr/share/man/man1/qlx02600-server.1 ./usr/share/man/man1/qlx02600-gen.1 \
             ./usr/lib/systemd/system/qlx02600-server.service ./etc/qlx02600-server.conf \
@@ -41,10 +42,11 @@ grep -q '^Exec=qlxhost' "$root/usr/share/applications/qlxhost.desktop" || fail "
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM LD_LIBRARY_PATH
 for program in qlx02600-server qlx02600-gen qlxhost; do
   libraries=$(ldd "$root/usr/bin/$program")
-  grep -q "libqlxruntime.so => $root/usr/bin/../lib/qlx02600/" <<<"$libraries" \
+  grep -q "libqlxruntimecore.so => $root/usr/bin/../lib/qlx02600/" <<<"$libraries" \
     || [ "$program" = qlx02600-server ] || fail "$program does not load the installed libraries"
   ! grep -q "$build" <<<"$libraries" || fail "$program loads a library of the build tree"
 done
+! grep -q "libQt6Widgets\|libQt6Gui" <<<"$(ldd "$root/usr/bin/qlx02600-gen")" || fail "qlx02600-gen links the widgets"
 
 timeout $limit "$root/usr/bin/qlx02600-server" --init-demo "$work/demo.db" >/dev/null || fail "--init-demo"
 "$root/usr/bin/qlx02600-server" --db "$work/demo.db" --listen 127.0.0.1:0 >"$work/server.log" 2>&1 &

@@ -13,20 +13,24 @@ using namespace protocol;
 
 namespace {
 
+// How long a client waits for each step: generous, since a long answer on a busy
+// machine (tests run side by side) takes seconds.
+constexpr int kWaitMs = 60'000;
+
 // A client speaking the protocol by hand.
 struct RawClient
 {
     QTcpSocket socket;
     FrameReader reader;
 
-    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(5000); }
-    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(5000); }
+    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(kWaitMs); }
+    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(kWaitMs); }
     // The next response, or nothing when the server closed the connection.
     std::optional<Response> receive()
     {
         QByteArray payload;
         while (!reader.next(payload)) {
-            if (!socket.waitForReadyRead(5000))
+            if (!socket.waitForReadyRead(kWaitMs))
                 return std::nullopt;
             reader.append(socket.readAll());
         }

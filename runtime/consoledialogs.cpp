@@ -1,12 +1,13 @@
 #include "consoledialogs.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 
 namespace {
 
 void say(const QString &text)
 {
-    std::fprintf(stderr, "qlx02600-gen: %s\n", qPrintable(text));
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(text));
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <dialogs.h>
+#include "dialogs.h"
 
-// The dialogs service of a program without a display: every message goes to
-// standard error, no question is answered yes, and no window is opened.
-class TConsoleDialogService : public TDialogService
+// The dialogs of a program without widgets: every message goes to standard error
+// after the program's name, no question is answered yes, and no window is opened.
+class QLX_EXPORT TConsoleDialogService : public TDialogService
 {
 public:
     int messageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) override;
