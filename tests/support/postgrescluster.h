@@ -24,15 +24,18 @@ public:
     // The newest installed PostgreSQL's programs, or empty when there are none.
     static QString binDirectory()
     {
-        const QString given = qEnvironmentVariable("QLX_PG_BINDIR");
+        const auto complete = [](const QString &bin) {
+            return QFile::exists(bin + QStringLiteral("/initdb")) && QFile::exists(bin + QStringLiteral("/pg_ctl"));
+        };
+        const QString given = qEnvironmentVariable("QLX_PG_BINDIR"); // another installation's programs
         if (!given.isEmpty())
-            return given;
+            return complete(given) ? given : QString();
         QDir versions(QStringLiteral("/usr/lib/postgresql"));
         QStringList found = versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         std::sort(found.begin(), found.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
         for (const QString &version : found) {
             const QString bin = versions.filePath(version + QStringLiteral("/bin"));
-            if (QFile::exists(bin + QStringLiteral("/initdb")) && QFile::exists(bin + QStringLiteral("/pg_ctl")))
+            if (complete(bin))
                 return bin;
         }
         return {};
@@ -43,8 +46,8 @@ public:
     {
         m_bin = binDirectory();
         if (m_bin.isEmpty()) {
-            failure = QStringLiteral("PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb); "
-                                     "install the postgresql package to run this test");
+            failure = QStringLiteral("PostgreSQL is not installed (no initdb and pg_ctl in /usr/lib/postgresql/*/bin "
+                                     "or QLX_PG_BINDIR): install the postgresql package to run this test");
             return false;
         }
         if (!m_dir.isValid() || !giveToRunner(m_dir.path())) {
