@@ -225,6 +225,45 @@ private slots:
         }
     }
 
+    void dialectDefaultsToTheBackends_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<QStringList>("option");
+        QTest::addColumn<QByteArray>("lineBreak");
+        QTest::addColumn<QByteArray>("moment");
+        QTest::newRow("SQLite") << Backend::SQLite << QStringList() << QByteArray("'Wash cold.' || char(10) || 'Do not bleach.'")
+                                << QByteArray(", 46330.099999999999)");
+        QTest::newRow("PostgreSQL") << Backend::PostgreSQL << QStringList() << QByteArray("'Wash cold.' || chr(10) || 'Do not bleach.'")
+                                    << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')");
+        QTest::newRow("PostgreSQL for SQLite") << Backend::PostgreSQL
+                                               << QStringList { QStringLiteral("--script-dialect"), QStringLiteral("sqlite") }
+                                               << QByteArray("'Wash cold.' || char(10) || 'Do not bleach.'")
+                                               << QByteArray(", 46330.099999999999)");
+        QTest::newRow("SQLite for PostgreSQL") << Backend::SQLite
+                                               << QStringList { QStringLiteral("--script-dialect"), QStringLiteral("postgresql") }
+                                               << QByteArray("'Wash cold.' || chr(10) || 'Do not bleach.'")
+                                               << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')");
+    }
+    void dialectDefaultsToTheBackends()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(QStringList, option);
+        QFETCH(QByteArray, lineBreak);
+        QFETCH(QByteArray, moment);
+        if (backend == Backend::PostgreSQL && !postgresReady())
+            QSKIP(qPrintable(m_clusterFailure));
+        const ListeningServer server(QStringList { QStringLiteral("--db"), demoDatabase(backend) } + option);
+        QByteArrayList washing = lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(46330) }));
+        washing.removeIf([](const QByteArray &line) { return !line.contains("'OBSPRODUTO'"); });
+        QCOMPARE(washing.size(), 1);
+        QVERIFY2(washing.first().contains(lineBreak) && washing.first().endsWith(moment + " ON CONFLICT (CDPROGTRAD, CDCHAVE, "
+                                                                                         "NMCAMPO, IDIDIOMA) DO UPDATE SET "
+                                                                                         "DSTRADUCAO = excluded.DSTRADUCAO, "
+                                                                                         "DTALTERACAO = excluded.DTALTERACAO;"),
+                 washing.first().constData());
+    }
+
     void twoServersShareOneDatabase()
     {
         if (!postgresReady())
