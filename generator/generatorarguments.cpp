@@ -4,7 +4,8 @@
 #include <recordsetfields.h>
 
 #include <QCommandLineParser>
-#include <QDateTime>
+#include <QDate>
+#include <QTime>
 
 namespace {
 
@@ -75,12 +76,13 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
     arguments.language = singleByte(languageId, QStringLiteral("--language"));
 
     arguments.sinceText = required(parser, since);
-    const QDateTime moment = QDateTime::fromString(arguments.sinceText, QStringLiteral("yyyy-MM-dd HH:mm"));
-    if (!moment.isValid())
-        throw EBadArguments(QStringLiteral("--since deve ser 'AAAA-MM-DD HH:MM' (data e hora válidas), não '%1'")
-                                .arg(arguments.sinceText));
-    arguments.since = EncodeDate(moment.date().year(), moment.date().month(), moment.date().day())
-        + EncodeTime(moment.time().hour(), moment.time().minute());
+    // Date and time read apart: a wall-clock moment, whatever the time zone's gaps.
+    const QString &text = arguments.sinceText;
+    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("HH:mm"));
+    if (text.size() != 16 || text.at(10) != QLatin1Char(' ') || !date.isValid() || !time.isValid())
+        throw EBadArguments(QStringLiteral("--since deve ser 'AAAA-MM-DD HH:MM' (data e hora válidas), não '%1'").arg(text));
+    arguments.since = EncodeDate(date.year(), date.month(), date.day()) + EncodeTime(time.hour(), time.minute());
 
     if (parser.isSet(all) == parser.isSet(tables))
         throw EBadArguments(QStringLiteral("dê --all ou --tables, um dos dois"));
