@@ -67,6 +67,12 @@ void TranslationDb::createSchema()
         runScript(backendsql::schemaResource(m_address.backend));
         return;
     }
+    // A role that may only read finds the tables in place and creates nothing.
+    QSqlQuery present = exec(m_database, QStringLiteral(
+        "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
+        "AND table_name IN ('idioma', 'progtrad', 'traducao')"));
+    if (present.next() && present.value(0).toInt() == 3)
+        return;
     m_database.transaction();
     try {
         exec(m_database, QStringLiteral("SET LOCAL client_min_messages TO WARNING")); // no notice for each existing table

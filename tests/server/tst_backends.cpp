@@ -292,6 +292,26 @@ private slots:
         QCOMPARE(lines(RawCaller(second.port()).call(QStringLiteral("GetPropriedCds"), since)), afterChange);
     }
 
+    void aRoleThatOnlyReadsIsServed()
+    {
+        if (!postgresReady())
+            QSKIP(qPrintable(m_clusterFailure));
+        const QString address = demoDatabase(Backend::PostgreSQL);
+        {
+            QSqlDatabase db = m_cluster.open(address.section(QLatin1Char('/'), -1), QStringLiteral("grants"));
+            for (const QString &statement : { QStringLiteral("CREATE ROLE reader LOGIN PASSWORD '%1'").arg(PostgresCluster::password()),
+                                              QStringLiteral("GRANT SELECT ON IDIOMA, PROGTRAD, TRADUCAO TO reader") })
+                QVERIFY2(QSqlQuery(db).exec(statement), qPrintable(statement));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("grants"));
+        const ListeningServer server({ QStringLiteral("--db"), m_cluster.uri(address.section(QLatin1Char('/'), -1),
+                                                                             QStringLiteral("reader")) });
+        QVERIFY(server.port() != 0);
+        const QByteArray languages = RawCaller(server.port()).call(QStringLiteral("GetIdioma"), {});
+        QVERIFY(!decodeResponse(languages).isException);
+        QCOMPARE(lines(languages).value(1), QByteArray("Portugu\xeas"));
+    }
+
     void scriptAppliesOnItsDatabase_data()
     {
         QTest::addColumn<Backend>("source");

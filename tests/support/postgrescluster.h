@@ -95,10 +95,12 @@ public:
     }
 
     int port() const { return m_port; }
-    QString uri(const QString &database) const
+    QString uri(const QString &database, const QString &user = QLatin1String(kUser)) const
     {
-        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(QLatin1String(kUser)).arg(m_port).arg(database);
+        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(user).arg(m_port).arg(database);
     }
+    // The password of every role a test creates, so that PGPASSWORD serves them all.
+    static QString password() { return QLatin1String(kPassword); }
     QString psql() const { return m_bin + QStringLiteral("/psql"); }
 
     // Creates an empty database.
