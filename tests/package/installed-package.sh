@@ -30,6 +30,14 @@ dpkg-deb -f "$deb" Depends | grep -q libqt6sql6-psql || fail "the package does n
 control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
 grep -q conffiles <<<"$control" || fail "no conffiles"
 
+# cmake --install under another prefix: the same files, the unit naming that prefix.
+timeout $limit cmake --install "$build" --prefix "$work/prefix/usr" >/dev/null || fail "cmake --install"
+installed=$(cd "$work/prefix" && find . \( -type f -o -type l \) | sort)
+packaged=$(grep -v '/$' <<<"$contents" | awk '{print $6}' | sort)
+[ "$installed" = "$packaged" ] || fail "cmake --install and the package differ: $(diff <(echo "$installed") <(echo "$packaged"))"
+grep -qx "ExecStart=$work/prefix/usr/bin/qlx02600-server --db \${QLX_DB} --listen \${QLX_LISTEN} \$QLX_OPTIONS" \
+  "$work/prefix/usr/lib/systemd/system/qlx02600-server.service" || fail "the unit does not name the installed prefix"
+
 root="$work/root"
 dpkg -x "$deb" "$root"
 unit="$root/usr/lib/systemd/system/qlx02600-server.service"
