@@ -34,12 +34,13 @@ TranslationDb::TranslationDb(const QString &address, const QString &connectionNa
     , m_connectionName(connectionName)
 {
     initResources();
+    const QString driver = m_address.backend == DatabaseAddress::Backend::SQLite ? QStringLiteral("QSQLITE")
+                                                                                 : QStringLiteral("QPSQL");
+    m_database = QSqlDatabase::addDatabase(driver, connectionName);
     if (m_address.backend == DatabaseAddress::Backend::SQLite) {
-        m_database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
         m_database.setDatabaseName(m_address.file);
         m_database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyTimeoutMs));
     } else {
-        m_database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
         m_database.setHostName(m_address.host);
         m_database.setPort(m_address.port);
         m_database.setUserName(m_address.user);
@@ -47,8 +48,7 @@ TranslationDb::TranslationDb(const QString &address, const QString &connectionNa
         m_database.setConnectOptions(m_address.options);
     }
     if (!m_database.isValid())
-        throw std::runtime_error("the Qt SQL driver for " + address.section(QLatin1Char(':'), 0, 0).toStdString()
-                                 + " is not installed");
+        throw std::runtime_error("the Qt SQL driver " + driver.toStdString() + " is not installed");
     if (!m_database.open())
         throw std::runtime_error("cannot open " + address.toStdString() + ": " + m_database.lastError().text().toStdString());
     createSchema();
