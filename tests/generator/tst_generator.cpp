@@ -158,6 +158,10 @@ private slots:
             << QString() << 2 << QStringLiteral("1 a 20");
         QTest::newRow("empty table code") << eng + since + QStringList { QStringLiteral("--tables"), QStringLiteral("PRODUTO,,UNIDADE") }
                                           << QString() << 2 << QStringLiteral("1 a 20");
+        QTest::newRow("time limit out of range") << eng + since + all + QStringList { QStringLiteral("--timeout"), QStringLiteral("0") }
+                                                 << QString() << 2 << QStringLiteral("--timeout");
+        QTest::newRow("directory missing") << eng + since + all + QStringList { QStringLiteral("--dir"), QStringLiteral("/nonexistent/dir") }
+                                           << QString() << 2 << QStringLiteral("o diretório não existe");
         QTest::newRow("table the server lacks") << eng + since + QStringList { QStringLiteral("--tables"), QStringLiteral("PRODUTO,NADA") }
                                                 << QString() << 3 << QStringLiteral("Tabela não cadastrada para tradução: NADA.");
         QTest::newRow("a directory bears the file's name") << eng + since + all << QStringLiteral("directory") << 4
@@ -181,8 +185,9 @@ private slots:
                 earlier.write("earlier\r\n");
             }
         }
-        const GeneratorRun run = generate(arguments + QStringList { QStringLiteral("--server"), server.address(),
-                                                                    QStringLiteral("--dir"), dir.path() });
+        // A --dir of the row's own comes after the scratch one and so takes its place.
+        const GeneratorRun run = generate(QStringList { QStringLiteral("--server"), server.address(), QStringLiteral("--dir"),
+                                                        dir.path() } + arguments);
         QVERIFY2(run.exitCode == exitCode, run.err.constData());
         QVERIFY2(QString::fromUtf8(run.err).contains(said), run.err.constData());
         const QStringList names = todaysFileNames();
