@@ -3,17 +3,22 @@
 #include "rdmgeraarquivo.h"
 #include "translationdb.h"
 
-#include <message.h>
 #include <protocolerror.h>
 
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 
-ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect)
+#include <chrono>
+#include <poll.h>
+#include <unistd.h>
+
+ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits)
     : m_descriptor(descriptor)
     , m_databaseAddress(std::move(databaseAddress))
     , m_dialect(dialect)
+    , m_limits(limits)
 {
 }
 
@@ -23,19 +28,28 @@ void ClientSession::start()
 {
     m_socket = new QTcpSocket(this);
     if (!m_socket->setSocketDescriptor(m_descriptor)) {
+        QTextStream(stderr) << "client dropped: " << m_socket->errorString() << Qt::endl;
+        ::close(int(m_descriptor));
         emit finished();
         return;
     }
+    // Unread bytes stay in the kernel, where they hold the client back.
+    m_socket->setReadBufferSize(kReadChunk);
+    m_idle = new QTimer(this);
+    m_idle->setSingleShot(true);
+    m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
+    connect(m_idle, &QTimer::timeout, this, &ClientSession::idleTimedOut);
+    m_idle->start();
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::finished);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::answerWritten);
     try {
         const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
         m_database = std::make_unique<TranslationDb>(m_databaseAddress, connection);
-        m_object = std::make_unique<RdmGeraArquivo>(m_database->database(), m_database->backend(), m_dialect);
+        m_object = std::make_unique<RdmGeraArquivo>(m_database->database(), m_database->backend(), m_dialect,
+                                                    [this] { return clientGone(); });
     } catch (const std::exception &failure) {
-        m_socket->write(protocol::frameOf(protocol::encodeExceptionResponse(
-            QStringLiteral("EDatabaseError"), QString::fromUtf8(failure.what()))));
-        m_socket->flush();
-        drop(QString::fromUtf8(failure.what()));
+        sendException(QStringLiteral("EDatabaseError"), QString::fromUtf8(failure.what()));
+        drop(QString::fromUtf8(failure.what()), Close::AfterWriting);
         return;
     }
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readRequests);
@@ -44,31 +58,96 @@ void ClientSession::start()
 
 void ClientSession::readRequests()
 {
-    m_frames.append(m_socket->readAll());
     QByteArray payload;
     try {
-        while (m_frames.next(payload)) {
-            QByteArray response;
-            try {
-                response = m_object->answer(protocol::decodeRequest(payload));
-            } catch (const protocol::ProtocolError &failure) {
-                // A request that cannot be read is answered, then the connection ends.
-                m_socket->write(protocol::frameOf(protocol::encodeExceptionResponse(
-                    QStringLiteral("EProtocolError"), QString::fromUtf8(failure.what()))));
-                drop(QString::fromUtf8(failure.what()));
+        // Nothing more is read while an answer is still going out.
+        while (!m_closing && m_socket->bytesToWrite() == 0) {
+            if (m_frames.next(payload)) {
+                m_idle->start();
+                if (!answer(payload))
+                    return;
+            } else if (m_socket->bytesAvailable() > 0) {
+                m_frames.append(m_socket->read(kReadChunk));
+            } else {
                 return;
             }
-            m_socket->write(protocol::frameOf(response));
         }
     } catch (const protocol::ProtocolError &oversized) {
-        drop(QString::fromUtf8(oversized.what()));
+        drop(QString::fromUtf8(oversized.what()), Close::AtOnce);
     }
 }
 
-void ClientSession::drop(const QString &reason)
+bool ClientSession::answer(const QByteArray &payload)
 {
-    QTextStream(stderr) << "client dropped: " << reason << Qt::endl;
-    m_socket->disconnectFromHost();
+    protocol::Request request;
+    try {
+        request = protocol::decodeRequest(payload);
+    } catch (const protocol::ProtocolError &failure) {
+        // A request that cannot be read is answered, then the connection ends.
+        sendException(QStringLiteral("EProtocolError"), QString::fromUtf8(failure.what()));
+        drop(QString::fromUtf8(failure.what()), Close::AfterWriting);
+        return false;
+    }
+    try {
+        sendAnswer(request, m_object->answer(request));
+    } catch (const RdmGeraArquivo::Abandoned &) {
+        drop(QStringLiteral("gone while %1 was answered").arg(request.method), Close::AtOnce);
+        return false;
+    }
+    ++m_answered;
+    return true;
+}
+
+void ClientSession::sendAnswer(const protocol::Request &request, QByteArray response)
+{
+    try {
+        m_socket->write(protocol::frameHeader(response.size(), m_limits.maxAnswer));
+    } catch (const protocol::FrameTooLarge &tooLarge) {
+        response = RdmGeraArquivo::failureAnswer(
+            request, QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.")
+                         .arg(tooLarge.size())
+                         .arg(tooLarge.limit()));
+        m_socket->write(protocol::frameHeader(response.size()));
+    }
+    m_socket->write(response);
+}
+
+void ClientSession::sendException(const QString &exceptionClass, const QString &message)
+{
+    m_socket->write(protocol::frameOf(protocol::encodeExceptionResponse(exceptionClass, message)));
+}
+
+void ClientSession::answerWritten()
+{
+    m_idle->start();
+    if (m_socket->bytesToWrite() == 0)
+        readRequests();
+}
+
+void ClientSession::idleTimedOut()
+{
+    if (m_closing) { // its last answer never went out
+        m_socket->abort();
+        emit finished();
+        return;
+    }
+    drop(QStringLiteral("idle for %1 s").arg(m_limits.idleTimeout), Close::AtOnce);
+}
+
+bool ClientSession::clientGone() const
+{
+    pollfd end { int(m_socket->socketDescriptor()), POLLRDHUP, 0 };
+    return ::poll(&end, 1, 0) > 0 && (end.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+void ClientSession::drop(const QString &reason, Close close)
+{
+    m_closing = true;
+    QTextStream(stderr) << "client dropped after " << m_answered << " answers: " << reason << Qt::endl;
+    if (close == Close::AtOnce)
+        m_socket->abort();
+    else
+        m_socket->disconnectFromHost(); // the idle time-out ends a close that does not complete
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
         emit finished();
 }

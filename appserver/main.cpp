@@ -2,6 +2,7 @@
 // "QLX02600.rdmGeraArquivo", on a SQLite or a PostgreSQL database.
 #include "appserver.h"
 #include "demodatabase.h"
+#include "descriptors.h"
 #include "translationdb.h"
 
 #include <QCommandLineParser>
@@ -30,10 +31,37 @@ int main(int argc, char *argv[])
     const QCommandLineOption dialectOption(QStringLiteral("script-dialect"),
         QStringLiteral("SQL of the script lines: sqlite or postgresql (default: the database's own)."),
         QStringLiteral("DIALECT"));
-    parser.addOptions({ dbOption, listenOption, demoOption, dialectOption });
+    const QCommandLineOption maxClientsOption(QStringLiteral("max-clients"),
+        QStringLiteral("Clients served at once; one more is answered busy (default %1).").arg(ServerLimits::kDefaultMaxClients),
+        QStringLiteral("N"), QString::number(ServerLimits::kDefaultMaxClients));
+    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
+        QStringLiteral("Close a session idle for this long (default %1).").arg(ServerLimits::kDefaultIdleTimeout),
+        QStringLiteral("SECONDS"), QString::number(ServerLimits::kDefaultIdleTimeout));
+    const QCommandLineOption maxAnswerOption(QStringLiteral("max-answer"),
+        QStringLiteral("Largest answer sent; a larger one is reported as a failure (default %1).").arg(ServerLimits::kDefaultMaxAnswer),
+        QStringLiteral("BYTES"), QString::number(ServerLimits::kDefaultMaxAnswer));
+    parser.addOptions({ dbOption, listenOption, demoOption, dialectOption, maxClientsOption, idleOption, maxAnswerOption });
     parser.process(app);
     QTextStream out(stdout);
     QTextStream err(stderr);
+    const long descriptorLimit = raiseDescriptorLimit();
+
+    ServerLimits limits;
+    bool valid = true;
+    const auto number = [&](const QCommandLineOption &option, qint64 most) {
+        bool ok = false;
+        const qint64 value = parser.value(option).toLongLong(&ok);
+        if (!ok || value < 1 || value > most) {
+            err << "--" << option.names().constFirst() << " takes a whole number from 1 to " << most << Qt::endl;
+            valid = false;
+        }
+        return value;
+    };
+    limits.maxClients = int(number(maxClientsOption, ServerLimits::kMostClients));
+    limits.idleTimeout = int(number(idleOption, ServerLimits::kMostIdleTimeout));
+    limits.maxAnswer = number(maxAnswerOption, protocol::kFrameLengthLimit);
+    if (!valid)
+        return 2;
 
     std::optional<ScriptDialect> dialect;
     const QString dialectName = parser.value(dialectOption);
@@ -69,11 +97,13 @@ int main(int argc, char *argv[])
     const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
     const QHostAddress address(colon < 0 ? listen : listen.left(colon));
     const quint16 port = colon < 0 ? 21102 : listen.mid(colon + 1).toUShort();
-    AppServer server(parser.value(dbOption), *dialect);
+    AppServer server(parser.value(dbOption), *dialect, limits);
     if (address.isNull() || !server.listen(address, port)) {
         err << "cannot listen on " << listen << ": " << server.errorString() << Qt::endl;
         return 1;
     }
     out << "listening on " << server.serverAddress().toString() << ':' << server.serverPort() << Qt::endl;
+    err << "serving at most " << limits.maxClients << " clients, closing sessions idle for " << limits.idleTimeout
+        << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit << Qt::endl;
     return QCoreApplication::exec();
 }

@@ -73,14 +73,19 @@ QByteArray paddedCode(const QString &code)
     return toCp1252(code).value_or(QByteArray()).leftJustified(RdmGeraArquivo::kTableCodeSize, ' ');
 }
 
-// The codes of a table list: blank-padded codes joined with nothing between them.
+// The codes of a table list: blank-padded codes joined with nothing between them;
+// each code once, in the order of its first place.
 QStringList splitTableList(const QString &list)
 {
     QStringList codes;
-    for (qsizetype at = 0; at < list.size(); at += RdmGeraArquivo::kTableCodeSize) {
-        const QString code = list.mid(at, RdmGeraArquivo::kTableCodeSize).trimmed();
-        if (!code.isEmpty() && !codes.contains(code))
+    QSet<QString> seen;
+    const QStringView all(list);
+    for (qsizetype at = 0; at < all.size(); at += RdmGeraArquivo::kTableCodeSize) {
+        const QString code = all.mid(at, RdmGeraArquivo::kTableCodeSize).trimmed().toString();
+        if (!code.isEmpty() && !seen.contains(code)) {
+            seen.insert(code);
             codes.append(code);
+        }
     }
     return codes;
 }
@@ -118,11 +123,29 @@ QString placeholders(qsizetype count)
 
 } // namespace
 
-RdmGeraArquivo::RdmGeraArquivo(QSqlDatabase database, DatabaseAddress::Backend backend, ScriptDialect dialect)
+RdmGeraArquivo::RdmGeraArquivo(QSqlDatabase database, DatabaseAddress::Backend backend, ScriptDialect dialect,
+                               ClientGone clientGone)
     : m_database(std::move(database))
     , m_backend(backend)
     , m_dialect(dialect)
+    , m_clientGone(std::move(clientGone))
 {
+}
+
+QByteArray RdmGeraArquivo::failureAnswer(const protocol::Request &request, const QString &message)
+{
+    QStringList refs;
+    for (const protocol::Argument &argument : request.args) {
+        if (argument.kind == ArgumentKind::StrRef)
+            refs << argument.text;
+    }
+    return protocol::encodeFailureResponse(message, refs);
+}
+
+void RdmGeraArquivo::checkClient(qint64 row) const
+{
+    if (row % kClientCheckRows == 0 && m_clientGone && m_clientGone())
+        throw Abandoned {};
 }
 
 QByteArray RdmGeraArquivo::answer(const protocol::Request &request)
@@ -140,12 +163,7 @@ QByteArray RdmGeraArquivo::answer(const protocol::Request &request)
     } catch (const BadCall &bad) {
         return protocol::encodeExceptionResponse(bad.exceptionClass, bad.message);
     } catch (const ReportedFailure &failure) {
-        QStringList refs;
-        for (const protocol::Argument &argument : request.args) {
-            if (argument.kind == ArgumentKind::StrRef)
-                refs << argument.text;
-        }
-        return protocol::encodeFailureResponse(failure.message, refs);
+        return failureAnswer(request, failure.message);
     }
 }
 
@@ -224,7 +242,8 @@ QByteArray RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
                 .arg(backendsql::dayCount(m_backend, QStringLiteral("DTALTERACAO")), backendsql::moment(m_backend),
                      placeholders(codes.size())),
             values);
-        while (query.next()) {
+        for (qint64 row = 0; query.next(); ++row) {
+            checkClient(row);
             const Translation translation { query.value(0).toString(), query.value(1).toString(),
                                             query.value(2).toString(), query.value(3).toString(),
                                             query.value(4).toString(), query.value(5).toDouble() };

@@ -3,15 +3,32 @@
 #include "protocolerror.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <string>
 
 namespace protocol {
 
-QByteArray frameOf(const QByteArray &payload)
+FrameTooLarge::FrameTooLarge(qint64 size, qint64 limit)
+    : ProtocolError("a message of " + std::to_string(size) + " bytes does not fit in a frame of at most "
+                    + std::to_string(limit) + " bytes")
+    , m_size(size)
+    , m_limit(limit)
 {
-    QByteArray frame(4, Qt::Uninitialized);
-    qToBigEndian(quint32(payload.size()), frame.data());
-    return frame + payload;
+}
+
+QByteArray frameHeader(qint64 length, qint64 limit)
+{
+    limit = std::min(limit, kFrameLengthLimit);
+    if (length > limit)
+        throw FrameTooLarge(length, limit);
+    QByteArray header(4, Qt::Uninitialized);
+    qToBigEndian(quint32(length), header.data());
+    return header;
+}
+
+QByteArray frameOf(const QByteArray &payload, qint64 limit)
+{
+    return frameHeader(payload.size(), limit) + payload;
 }
 
 FrameReader::FrameReader(qint64 limit)

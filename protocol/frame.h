@@ -1,13 +1,34 @@
 #pragma once
 
+#include "protocolerror.h"
+
 #include <QByteArray>
 
 namespace protocol {
 
 // Frames: a 4-byte big-endian length N, then N bytes holding one CBOR item.
 constexpr qint64 kDefaultFrameLimit = qint64(1) << 30;
+// The largest length the 4-byte header can state.
+constexpr qint64 kFrameLengthLimit = 0xFFFFFFFF;
 
-QByteArray frameOf(const QByteArray &payload);
+// A payload too long to go out as one frame: over the header's reach or over the
+// sender's own limit.
+class FrameTooLarge : public ProtocolError
+{
+public:
+    FrameTooLarge(qint64 size, qint64 limit);
+    qint64 size() const { return m_size; }
+    qint64 limit() const { return m_limit; }
+
+private:
+    qint64 m_size;
+    qint64 m_limit;
+};
+
+// The header of a frame of `length` bytes; throws FrameTooLarge over `limit`
+// (never over kFrameLengthLimit, whatever the limit given).
+QByteArray frameHeader(qint64 length, qint64 limit = kFrameLengthLimit);
+QByteArray frameOf(const QByteArray &payload, qint64 limit = kFrameLengthLimit);
 
 // Cuts frames out of a byte stream as it arrives. A length over the limit is
 // refused before anything is allocated for it.

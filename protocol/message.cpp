@@ -22,30 +22,6 @@ QString kindText(ArgumentKind kind)
     return QString();
 }
 
-Argument decodeArgument(const QCborValue &value)
-{
-    if (!value.isMap())
-        throw ProtocolError("an argument must be a map");
-    const QCborMap map = value.toMap();
-    const QString kind = map.value(QLatin1String("kind")).toString();
-    const QCborValue payload = map.value(QLatin1String("value"));
-    Argument argument;
-    if (kind == QLatin1String("str") || kind == QLatin1String("strref")) {
-        if (!payload.isString())
-            throw ProtocolError("a text argument must hold a text");
-        argument.kind = kind == QLatin1String("str") ? ArgumentKind::Str : ArgumentKind::StrRef;
-        argument.text = payload.toString();
-    } else if (kind == QLatin1String("date")) {
-        if (!payload.isDouble())
-            throw ProtocolError("a date argument must hold a day count");
-        argument.kind = ArgumentKind::Date;
-        argument.date = payload.toDouble();
-    } else {
-        throw ProtocolError("unknown argument kind " + kind.toStdString());
-    }
-    return argument;
-}
-
 void writeRefs(QCborStreamWriter &writer, const QStringList &refs)
 {
     writer.append(QLatin1String("refs"));
@@ -72,28 +48,6 @@ QByteArray encodeRequest(const Request &request)
     map.insert(QLatin1String("method"), request.method);
     map.insert(QLatin1String("args"), args);
     return map.toCborValue().toCbor();
-}
-
-Request decodeRequest(const QByteArray &payload)
-{
-    QCborParserError error;
-    const QCborValue value = QCborValue::fromCbor(payload, &error);
-    if (error.error != QCborError::NoError)
-        throw ProtocolError("malformed CBOR: " + error.errorString().toStdString());
-    if (error.offset != payload.size())
-        throw ProtocolError("data after the end of the request");
-    if (!value.isMap())
-        throw ProtocolError("a request must be a map");
-    const QCborMap map = value.toMap();
-    const QCborValue object = map.value(QLatin1String("object"));
-    const QCborValue method = map.value(QLatin1String("method"));
-    const QCborValue args = map.value(QLatin1String("args"));
-    if (!object.isString() || !method.isString() || !args.isArray())
-        throw ProtocolError("a request needs object, method and args");
-    Request request { object.toString(), method.toString(), {} };
-    for (const QCborValue &argument : args.toArray())
-        request.args.append(decodeArgument(argument));
-    return request;
 }
 
 QByteArray encodeOkResponse(const QByteArray &encodedPacket, const QStringList &refs)

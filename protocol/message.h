@@ -25,8 +25,16 @@ struct Request
     QList<Argument> args;
 };
 
+// Bounds a request is read against. Decoding keeps only what the request's shape
+// asks for, so a request costs about its own size; anything past a bound is refused.
+constexpr qsizetype kRequestArgumentLimit = 16;             // arguments of one call
+constexpr qsizetype kRequestTextLimit = 4 * 1024 * 1024;    // UTF-8 bytes of one text
+constexpr int kRequestNestingLimit = 8;                     // arrays and maps inside each other
+constexpr qsizetype kRequestItemLimit = 1024;               // data items in the whole request
+
 QByteArray encodeRequest(const Request &request);
-// Throws ProtocolError for anything that is not a well-formed request.
+// Reads a request streaming, against its documented shape and the bounds above;
+// unknown keys are skipped without being kept. Throws ProtocolError for anything else.
 Request decodeRequest(const QByteArray &payload);
 
 // Responses: a result R ({"ok": true, "packet": P} or {"ok": false, "message"})
