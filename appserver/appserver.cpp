@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <sys/socket.h>
 #include <unistd.h>
 
 AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits, QObject *parent)
@@ -44,11 +45,11 @@ bool AppServer::startSession(qintptr descriptor)
     auto *thread = new QThread(this);
     auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits);
     session->moveToThread(thread);
-    // Accepting waits until the thread holds its own descriptors, so that no other
-    // connection takes the ones it was counted on.
+    // Accepting waits until the session holds its own descriptors (its thread's wakeup,
+    // its socket, its database), so that no other connection takes the ones counted on.
     const auto running = std::make_shared<QSemaphore>();
+    connect(thread, &QThread::started, session, &ClientSession::start, Qt::DirectConnection);
     connect(thread, &QThread::started, thread, [running] { running->release(); }, Qt::DirectConnection);
-    connect(thread, &QThread::started, session, &ClientSession::start);
     connect(session, &ClientSession::finished, session, &QObject::deleteLater);
     connect(session, &QObject::destroyed, thread, &QThread::quit);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
@@ -74,12 +75,19 @@ void AppServer::refuse(qintptr descriptor, const QString &message)
         return;
     }
     socket->write(protocol::frameOf(protocol::encodeExceptionResponse(QStringLiteral("EServerBusy"), message)));
+    // Once the answer is out, only the sending side is closed: a client that calls at
+    // once still reads the answer instead of losing it to a reset; what it sends is
+    // dropped, and the socket goes when the client closes or the linger time is up.
+    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+        if (socket->bytesToWrite() == 0)
+            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+    });
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(kRefusalLingerMs, socket, [socket] {
         socket->abort();
         socket->deleteLater();
     });
-    socket->disconnectFromHost();
 }
 
 void AppServer::acceptFailed(QAbstractSocket::SocketError)

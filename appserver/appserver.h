@@ -21,7 +21,7 @@ public:
     static constexpr int kAcceptRetryMs = 500;
     // How long the server waits for a new session's thread to take over.
     static constexpr int kSessionStartMs = 5000;
-    // A refused connection is closed after its answer went out, or this much later.
+    // A refused connection is closed when its client closes, or this much later.
     static constexpr int kRefusalLingerMs = 5000;
 
     // `databaseAddress`: a SQLite file or a postgresql:// URI.

@@ -72,6 +72,36 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(ProtocolError, reader.next(payload));
     }
 
+    void frameLengthsThatDoNotFitAreRefused_data()
+    {
+        QTest::addColumn<qint64>("length");
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<QByteArray>("header"); // empty: refused
+        QTest::newRow("empty") << qint64(0) << kFrameLengthLimit << QByteArray::fromHex("00000000");
+        QTest::newRow("the longest the header states") << kFrameLengthLimit << kFrameLengthLimit << QByteArray::fromHex("ffffffff");
+        QTest::newRow("one byte more") << kFrameLengthLimit + 1 << kFrameLengthLimit << QByteArray();
+        QTest::newRow("a limit past the header's reach") << kFrameLengthLimit + 1 << (qint64(1) << 40) << QByteArray();
+        QTest::newRow("at the sender's limit") << qint64(2000) << qint64(2000) << QByteArray::fromHex("000007d0");
+        QTest::newRow("over the sender's limit") << qint64(2001) << qint64(2000) << QByteArray();
+    }
+    void frameLengthsThatDoNotFitAreRefused()
+    {
+        QFETCH(qint64, length);
+        QFETCH(qint64, limit);
+        QFETCH(QByteArray, header);
+        if (header.isEmpty()) {
+            try {
+                frameHeader(length, limit);
+                QFAIL("a frame header for a length that does not fit");
+            } catch (const FrameTooLarge &tooLarge) {
+                QCOMPARE(tooLarge.size(), length);
+                QVERIFY(tooLarge.limit() <= kFrameLengthLimit);
+            }
+        } else {
+            QCOMPARE(frameHeader(length, limit), header);
+        }
+    }
+
     void requestRoundTrip()
     {
         const Request sent { QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
@@ -96,6 +126,28 @@ private slots:
             { QStringLiteral("object"), QStringLiteral("x") }, { QStringLiteral("method"), QStringLiteral("m") },
             { QStringLiteral("args"), QCborArray { QCborMap { { QStringLiteral("kind"), QStringLiteral("blob") } } } } })
                                              .toCbor();
+        const auto shaped = [](const QCborMap &changes) {
+            QCborMap map { { QStringLiteral("object"), QStringLiteral("x") }, { QStringLiteral("method"), QStringLiteral("m") },
+                           { QStringLiteral("args"), QCborArray() } };
+            for (auto it = changes.begin(); it != changes.end(); ++it)
+                map.insert(it.key(), it.value());
+            return QCborValue(map).toCbor();
+        };
+        const auto argument = [&](const QString &kind, const QCborValue &value) {
+            return shaped({ { QStringLiteral("args"), QCborArray { QCborMap { { QStringLiteral("kind"), kind },
+                                                                             { QStringLiteral("value"), value } } } } });
+        };
+        QTest::newRow("args not an array") << shaped({ { QStringLiteral("args"), QStringLiteral("x") } });
+        QTest::newRow("a date holding a text") << argument(QStringLiteral("date"), QStringLiteral("1"));
+        QTest::newRow("a text holding a date") << argument(QStringLiteral("str"), 1.5);
+        QTest::newRow("a text holding bytes") << argument(QStringLiteral("strref"), QByteArray("x"));
+        QTest::newRow("too many arguments") << shaped({ { QStringLiteral("args"),
+            QCborArray::fromVariantList(QVariantList(kRequestArgumentLimit + 1, QVariantMap {
+                { QStringLiteral("kind"), QStringLiteral("str") }, { QStringLiteral("value"), QString() } })) } });
+        QTest::newRow("a text over the bound") << argument(QStringLiteral("str"), QString(kRequestTextLimit + 1, QLatin1Char('t')));
+        QTest::newRow("a text longer than the request") << shaped({}).replace(QByteArray::fromHex("616d"), QByteArray::fromHex("7a7fffffff6d"));
+        QTest::newRow("two methods") << shaped({}).replace(QByteArray::fromHex("a3"), QByteArray::fromHex("a4"))
+                                        + QCborValue(QStringLiteral("method")).toCbor() + QCborValue(QStringLiteral("n")).toCbor();
         QTest::newRow("trailing bytes") << QCborValue(QCborMap { { QStringLiteral("object"), QStringLiteral("x") },
                                                                  { QStringLiteral("method"), QStringLiteral("m") },
                                                                  { QStringLiteral("args"), QCborArray() } }).toCbor() + "x";
@@ -104,6 +156,45 @@ private slots:
     {
         QFETCH(QByteArray, payload);
         QVERIFY_THROWS_EXCEPTION(ProtocolError, decodeRequest(payload));
+    }
+
+    void requestShapesAccepted_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<int>("arguments");
+        QTest::addColumn<double>("lastDate");
+        const auto request = [](const QCborArray &args, const QCborMap &extra = {},
+                                QCborValue::EncodingOptions options = QCborValue::NoTransformation) {
+            QCborMap map = extra;
+            map.insert(QStringLiteral("object"), QStringLiteral("x"));
+            map.insert(QStringLiteral("method"), QStringLiteral("m"));
+            map.insert(QStringLiteral("args"), args);
+            return QCborValue(map).toCbor(options);
+        };
+        const QCborMap dateArgument { { QStringLiteral("kind"), QStringLiteral("date") },
+                                      { QStringLiteral("value"), 45000.5 } };
+        const QCborMap textArgument { { QStringLiteral("kind"), QStringLiteral("str") },
+                                      { QStringLiteral("value"), QString(kRequestTextLimit, QLatin1Char('t')) } };
+        QTest::newRow("unknown keys skipped")
+            << request({ dateArgument }, { { QStringLiteral("trace"), QCborArray { QCborMap { { 1, QByteArray("b") } },
+                                                                                   QCborValue(QCborTag(99), 5) } } })
+            << 1 << 45000.5;
+        QCborArray most;
+        for (qsizetype i = 0; i + 1 < kRequestArgumentLimit; ++i)
+            most.append(QCborMap { { QStringLiteral("kind"), QStringLiteral("strref") }, { QStringLiteral("value"), QString() } });
+        most.append(dateArgument);
+        QTest::newRow("as many arguments as allowed") << request(most) << int(kRequestArgumentLimit) << 45000.5;
+        QTest::newRow("a text as long as allowed") << request({ textArgument }) << 1 << 0.0;
+        QTest::newRow("a date in single precision") << request({ dateArgument }, {}, QCborValue::UseFloat) << 1 << 45000.5;
+    }
+    void requestShapesAccepted()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(int, arguments);
+        QFETCH(double, lastDate);
+        const Request request = decodeRequest(payload);
+        QCOMPARE(request.args.size(), arguments);
+        QCOMPARE(request.args.constLast().date, lastDate);
     }
 
     void responseKeepsThePacketEncoded()

@@ -1,68 +1,13 @@
 // The reference server: its answers on a real database, the script lines it
 // composes, and how it survives clients that break the protocol.
+#include "rawclient.h"
 #include "serverprocess.h"
 
-#include <datapacket.h>
-#include <frame.h>
-#include <message.h>
-
 #include <QCborMap>
-#include <QTcpSocket>
 
 using namespace protocol;
 
 namespace {
-
-// How long a client waits for each step: generous, since a long answer on a busy
-// machine (tests run side by side) takes seconds.
-constexpr int kWaitMs = 60'000;
-
-// A client speaking the protocol by hand.
-struct RawClient
-{
-    QTcpSocket socket;
-    FrameReader reader;
-
-    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(kWaitMs); }
-    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(kWaitMs); }
-    // The next response, or nothing when the server closed the connection.
-    std::optional<Response> receive()
-    {
-        QByteArray payload;
-        while (!reader.next(payload)) {
-            if (!socket.waitForReadyRead(kWaitMs))
-                return std::nullopt;
-            reader.append(socket.readAll());
-        }
-        return decodeResponse(payload);
-    }
-    Response call(const QString &method, const QList<Argument> &args)
-    {
-        send(frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), method, args })));
-        return receive().value_or(Response {});
-    }
-};
-
-struct Lines : DataPacketSink
-{
-    QByteArrayList values;
-    void fields(const QList<FieldDesc> &) override {}
-    void stringValue(qsizetype, const QByteArray &bytes) override { values << bytes; }
-    void dateTimeValue(qsizetype, double) override {}
-    void integerValue(qsizetype, qint64) override {}
-    void nullValue(qsizetype) override { values << QByteArray(); }
-    void endRow() override {}
-};
-
-QByteArrayList packetStrings(const Response &response)
-{
-    Lines lines;
-    readDataPacket(response.result.toMap().value(QLatin1String("packet")).taggedValue().toByteArray(), lines);
-    return lines.values;
-}
-
-Argument text(const QString &value, ArgumentKind kind = ArgumentKind::Str) { return { kind, value, 0 }; }
-Argument date(double value) { return { ArgumentKind::Date, QString(), value }; }
 
 void seedTranslations(QSqlDatabase &db)
 {

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -14,8 +15,11 @@
 class ServerProcess
 {
 public:
-    // Creates the database (schema, then `seed` if given) and starts the server on it.
-    explicit ServerProcess(const std::function<void(QSqlDatabase &)> &seed = {}, bool demo = false)
+    // Creates the database (schema, then `seed` if given) and starts the server on it,
+    // with `arguments` added to its command line and `inChild` run in the child before
+    // the server starts (to set its limits).
+    explicit ServerProcess(const std::function<void(QSqlDatabase &)> &seed = {}, bool demo = false,
+                           const QStringList &arguments = {}, const std::function<void()> &inChild = {})
     {
         m_database = m_dir.filePath(QStringLiteral("server.db"));
         if (demo) {
@@ -36,8 +40,12 @@ public:
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(QStringLiteral("seed"));
         }
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")));
+        if (inChild)
+            m_process.setChildProcessModifier(inChild);
         m_process.start(QStringLiteral(QLX_SERVER_PATH),
-                        { QStringLiteral("--db"), m_database, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0") });
+                        QStringList { QStringLiteral("--db"), m_database, QStringLiteral("--listen"),
+                                      QStringLiteral("127.0.0.1:0") } + arguments);
         m_process.waitForStarted();
         while (m_port == 0 && m_process.waitForReadyRead(10000)) {
             const QByteArray line = m_process.readLine();
@@ -54,6 +62,26 @@ public:
     int port() const { return m_port; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     QString databaseFile() const { return m_database; }
+    qint64 pid() const { return m_process.processId(); }
+    bool running() { return !m_process.waitForFinished(0) && m_process.state() == QProcess::Running; }
+
+    // What the server wrote to its standard error.
+    QByteArray log() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("server.log")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // Waits, at most `ms`, for the server's log to hold `text`.
+    bool waitForLog(const QByteArray &text, int ms = 20000) const
+    {
+        const QDeadlineTimer deadline(ms);
+        while (!log().contains(text)) {
+            if (deadline.hasExpired())
+                return false;
+            QTest::qWait(20);
+        }
+        return true;
+    }
 
 private:
     QTemporaryDir m_dir;

@@ -1,0 +1,61 @@
+#pragma once
+
+// A client speaking the protocol by hand, for tests of the server.
+#include <datapacket.h>
+#include <frame.h>
+#include <message.h>
+
+#include <QCborMap>
+#include <QTcpSocket>
+#include <optional>
+
+struct RawClient
+{
+    QTcpSocket socket;
+    protocol::FrameReader reader;
+
+    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(5000); }
+    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(5000); }
+    // The next response, or nothing when the server closed the connection.
+    std::optional<protocol::Response> receive()
+    {
+        QByteArray payload;
+        for (;;) {
+            reader.append(socket.readAll()); // bytes that came before a close are still read
+            if (reader.next(payload))
+                return protocol::decodeResponse(payload);
+            if (!socket.waitForReadyRead(5000))
+                return std::nullopt;
+        }
+    }
+    protocol::Response call(const QString &method, const QList<protocol::Argument> &args)
+    {
+        send(protocol::frameOf(protocol::encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), method, args })));
+        return receive().value_or(protocol::Response {});
+    }
+};
+
+// The texts of an answer's packet, in order.
+struct Lines : protocol::DataPacketSink
+{
+    QByteArrayList values;
+    void fields(const QList<protocol::FieldDesc> &) override {}
+    void stringValue(qsizetype, const QByteArray &bytes) override { values << bytes; }
+    void dateTimeValue(qsizetype, double) override {}
+    void integerValue(qsizetype, qint64) override {}
+    void nullValue(qsizetype) override { values << QByteArray(); }
+    void endRow() override {}
+};
+
+inline QByteArrayList packetStrings(const protocol::Response &response)
+{
+    Lines lines;
+    protocol::readDataPacket(response.result.toMap().value(QLatin1String("packet")).taggedValue().toByteArray(), lines);
+    return lines.values;
+}
+
+inline protocol::Argument text(const QString &value, protocol::ArgumentKind kind = protocol::ArgumentKind::Str)
+{
+    return { kind, value, 0 };
+}
+inline protocol::Argument date(double value) { return { protocol::ArgumentKind::Date, QString(), value }; }
