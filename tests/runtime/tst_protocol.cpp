@@ -146,6 +146,7 @@ private slots:
                 { QStringLiteral("kind"), QStringLiteral("str") }, { QStringLiteral("value"), QString() } })) } });
         QTest::newRow("a text over the bound") << argument(QStringLiteral("str"), QString(kRequestTextLimit + 1, QLatin1Char('t')));
         QTest::newRow("a text longer than the request") << shaped({}).replace(QByteArray::fromHex("616d"), QByteArray::fromHex("7a7fffffff6d"));
+        QTest::newRow("invalid UTF-8 in a text") << shaped({}).replace(QByteArray::fromHex("616d"), QByteArray::fromHex("61ff"));
         QTest::newRow("two methods") << shaped({}).replace(QByteArray::fromHex("a3"), QByteArray::fromHex("a4"))
                                         + QCborValue(QStringLiteral("method")).toCbor() + QCborValue(QStringLiteral("n")).toCbor();
         QTest::newRow("trailing bytes") << QCborValue(QCborMap { { QStringLiteral("object"), QStringLiteral("x") },
