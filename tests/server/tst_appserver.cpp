@@ -138,7 +138,7 @@ private slots:
         // The long answer was not ready when the short one came.
         QCOMPARE(busy.socket.bytesAvailable() + busy.socket.waitForReadyRead(0), 0);
         const std::optional<Response> lines = busy.receive();
-        QVERIFY(lines);
+        QVERIFY2(lines, server.log().constData());
     }
 
     void scriptAppliesToAScratchDatabase()

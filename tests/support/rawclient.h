@@ -11,6 +11,9 @@
 
 struct RawClient
 {
+    // Generous: a sanitizer build takes many seconds over a large answer.
+    static constexpr int kAnswerWaitMs = 60000;
+
     QTcpSocket socket;
     protocol::FrameReader reader;
 
@@ -24,7 +27,7 @@ struct RawClient
             reader.append(socket.readAll()); // bytes that came before a close are still read
             if (reader.next(payload))
                 return protocol::decodeResponse(payload);
-            if (!socket.waitForReadyRead(5000))
+            if (!socket.waitForReadyRead(kAnswerWaitMs))
                 return std::nullopt;
         }
     }
