@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <sys/resource.h>
 
 namespace {
@@ -33,6 +34,7 @@ constexpr int kServerStartMs = 10000;   // for the server to say where it listen
 constexpr int kSettleMs = 5000;         // for the server to end the sessions after the run
 constexpr int kSampleMs = 200;          // between two readings of the server's figures
 constexpr int kSlowByteMs = 1000;       // a slow client's pace
+constexpr int kRetryMs = 100;           // before a refused or dropped caller connects again
 constexpr qint64 kAnswerLimit = 64 * 1024 * 1024;
 
 const QString kObject = QStringLiteral("QLX02600.rdmGeraArquivo");
@@ -175,16 +177,19 @@ private:
     void answered(const QByteArray &payload) override
     {
         const qint64 latency = m_clock.nsecsElapsed();
+        if (!m_tally.running)
+            return;
+        if (isBusy(payload)) { // the server closes the connection next
+            ++m_tally.busy;
+            m_refused = true;
+            return;
+        }
         bool ok = false;
         try {
             const protocol::Response response = protocol::decodeResponse(payload);
             ok = !response.isException && response.result.toMap().value(QLatin1String("ok")).toBool();
-            if (isBusy(payload))
-                ++m_tally.busy;
         } catch (const protocol::ProtocolError &) {
         }
-        if (!m_tally.running)
-            return;
         if (ok)
             m_tally.latenciesNs.push_back(latency);
         else
@@ -193,13 +198,15 @@ private:
     }
     void closed() override
     {
-        ++m_tally.errors;
+        if (!std::exchange(m_refused, false))
+            ++m_tally.errors;
         m_frames = protocol::FrameReader(kAnswerLimit);
-        open(); // a refused or dropped caller tries again
+        QTimer::singleShot(kRetryMs, this, &Client::open); // a refused or dropped caller tries again
     }
 
     QByteArray m_request;
     QElapsedTimer m_clock;
+    bool m_refused = false;
 };
 
 // Runs the event loop for `ms`, reading the server's figures as it goes.
