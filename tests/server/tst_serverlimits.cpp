@@ -311,6 +311,43 @@ private slots:
         QCOMPARE(fields.value(3), fields.value(4));
     }
 
+    void aSessionThreadThatCannotStartIsAnswered()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer cannot run under an address-space limit");
+#endif
+        ServerProcess server(seedTables);
+        const qint64 pid = server.pid();
+        // Address space for a little more heap, not for a new thread's stack.
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        const QString size = QString::fromLatin1(status.readAll()).split(QLatin1Char('\n')).filter(QStringLiteral("VmSize:")).value(0);
+        const rlim_t bytes = rlim_t(size.simplified().split(QLatin1Char(' ')).value(1).toLongLong()) * 1024 + 1024 * 1024;
+        rlimit original {};
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, nullptr, &original), 0);
+        const rlimit lowered { bytes, original.rlim_max };
+        const int before = openDescriptors(pid);
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &lowered, nullptr), 0);
+
+        {
+            RawClient refused(server.port());
+            const std::optional<Response> response = refused.receive();
+            QVERIFY2(response, server.log().constData());
+            QCOMPARE(response->exceptionClass, QStringLiteral("EServerBusy"));
+            QVERIFY2(response->exceptionMessage.contains(QStringLiteral("não foi possível iniciar")),
+                     qPrintable(response->exceptionMessage));
+            QVERIFY(closedWithin(refused.socket, 5000));
+        }
+        // The refused connection's socket is closed, not left behind.
+        const QDeadlineTimer deadline(10000);
+        while (openDescriptors(pid) > before && !deadline.hasExpired())
+            QTest::qWait(20);
+        QCOMPARE(openDescriptors(pid), before);
+
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &original, nullptr), 0);
+        QVERIFY(servedWithin(server.port(), 10000));
+    }
+
     void outOfDescriptorsKeepsServing()
     {
         ServerProcess server(seedTables);
