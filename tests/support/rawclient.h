@@ -11,14 +11,15 @@
 
 struct RawClient
 {
-    // Generous: a sanitizer build takes many seconds over a large answer.
-    static constexpr int kAnswerWaitMs = 60000;
+    // How long a client waits for each step: generous, since a long answer on a busy
+    // machine or in a sanitizer build takes many seconds.
+    static constexpr int kWaitMs = 60000;
 
     QTcpSocket socket;
     protocol::FrameReader reader;
 
-    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(5000); }
-    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(5000); }
+    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(kWaitMs); }
+    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(kWaitMs); }
     // The next response, or nothing when the server closed the connection.
     std::optional<protocol::Response> receive()
     {
@@ -27,7 +28,7 @@ struct RawClient
             reader.append(socket.readAll()); // bytes that came before a close are still read
             if (reader.next(payload))
                 return protocol::decodeResponse(payload);
-            if (!socket.waitForReadyRead(kAnswerWaitMs))
+            if (!socket.waitForReadyRead(kWaitMs))
                 return std::nullopt;
         }
     }
