@@ -62,6 +62,30 @@ void enterMap(QCborStreamReader &reader)
         throw ProtocolError("a map was expected");
 }
 
+void leave(QCborStreamReader &reader)
+{
+    check(reader);
+    if (reader.hasNext() || !reader.leaveContainer())
+        throw ProtocolError("a container could not be closed");
+    check(reader);
+}
+
+void skip(QCborStreamReader &reader)
+{
+    check(reader);
+    if (!reader.next())
+        throw ProtocolError("malformed CBOR: " + reader.lastError().toString().toStdString());
+    check(reader);
+}
+
+QCborValue readItem(QCborStreamReader &reader)
+{
+    check(reader);
+    QCborValue value = QCborValue::fromCbor(reader);
+    check(reader);
+    return value;
+}
+
 void finish(QCborStreamReader &reader)
 {
     check(reader);

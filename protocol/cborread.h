@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QCborStreamReader>
+#include <QCborValue>
 #include <QString>
 
 namespace protocol {
@@ -11,6 +12,12 @@ QString readText(QCborStreamReader &reader);
 QByteArray readBytes(QCborStreamReader &reader);
 void enterArray(QCborStreamReader &reader);
 void enterMap(QCborStreamReader &reader);
+// Leaves the container whose items have all been read.
+void leave(QCborStreamReader &reader);
+// Steps over the current item, whatever it holds.
+void skip(QCborStreamReader &reader);
+// The current item as a value.
+QCborValue readItem(QCborStreamReader &reader);
 // Ends the reading of a whole item: its last container left, nothing after it.
 void finish(QCborStreamReader &reader);
 

@@ -36,12 +36,12 @@ FieldDesc readField(QCborStreamReader &reader)
             typed = true;
         } else if (key == QLatin1String("size") && reader.isInteger()) {
             field.size = int(reader.toInteger());
-            reader.next();
+            skip(reader);
         } else {
-            reader.next();
+            skip(reader);
         }
     }
-    reader.leaveContainer();
+    leave(reader);
     if (!named || !typed)
         throw ProtocolError("a field without name or type");
     return field;
@@ -50,7 +50,7 @@ FieldDesc readField(QCborStreamReader &reader)
 void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype column, DataPacketSink &sink)
 {
     if (reader.isNull()) {
-        reader.next();
+        skip(reader);
         sink.nullValue(column);
         return;
     }
@@ -62,13 +62,13 @@ void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype colu
         if (!reader.isDouble() && !reader.isFloat())
             throw ProtocolError("field " + field.name.toStdString() + ": a day count was expected");
         sink.dateTimeValue(column, reader.isDouble() ? reader.toDouble() : double(reader.toFloat()));
-        reader.next();
+        skip(reader);
         return;
     case FieldKind::Integer:
         if (!reader.isInteger())
             throw ProtocolError("field " + field.name.toStdString() + ": an integer was expected");
         sink.integerValue(column, qint64(reader.toInteger()));
-        reader.next();
+        skip(reader);
         return;
     }
 }
@@ -169,7 +169,7 @@ void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
             enterArray(reader);
             while (reader.hasNext())
                 fields.append(readField(reader));
-            reader.leaveContainer();
+            leave(reader);
             sink.fields(fields);
             haveFields = true;
         } else if (key == QLatin1String("rows")) {
@@ -187,16 +187,16 @@ void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
                 }
                 if (column != fields.size())
                     throw ProtocolError("a row shorter than the fields");
-                reader.leaveContainer();
+                leave(reader);
                 sink.endRow();
             }
-            reader.leaveContainer();
+            leave(reader);
             haveRows = true;
         } else {
-            reader.next();
+            skip(reader);
         }
     }
-    reader.leaveContainer();
+    leave(reader);
     finish(reader);
     if (!haveFields || !haveRows)
         throw ProtocolError("a packet without fields or rows");

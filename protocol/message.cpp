@@ -100,33 +100,40 @@ Response decodeResponse(const QByteArray &payload)
                 const QString field = readText(reader);
                 if (field == QLatin1String("packet")) {
                     const qint64 start = reader.currentOffset();
-                    if (!reader.next())
-                        throw ProtocolError("malformed packet in the result");
+                    skip(reader);
                     const QByteArray packet = payload.mid(start, reader.currentOffset() - start);
                     result.insert(field, QCborValue(QCborKnownTags::EncodedCbor, QCborValue(packet)));
                 } else {
-                    result.insert(field, QCborValue::fromCbor(reader));
+                    result.insert(field, readItem(reader));
                 }
             }
-            reader.leaveContainer();
+            leave(reader);
             response.result = result;
             complete = true;
         } else if (key == QLatin1String("refs")) {
             enterArray(reader);
             while (reader.hasNext())
                 response.refs.append(readText(reader));
-            reader.leaveContainer();
+            leave(reader);
         } else if (key == QLatin1String("exception")) {
-            const QCborMap exception = QCborValue::fromCbor(reader).toMap();
+            enterMap(reader);
+            while (reader.hasNext()) {
+                const QString field = readText(reader);
+                if (field == QLatin1String("class"))
+                    response.exceptionClass = readText(reader);
+                else if (field == QLatin1String("message"))
+                    response.exceptionMessage = readText(reader);
+                else
+                    skip(reader);
+            }
+            leave(reader);
             response.isException = true;
-            response.exceptionClass = exception.value(QLatin1String("class")).toString();
-            response.exceptionMessage = exception.value(QLatin1String("message")).toString();
             complete = true;
         } else {
-            reader.next();
+            skip(reader);
         }
     }
-    reader.leaveContainer();
+    leave(reader);
     finish(reader);
     if (!complete)
         throw ProtocolError("a response without result or exception");

@@ -35,6 +35,17 @@ void declareLanguages(TClientDataSet &set)
     set.AddField(QStringLiteral("DSIDIOMA"), TFieldType::ftString, 30);
 }
 
+// The bytes with one piece replaced by another.
+QByteArray spliced(QByteArray bytes, const QByteArray &piece, const QByteArray &replacement)
+{
+    return bytes.replace(piece, replacement);
+}
+
+QByteArray text(const QByteArray &utf8)
+{
+    return char(0x60 + utf8.size()) + utf8; // a short definite-length text, bytes as given
+}
+
 QByteArrayList values(TClientDataSet &set, const QString &field)
 {
     QByteArrayList result;
@@ -207,6 +218,46 @@ private slots:
         const QCborValue kept = response.result.toMap().value(QLatin1String("packet"));
         QCOMPARE(kept.tag(), QCborTag(QCborKnownTags::EncodedCbor));
         QCOMPARE(kept.taggedValue().toByteArray(), packet);
+    }
+
+    void malformedResponses_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        const QByteArray failure = encodeFailureResponse(QStringLiteral("Banco"), { QStringLiteral("ref") });
+        const QByteArray exception = encodeExceptionResponse(QStringLiteral("EOleException"), QStringLiteral("Falhou"));
+        QTest::newRow("text cut in the result") << failure.left(failure.indexOf("Banco") + 3);
+        QTest::newRow("text cut in the exception") << exception.left(exception.indexOf("Falhou") + 3);
+        QTest::newRow("invalid UTF-8 in the result") << spliced(failure, "Banco", "Ba\xff" "co");
+        QTest::newRow("invalid UTF-8 in the exception") << spliced(exception, "Falhou", "Fa\xc3" "hou");
+        QTest::newRow("invalid UTF-8 in a ref") << spliced(failure, "ref", "r\xe9" "f");
+        QTest::newRow("invalid UTF-8 in a key") << spliced(failure, "refs", "r\xef" "s");
+        QTest::newRow("invalid UTF-8 under an unknown key")
+            << QByteArray("\xa2") + text("other") + text("\xff\xfe") + failure.mid(2, failure.indexOf("refs") - 3);
+        QTest::newRow("byte chunk in a chunked text") << spliced(failure, "\x63" "ref", "\x7f\x43" "ref\xff");
+        QTest::newRow("chunked text never ended") << spliced(failure, "\x63" "ref", "\x7f\x63" "ref");
+        QTest::newRow("exception class not a text") << spliced(exception, "\x6d" "EOleException", "\x18\x2a");
+        QTest::newRow("packet cut") << encodeOkResponse(languagesPacket({ { "ENG", "English" } }).chopped(4), {});
+        QTest::newRow("nothing after the map key") << QByteArray("\xa1\x66" "result");
+    }
+    void malformedResponses()
+    {
+        QFETCH(QByteArray, payload);
+        QVERIFY_THROWS_EXCEPTION(ProtocolError, decodeResponse(payload));
+    }
+
+    void everyCutOfAResponseIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::newRow("ok") << encodeOkResponse(languagesPacket({ { "ENG", "Ingl\xeas" } }), { QStringLiteral("é") });
+        QTest::newRow("failure") << encodeFailureResponse(QStringLiteral("Tabela não cadastrada."), { QStringLiteral("x") });
+        QTest::newRow("exception") << encodeExceptionResponse(QStringLiteral("EOleException"), QStringLiteral("Método"));
+    }
+    void everyCutOfAResponseIsRefused()
+    {
+        QFETCH(QByteArray, payload);
+        decodeResponse(payload);
+        for (qsizetype length = 0; length < payload.size(); ++length)
+            QVERIFY_THROWS_EXCEPTION(ProtocolError, decodeResponse(payload.left(length)));
     }
 
     void recordSetLoadsAPacket()

@@ -101,6 +101,12 @@ private slots:
         QTest::newRow("remote exception")
             << protocol::encodeExceptionResponse(QStringLiteral("EOleException"), QStringLiteral("Falhou."))
             << int(TScriptedDialogService::Record::Exception);
+        const QByteArray exception = protocol::encodeExceptionResponse(QStringLiteral("EOleException"), QStringLiteral("Falhou"));
+        QTest::newRow("exception cut inside a text")
+            << exception.left(exception.indexOf("Falhou") + 2) << int(TScriptedDialogService::Record::Exception);
+        QTest::newRow("invalid UTF-8 in the result")
+            << protocol::encodeFailureResponse(QStringLiteral("Banco"), {}).replace("Banco", "Ban\xff" "o")
+            << int(TScriptedDialogService::Record::Exception);
     }
     void getIdiomaFailureHidesTheAnimation()
     {
