@@ -3,13 +3,12 @@
 #include "backendsql.h"
 #include "scriptline.h"
 
+#include <cp1252.h>
 #include <datapacket.h>
 
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 using protocol::ArgumentKind;
 using protocol::DataPacketWriter;
@@ -61,16 +60,25 @@ QSqlQuery run(QSqlDatabase &database, const QString &sql, const QVariantList &va
 // Windows-1252 bytes of a text; nullopt when a character has no byte there.
 std::optional<QByteArray> toCp1252(const QString &text)
 {
-    QStringEncoder encoder("windows-1252", QStringConverter::Flag::Stateless);
-    QByteArray bytes = encoder(text);
-    if (bytes.contains('\x1a') && !text.contains(QChar(0x1a)))
+    bool complete = false;
+    QByteArray bytes = protocol::cp1252::fromUnicode(text, '?', &complete);
+    if (!complete)
         return std::nullopt;
     return bytes;
 }
 
-QByteArray paddedCode(const QString &code)
+// A stored value as the packet carries it in a field of a declared size. A value the
+// client would refuse (characters outside Windows-1252, longer than the field) is a
+// reported failure naming its row, so that one bad row never reaches the client.
+QByteArray fieldValue(const QString &value, const protocol::FieldDesc &field, const QString &row)
 {
-    return toCp1252(code).value_or(QByteArray()).leftJustified(RdmGeraArquivo::kTableCodeSize, ' ');
+    const std::optional<QByteArray> bytes = toCp1252(value);
+    if (!bytes)
+        throw ReportedFailure { QStringLiteral("O campo %1 de %2 tem caracteres fora do Windows-1252.").arg(field.name, row) };
+    if (field.size > 0 && bytes->size() > field.size)
+        throw ReportedFailure { QStringLiteral("O campo %1 de %2 excede o tamanho %3 (%4 caracteres).")
+                                    .arg(field.name, row, QString::number(field.size), QString::number(bytes->size())) };
+    return *bytes;
 }
 
 // The codes of a table list: blank-padded codes joined with nothing between them;
@@ -170,19 +178,21 @@ QByteArray RdmGeraArquivo::answer(const protocol::Request &request)
 QByteArray RdmGeraArquivo::getIdioma(const protocol::Request &request)
 {
     expectArguments(request, {});
-    DataPacketWriter packet({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
-                              { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
-                              { QStringLiteral("IDIPROP"), FieldKind::String, 3 },
-                              { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } });
+    const QList<protocol::FieldDesc> fields { { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
+                                              { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
+                                              { QStringLiteral("IDIPROP"), FieldKind::String, 3 },
+                                              { QStringLiteral("DTGERIDITRAD"), FieldKind::DateTime, 0 } };
+    DataPacketWriter packet(fields);
     QSqlQuery query = run(m_database, QStringLiteral("SELECT IDIDIOMA, DSIDIOMA, IDIPROP, %1 FROM IDIOMA ORDER BY NRORDEM, %2")
                                           .arg(backendsql::dayCount(m_backend, QStringLiteral("DTGERIDITRAD")),
                                                backendsql::insertionOrder(m_backend)));
     while (query.next()) {
+        const QString row = QStringLiteral("IDIOMA %1").arg(query.value(0).toString());
         for (int column = 0; column < 3; ++column) {
             if (query.isNull(column))
                 packet.addNull();
             else
-                packet.addString(toCp1252(query.value(column).toString()).value_or("?"));
+                packet.addString(fieldValue(query.value(column).toString(), fields.at(column), row));
         }
         if (query.isNull(3))
             packet.addNull();
@@ -208,13 +218,16 @@ QByteArray RdmGeraArquivo::getTabela(const protocol::Request &request)
     if (!all)
         codes = knownTables(tables, splitTableList(list));
 
-    DataPacketWriter packet({ { QStringLiteral("IDMARCADO"), FieldKind::String, 1 },
-                              { QStringLiteral("CDPROGTRAD"), FieldKind::String, kTableCodeSize } });
+    const protocol::FieldDesc markField { QStringLiteral("IDMARCADO"), FieldKind::String, 1 };
+    const protocol::FieldDesc codeField { QStringLiteral("CDPROGTRAD"), FieldKind::String, kTableCodeSize };
+    DataPacketWriter packet({ markField, codeField });
     QString normalised;
     for (const QString &code : codes) {
-        packet.addString(toCp1252(marks.value(code)).value_or("N"));
-        packet.addString(paddedCode(code));
-        normalised += QString::fromLatin1(paddedCode(code));
+        const QString row = QStringLiteral("PROGTRAD %1").arg(code);
+        const QByteArray padded = fieldValue(code, codeField, row).leftJustified(kTableCodeSize, ' ');
+        packet.addString(fieldValue(marks.value(code), markField, row));
+        packet.addString(padded);
+        normalised += code.leftJustified(kTableCodeSize, QLatin1Char(' '));
     }
     QStringList refs;
     if (request.args.at(0).kind == ArgumentKind::StrRef)
@@ -251,9 +264,12 @@ QByteArray RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
             const std::optional<QByteArray> line = toCp1252(scriptLine(translation, m_dialect));
             if (!line)
                 throw ReportedFailure { QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(where) };
+            // Database command-line tools end a line at a NUL: the rest of the script would be lost.
+            if (line->contains('\0'))
+                throw ReportedFailure { QStringLiteral("A tradução de %1 tem o caractere nulo (NUL).").arg(where) };
             if (line->size() > kLineLimit)
                 throw ReportedFailure { QStringLiteral("A linha da tradução de %1 excede %2 bytes (%3).")
-                                            .arg(where).arg(kLineLimit).arg(line->size()) };
+                                            .arg(where, QString::number(kLineLimit), QString::number(line->size())) };
             packet.addString(*line);
         }
     }

@@ -34,6 +34,31 @@ private slots:
         QTest::newRow("cjk") << QStringLiteral("a中b") << QByteArray("a?b");
         QTest::newRow("emoji, one mark for the pair") << QStringLiteral("x😀") << QByteArray("x?");
         QTest::newRow("a real SUB stays") << QStringLiteral("a\x1a中") << QByteArray("a\x1a?");
+        QTest::newRow("a real SUB beside an arrow") << QStringLiteral("\x1a→") << QByteArray("\x1a?");
+        QTest::newRow("byte order mark") << QStringLiteral("\uFEFFa") << QByteArray("?a");
+        QTest::newRow("controls the code page has no byte for")
+            << QStringLiteral("\u0081\u008D\u008F\u0090\u009D") << QByteArray("?????");
+        QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + QLatin1Char('a') << QByteArray("?a");
+        QTest::newRow("NUL is a byte") << QString(QChar(0)) << QByteArray(1, '\0');
+    }
+
+    // Every character against the code page's table: the 251 that have a byte
+    // round-trip, and nothing else of the first 64K is representable.
+    void representableExactlyAsTheTable()
+    {
+        QString mapped;
+        for (int byte = 0; byte < 256; ++byte) {
+            if (byte != 0x81 && byte != 0x8D && byte != 0x8F && byte != 0x90 && byte != 0x9D)
+                mapped += Ansi::toUnicode(std::string(1, char(byte)));
+        }
+        QCOMPARE(mapped.size(), 251);
+        QCOMPARE(Ansi::toUnicode(Ansi::fromUnicode(mapped)), mapped);
+        int representable = 0;
+        for (char16_t c = 0; c < 0xD800; ++c)
+            representable += Ansi::representable(QString(QChar(c)));
+        QCOMPARE(representable, 251);
+        QVERIFY(!Ansi::representable(QStringLiteral("\uFEFF")));
+        QVERIFY(!Ansi::representable(QStringLiteral("\x1a→")));
     }
     void unmappableBecomesQuestionMark()
     {

@@ -92,6 +92,88 @@ private slots:
                  qPrintable(result.value(QLatin1String("message")).toString()));
     }
 
+    // Rows stored before the schema constrained the columns (or by another tool) reach
+    // no client: the call fails naming the row.
+    void rowsTheServerRefusesToSend_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QStringList>("named");
+        const QString lines = QStringLiteral("GetPropriedCds"); // of PRODUTO, else of LONGO when its row is the one changed
+        QTest::newRow("language name over 30") << QStringLiteral("UPDATE IDIOMA SET DSIDIOMA = '%1'").arg(QString(31, QLatin1Char('n')))
+                                               << QStringLiteral("GetIdioma") << QStringList { "DSIDIOMA", "ENG", "30" };
+        QTest::newRow("language code over 3") << QStringLiteral("UPDATE IDIOMA SET IDIPROP = 'ENGL'")
+                                              << QStringLiteral("GetIdioma") << QStringList { "IDIPROP", "ENG" };
+        QTest::newRow("language name with U+0081")
+            << QStringLiteral("UPDATE IDIOMA SET DSIDIOMA = 'In' || char(129)") << QStringLiteral("GetIdioma")
+            << QStringList { "DSIDIOMA", "ENG", "Windows-1252" };
+        QTest::newRow("table code over 20") << QStringLiteral("UPDATE PROGTRAD SET CDPROGTRAD = 'UNIDADE_DE_MEDIDA_XYZ' WHERE CDPROGTRAD = 'UNIDADE'")
+                                            << QStringLiteral("GetTabela") << QStringList { "UNIDADE_DE_MEDIDA_XYZ", "20" };
+        QTest::newRow("mark over 1") << QStringLiteral("UPDATE PROGTRAD SET IDMARCADO = 'SN' WHERE CDPROGTRAD = 'LONGO'")
+                                     << QStringLiteral("GetTabela") << QStringList { "IDMARCADO", "LONGO" };
+        QTest::newRow("NUL in a translation")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = 'a' || char(0) || 'b' WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "NUL" };
+        QTest::newRow("U+FEFF in a translation")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = char(65279) || 'Kids' WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "Windows-1252" };
+        QTest::newRow("unmappable beside a real SUB")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = char(26) || char(8364) || char(8594) WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "Windows-1252" };
+        QTest::newRow("U+009D in a translation")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = 'x' || char(157) WHERE CDCHAVE = '2'") << lines
+            << QStringList { "PRODUTO 2 DS", "Windows-1252" };
+        QTest::newRow("key holding %1 in the over-limit message")
+            << QStringLiteral("UPDATE TRADUCAO SET CDCHAVE = 'X%1%2', DSTRADUCAO = DSTRADUCAO || '%3' WHERE CDPROGTRAD = 'LONGO'")
+                   .arg(QLatin1String("%1"), QLatin1String("%2"), QString(200, QLatin1Char('z')))
+            << lines << QStringList { "LONGO X%1%2 DS excede 4000 bytes (" };
+    }
+    void rowsTheServerRefusesToSend()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, method);
+        QFETCH(QStringList, named);
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("PRAGMA ignore_check_constraints = ON"));
+            exec(db, stored);
+        });
+        RawClient client(server.port());
+        QList<Argument> args;
+        if (method == QLatin1String("GetTabela"))
+            args = { text(QString()), text(QStringLiteral("T")) };
+        else if (method == QLatin1String("GetPropriedCds"))
+            args = { text(QStringLiteral("ENG")), text(stored.contains(QLatin1String("LONGO")) ? QStringLiteral("LONGO") : QStringLiteral("PRODUTO")), date(0) };
+        const QCborMap result = client.call(method, args).result.toMap();
+        QCOMPARE(result.value(QLatin1String("ok")), QCborValue(false));
+        const QString message = result.value(QLatin1String("message")).toString();
+        for (const QString &part : named)
+            QVERIFY2(message.contains(part), qPrintable(message));
+    }
+
+    void schemaRefusesValuesOverTheirSize_data()
+    {
+        QTest::addColumn<QString>("insert");
+        QTest::newRow("language name") << QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ESP', '%1')")
+                                              .arg(QString(31, QChar(0xE7)));
+        QTest::newRow("language code") << QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ESPA', 'x')");
+        QTest::newRow("table code") << QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('%1')").arg(QString(21, QLatin1Char('T')));
+        QTest::newRow("key") << QStringLiteral("INSERT INTO TRADUCAO VALUES ('PRODUTO', '%1', 'DS', 'ENG', 'x', 1)")
+                                    .arg(QString(61, QLatin1Char('k')));
+        QTest::newRow("translation") << QStringLiteral("INSERT INTO TRADUCAO VALUES ('PRODUTO', 'K', 'DS', 'ENG', '%1', 1)")
+                                            .arg(QString(4001, QLatin1Char('t')));
+    }
+    void schemaRefusesValuesOverTheirSize()
+    {
+        QFETCH(QString, insert);
+        bool refused = false;
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            refused = !QSqlQuery(db).exec(insert);
+        });
+        QVERIFY(refused);
+    }
+
     void survivesBadClients_data()
     {
         QTest::addColumn<QByteArray>("bytes");
