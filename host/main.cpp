@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 
 #include <application.h>
+#include <calltimeout.h>
 #include <exceptions.h>
 #include <serveraddress.h>
 
@@ -51,17 +52,29 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption serverOption(QStringLiteral("server"),
         QStringLiteral("Application server address (else QLX_SERVER, else the settings file)."), QStringLiteral("HOST:PORT"));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+        QStringLiteral("Seconds the application server may stay silent in a connect or a call (else QLX_TIMEOUT, "
+                       "else the settings file, else 120)."), QStringLiteral("SECONDS"));
     const QCommandLineOption openOption(QStringLiteral("open"), QStringLiteral("Open the screen at start."));
     const QCommandLineOption moduleOption(QStringLiteral("module"),
         QStringLiteral("The module to load (default: libqlx02600.so beside this program, else in ../lib/qlx02600)."),
         QStringLiteral("PATH"));
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the open screen to FILE, then quit."), QStringLiteral("FILE"));
-    parser.addOptions({ serverOption, openOption, moduleOption, screenshotOption });
+    parser.addOptions({ serverOption, timeoutOption, openOption, moduleOption, screenshotOption });
     parser.process(app);
 
     if (parser.isSet(serverOption))
         SetServerAddressOption(parser.value(serverOption));
+    if (parser.isSet(timeoutOption)) {
+        try {
+            ParseTimeout(parser.value(timeoutOption), QStringLiteral("--timeout"));
+        } catch (const Exception &invalid) {
+            std::fprintf(stderr, "%s\n", qPrintable(invalid.message()));
+            return 2;
+        }
+        SetTimeoutOption(parser.value(timeoutOption));
+    }
     const QString modulePath = parser.isSet(moduleOption) ? parser.value(moduleOption) : defaultModulePath();
 
     HMODULE module = nullptr;

@@ -4,5 +4,5 @@ QString TNetConnection::connectFailure(const QString &socketError) const
 {
     if (ThrowException)
         return TSocketConnection::connectFailure(socketError);
-    return QStringLiteral("Não foi possível conectar ao servidor de aplicação %1:%2.").arg(Host).arg(Port);
+    return QStringLiteral("Não foi possível conectar ao servidor de aplicação %1:%2.").arg(Host, QString::number(Port));
 }

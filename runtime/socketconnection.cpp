@@ -7,6 +7,8 @@
 #include <protocolerror.h>
 
 #include <QTcpSocket>
+#include <algorithm>
+#include <limits>
 
 TRemoteArg TRemoteArg::byValue(const AnsiString &text)
 {
@@ -57,8 +59,11 @@ void TSocketConnection::SetConnected(bool connected)
         BeforeConnect(nullptr);
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(Host, quint16(Port));
-    if (!socket->waitForConnected(-1))
-        throw ESocketError(connectFailure(socket->errorString()));
+    if (!socket->waitForConnected(timeoutMilliseconds())) {
+        const bool timedOut = socket->error() == QAbstractSocket::SocketTimeoutError;
+        throw ESocketError(connectFailure(
+            timedOut ? QStringLiteral("sem resposta em %1 segundos").arg(Timeout) : socket->errorString()));
+    }
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket = std::move(socket);
 }
@@ -66,9 +71,14 @@ void TSocketConnection::SetConnected(bool connected)
 QString TSocketConnection::connectFailure(const QString &socketError) const
 {
     return QStringLiteral("Não foi possível conectar ao servidor de aplicação %1:%2 (%3).")
-        .arg(Host)
-        .arg(Port)
-        .arg(socketError);
+        .arg(Host, QString::number(Port), socketError);
+}
+
+int TSocketConnection::timeoutMilliseconds() const
+{
+    // Qt waits at most INT_MAX milliseconds; a time-out is never "forever".
+    constexpr int kLongest = std::numeric_limits<int>::max() / 1000;
+    return std::clamp(Timeout, 1, kLongest) * 1000;
 }
 
 OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg> arguments)
@@ -117,17 +127,26 @@ QByteArray TSocketConnection::exchange(const QByteArray &request)
 {
     m_socket->write(protocol::frameOf(request));
     while (m_socket->bytesToWrite() > 0) {
-        if (!m_socket->waitForBytesWritten(-1))
-            fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));
+        if (!m_socket->waitForBytesWritten(timeoutMilliseconds()))
+            failWaiting();
     }
     protocol::FrameReader reader(FrameLimit);
     QByteArray payload;
+    // Every byte that arrives starts the time-out anew: a slow answer still arrives.
     while (!reader.next(payload)) {
-        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(-1))
-            fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));
+        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(timeoutMilliseconds()))
+            failWaiting();
         reader.append(m_socket->readAll());
     }
     return payload;
+}
+
+void TSocketConnection::failWaiting()
+{
+    if (m_socket->error() == QAbstractSocket::SocketTimeoutError)
+        fail(QStringLiteral("O servidor de aplicação %1:%2 não respondeu em %3 segundos; a conexão foi encerrada.")
+                 .arg(Host, QString::number(Port), QString::number(Timeout)));
+    fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));
 }
 
 void TSocketConnection::fail(const QString &message)

@@ -31,8 +31,12 @@ private:
     TDateTime m_date = 0;
 };
 
+// How long a connect, or a call, waits for the server's next byte, by default.
+constexpr int kDefaultTimeoutSeconds = 120;
+
 // A connection to an application server's remote object over the socket protocol.
-// Each call blocks until the server answers; there is no retry and no time-out.
+// Each call blocks until the server answers, or until Timeout seconds pass without
+// a byte from it; there is no retry.
 class QLX_EXPORT TSocketConnection
 {
 public:
@@ -44,14 +48,17 @@ public:
     QString ServerName; // the remote object's registered name
     TNotifyEvent BeforeConnect; // run at every connect, before host and port are used
     qint64 FrameLimit;
+    // Seconds a connect waits, and a call waits for each next byte of its answer.
+    int Timeout = kDefaultTimeoutSeconds;
 
     bool Connected() const;
     // Opening runs BeforeConnect and connects; a failure raises ESocketError.
     void SetConnected(bool connected);
 
     // Calls a method of the remote object by name. A closed connection is opened
-    // again first. A remote exception raises ERemoteError; a broken connection or
-    // a malformed answer raises ESocketError and closes the connection.
+    // again first. A remote exception raises ERemoteError; a broken connection, a
+    // server silent for Timeout seconds or a malformed answer raises ESocketError
+    // and closes the connection.
     OleVariant Call(const QString &method, std::vector<TRemoteArg> arguments);
 
 protected:
@@ -60,6 +67,9 @@ protected:
 
 private:
     QByteArray exchange(const QByteArray &request);
+    int timeoutMilliseconds() const;
+    // Raises the failure of a wait that did not succeed: the time-out, or the lost connection.
+    [[noreturn]] void failWaiting();
     [[noreturn]] void fail(const QString &message);
 
     std::unique_ptr<QTcpSocket> m_socket;

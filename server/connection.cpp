@@ -4,12 +4,14 @@
 
 #include <application.h>
 #include <busyanimation.h>
+#include <calltimeout.h>
 #include <serveraddress.h>
 
 void TfrmGeraArquivo::netGeraArquivoBeforeConnect(QObject *)
 {
     netGeraArquivo->Host = WebURL();
     netGeraArquivo->Port = WebPort();
+    netGeraArquivo->Timeout = ServerTimeout();
 }
 
 void TfrmGeraArquivo::FormCreate(QObject *)

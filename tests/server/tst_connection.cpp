@@ -5,14 +5,21 @@
 
 #include <application.h>
 #include <busyanimation.h>
+#include <calltimeout.h>
 #include <checkresultserv.h>
 #include <datapacket.h>
+#include <exceptions.h>
 #include <geraarquivo.h>
 #include <remotemethods.h>
 #include <scripteddialogs.h>
 #include <serveraddress.h>
 
+#include <QSettings>
 #include <QTcpServer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -172,6 +179,130 @@ private slots:
         GetTabela(*screen->netGeraArquivo, TRemoteArg::byValue(AnsiString()), "T", *screen->cdsTabelas);
         QCOMPARE(second.requests().size(), 1);
         QCOMPARE(second.requests().first().method, QStringLiteral("GetTabela"));
+    }
+
+    void silentServerTimesOutOnceAndTheNextCallReconnects()
+    {
+        std::atomic<int> calls = 0;
+        FakeServer fake([&](const protocol::Request &) { return calls++ == 0 ? QByteArray() : emptyLanguages(); });
+        SetServerAddressOption(fake.address());
+        SetTimeoutOption(QStringLiteral("1"));
+        TScriptedDialogService dialogs;
+        TfrmGeraArquivo *screen = nullptr;
+        Application().CreateForm(screen);
+        std::unique_ptr<TfrmGeraArquivo> owned(screen);
+        SetTimeoutOption(QString());
+        QCOMPARE(dialogs.records.size(), 1);
+        QCOMPARE(dialogs.records.first().kind, TScriptedDialogService::Record::Exception);
+        QCOMPARE(dialogs.records.first().text,
+                 QStringLiteral("O servidor de aplicação %1 não respondeu em 1 segundos; a conexão foi encerrada.").arg(fake.address()));
+        QVERIFY(!screen->netGeraArquivo->Connected());
+        QCOMPARE(screen->cbbIdioma->count(), 0);
+
+        GetIdioma(*screen->netGeraArquivo, *screen->cdsIdiomaOri);
+        QCOMPARE(fake.connections(), 2);
+        QCOMPARE(screen->netGeraArquivo->Timeout, kDefaultTimeoutSeconds);
+    }
+
+    void connectToAServerThatNeverAcceptsTimesOut()
+    {
+        // A listening socket whose backlog is full drops further connection attempts.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QCOMPARE(::listen(listener, 0), 0);
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        const int port = ntohs(address.sin_port);
+        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+        std::vector<std::unique_ptr<QTcpSocket>> queued;
+        for (int i = 0; i < 3; ++i) {
+            queued.push_back(std::make_unique<QTcpSocket>());
+            queued.back()->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            queued.back()->waitForConnected(200);
+        }
+        TNetConnection connection;
+        connection.BeforeConnect = [&](QObject *) {
+            connection.Host = QStringLiteral("127.0.0.1");
+            connection.Port = port;
+            connection.Timeout = 1;
+        };
+        try {
+            connection.SetConnected(true);
+            QFAIL("the connect succeeded");
+        } catch (const ESocketError &failure) {
+            QCOMPARE(failure.message(), QStringLiteral("Não foi possível conectar ao servidor de aplicação 127.0.0.1:%1 "
+                                                       "(sem resposta em 1 segundos).").arg(port));
+        }
+        QVERIFY(!connection.Connected());
+    }
+
+    void slowAnswerThatKeepsSendingArrives()
+    {
+        // About 30 bytes at one every 80 ms: well past the one-second time-out in all.
+        const QByteArray answer = protocol::encodeFailureResponse(QStringLiteral("devagar"), {});
+        FakeServer fake([&](const protocol::Request &) { return answer; });
+        fake.setPace(std::chrono::milliseconds(80));
+        TNetConnection connection;
+        connection.ServerName = QLatin1String(kRemoteObjectName);
+        connection.BeforeConnect = [&](QObject *) {
+            connection.Host = QStringLiteral("127.0.0.1");
+            connection.Port = fake.address().section(QLatin1Char(':'), 1).toInt();
+            connection.Timeout = 1;
+        };
+        const OleVariant result = connection.Call(QStringLiteral("GetIdioma"), {});
+        QCOMPARE(result.toMap().value(QLatin1String("message")).toString(), QStringLiteral("devagar"));
+        QCOMPARE(fake.connections(), 1);
+    }
+
+    void timeoutTakenFromTheFirstSource_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QByteArray>("environment");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("seconds"); // 0: refused with a message naming the source
+        QTest::addColumn<QString>("named");
+        QTest::newRow("nothing set") << QString() << QByteArray() << QString() << 120 << QString();
+        QTest::newRow("settings file") << QString() << QByteArray() << QStringLiteral("30") << 30 << QString();
+        QTest::newRow("environment over the file") << QString() << QByteArray("45") << QStringLiteral("30") << 45 << QString();
+        QTest::newRow("option over both") << QStringLiteral("5") << QByteArray("45") << QStringLiteral("30") << 5 << QString();
+        QTest::newRow("longest") << QStringLiteral("86400") << QByteArray() << QString() << 86400 << QString();
+        QTest::newRow("zero refused") << QString() << QByteArray("0") << QString() << 0 << QStringLiteral("QLX_TIMEOUT");
+        QTest::newRow("past the longest") << QStringLiteral("86401") << QByteArray() << QString() << 0 << QStringLiteral("--timeout");
+        QTest::newRow("not a number") << QString() << QByteArray() << QStringLiteral("2m") << 0 << QStringLiteral("qlxhost.conf");
+    }
+    void timeoutTakenFromTheFirstSource()
+    {
+        QFETCH(QString, option);
+        QFETCH(QByteArray, environment);
+        QFETCH(QString, setting);
+        QFETCH(int, seconds);
+        QFETCH(QString, named);
+        {
+            QSettings settings(ServerSettingsFile(), QSettings::IniFormat);
+            settings.clear();
+            if (!setting.isEmpty())
+                settings.setValue(QStringLiteral("timeout"), setting);
+        }
+        qputenv("QLX_TIMEOUT", environment);
+        SetTimeoutOption(option);
+        const auto restore = qScopeGuard([] {
+            SetTimeoutOption(QString());
+            qunsetenv("QLX_TIMEOUT");
+            QSettings(ServerSettingsFile(), QSettings::IniFormat).clear();
+        });
+        if (seconds > 0) {
+            QCOMPARE(ServerTimeout(), seconds);
+            return;
+        }
+        try {
+            ServerTimeout();
+            QFAIL("an invalid time-out was taken");
+        } catch (const EConvertError &invalid) {
+            QVERIFY2(invalid.message().contains(named), qPrintable(invalid.message()));
+        }
     }
 
     void byReferenceAndDateArguments()

@@ -1,7 +1,8 @@
 #pragma once
 
 // An in-process application server on its own thread, for faults the real one
-// does not make: it records every request and answers with a test's handler.
+// does not make: it records every request and answers with a test's handler. A null
+// answer is never sent; with a pace set, an answer goes out one byte at a time.
 #include <frame.h>
 #include <message.h>
 
@@ -9,6 +10,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <functional>
 
 class FakeServer
@@ -33,6 +37,7 @@ public:
         m_thread.wait();
     }
 
+    void setPace(std::chrono::milliseconds pace) { m_paceMs = int(pace.count()); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server.serverPort()); }
     QList<protocol::Request> requests() const
     {
@@ -63,13 +68,33 @@ private:
                         QMutexLocker lock(&m_mutex);
                         m_requests.append(request);
                     }
-                    socket->write(protocol::frameOf(m_handler(request)));
+                    reply(socket, m_handler(request));
                 }
             });
         }
     }
 
+    void reply(QTcpSocket *socket, const QByteArray &answer)
+    {
+        if (answer.isNull())
+            return;
+        if (m_paceMs == 0) {
+            socket->write(protocol::frameOf(answer));
+            return;
+        }
+        auto rest = std::make_shared<QByteArray>(protocol::frameOf(answer));
+        auto *timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, rest] {
+            socket->write(rest->left(1));
+            rest->remove(0, 1);
+            if (rest->isEmpty())
+                timer->deleteLater();
+        });
+        timer->start(m_paceMs);
+    }
+
     Handler m_handler;
+    std::atomic<int> m_paceMs = 0;
     QThread m_thread;
     QTcpServer m_server;
     mutable QMutex m_mutex;
