@@ -9,10 +9,12 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QScreen>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -21,10 +23,19 @@ namespace {
 void takeScreenshotAndQuit(const QString &fileName)
 {
     const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0);
-    if (picture.save(fileName))
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    // Unbuffered, so that a short write (a full disk, a file-size limit) shows in the count.
+    QFile file(fileName);
+    const bool saved = !png.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(png) == png.size();
+    if (saved) {
         std::printf("screenshot: %s\n", qPrintable(QDir(fileName).absolutePath()));
-    else
+    } else {
+        file.remove();
         std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(fileName));
+    }
     std::fflush(stdout);
     if (QWidget *modal = QApplication::activeModalWidget())
         modal->close();
@@ -44,6 +55,9 @@ QString defaultModulePath()
 
 int main(int argc, char *argv[])
 {
+    // A write past the file-size limit then fails with EFBIG and is reported like any
+    // other I/O error, instead of the signal ending the host.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qlxhost"));
 

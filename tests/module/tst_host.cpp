@@ -15,9 +15,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <dlfcn.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -106,6 +108,23 @@ private slots:
         QStringList expected = entries;
         expected.sort();
         QCOMPARE(found, expected);
+    }
+
+    void aWriteOverTheFileSizeLimitFailsWithoutKillingTheHost()
+    {
+        QTemporaryDir dir;
+        QProcess host;
+        host.setChildProcessModifier([] {
+            rlimit limit {};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 1024; // far below any screenshot
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        host.start(QStringLiteral(QLX_HOST_PATH), { QStringLiteral("--server"), QStringLiteral("127.0.0.1:1"),
+                                                    QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("s.png")) });
+        QVERIFY(host.waitForFinished(60000));
+        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+        QVERIFY(host.readAllStandardError().contains("could not save the screenshot"));
     }
 
     void oneInstancePerLoadKeepsTheInputs()
