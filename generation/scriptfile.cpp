@@ -4,6 +4,8 @@
 #include <filesystem.h>
 
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
 
 AnsiString ScriptFileName(TDateTime moment)
 {
@@ -14,18 +16,45 @@ AnsiString ScriptFileName(TDateTime moment)
     return QStringLiteral("TRD_%1%2%3.sql").arg(year).arg(month).arg(day).toStdString();
 }
 
+namespace {
+
+// Writes all of the bytes. Qt reports the part of a short write that went through
+// and drops the system's error, so the rest is written again: the failing call then
+// leaves that error in errno. False on a failure, with the error (0 when unknown).
+bool writeAll(QSaveFile &file, QByteArrayView bytes, int &systemError)
+{
+    while (!bytes.isEmpty()) {
+        errno = 0;
+        const qint64 written = file.write(bytes.data(), bytes.size());
+        if (written <= 0) {
+            systemError = errno;
+            return false;
+        }
+        bytes = bytes.sliced(written);
+    }
+    return true;
+}
+
+} // namespace
+
 void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField &line)
 {
     QSaveFile file(NativePath(path));
-    const auto fail = [&file, &path] {
-        const QString reason = file.errorString();
+    int systemError = 0;
+    const auto fail = [&file, &path, &systemError] {
+        // The system's own text (in the user's language where it has one), else Qt's.
+        const QString reason = systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError)) : file.errorString();
         file.cancelWriting();
-        throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(NativePath(path), reason), int(file.error()));
+        throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(NativePath(path), reason),
+                          systemError != 0 ? systemError : int(file.error()));
     };
     // Unbuffered, so that a short write (a full disk, a file size limit) shows in
     // write()'s count: a buffered flush may report it as success.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        systemError = errno;
         fail();
+    }
     constexpr qsizetype kChunk = 1 << 16;
     QByteArray chunk;
     chunk.reserve(kChunk + 4096);
@@ -35,12 +64,17 @@ void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField
         chunk.append(value.data(), qsizetype(value.size()));
         chunk.append("\r\n", 2);
         if (chunk.size() >= kChunk) {
-            if (file.write(chunk) != chunk.size())
+            if (!writeAll(file, chunk, systemError))
                 fail();
             chunk.clear();
         }
         lines.Next();
     }
-    if (file.write(chunk) != chunk.size() || !file.commit())
+    if (!writeAll(file, chunk, systemError))
         fail();
+    errno = 0;
+    if (!file.commit()) {
+        systemError = errno;
+        fail();
+    }
 }

@@ -15,7 +15,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QSqlQuery>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 
 namespace {
@@ -244,6 +246,8 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &saved);
         QCOMPARE(screen.dialogs.texts().size(), 2); // the question, then the I/O error; no success
         QCOMPARE(screen.dialogs.records.last().kind, TScriptedDialogService::Record::Exception);
+        const QString shown = screen.dialogs.records.last().text;
+        QVERIFY2(shown.endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(shown)); // the system's own text
         QCOMPARE(fileBytes(path), QByteArray("earlier\r\n"));
         QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("TRD_2026126.sql") });
     }
