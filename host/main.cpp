@@ -3,7 +3,7 @@
 #include "mainwindow.h"
 
 #include <application.h>
-#include <calltimeout.h>
+#include <servertimeout.h>
 #include <exceptions.h>
 #include <serveraddress.h>
 

@@ -4,7 +4,7 @@
 
 #include <application.h>
 #include <busyanimation.h>
-#include <calltimeout.h>
+#include <servertimeout.h>
 #include <serveraddress.h>
 
 void TfrmGeraArquivo::netGeraArquivoBeforeConnect(QObject *)

@@ -5,7 +5,7 @@
 
 #include <application.h>
 #include <busyanimation.h>
-#include <calltimeout.h>
+#include <servertimeout.h>
 #include <checkresultserv.h>
 #include <datapacket.h>
 #include <exceptions.h>

@@ -1,4 +1,4 @@
-#include "calltimeout.h"
+#include "servertimeout.h"
 
 #include "serveraddress.h"
 
