@@ -1,6 +1,7 @@
 // Any request payload through the server's decoding and dispatch, on a throw-away
 // demo database: a malformed request is refused, anything else is answered with a
 // response a client can read.
+#include <demodatabase.h>
 #include <message.h>
 #include <protocolerror.h>
 #include <rdmgeraarquivo.h>
@@ -21,9 +22,9 @@ RdmGeraArquivo &remoteObject()
     static QCoreApplication application(argc, argv);
     static QTemporaryDir directory;
     static const QString file = directory.filePath(QStringLiteral("demo.db"));
-    static const bool created = (TranslationDb::createDemo(file), true);
+    static const bool created = (createDemoDatabase(file), true);
     static TranslationDb database(file, QStringLiteral("fuzz"));
-    static RdmGeraArquivo object(database.database());
+    static RdmGeraArquivo object(database.database(), database.backend(), ScriptDialect::SQLite);
     Q_UNUSED(created);
     return object;
 }
