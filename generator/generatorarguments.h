@@ -3,6 +3,7 @@
 #include <ansistring.h>
 #include <datetime.h>
 #include <exceptions.h>
+#include <socketconnection.h>
 
 #include <QStringList>
 
@@ -16,8 +17,9 @@ public:
 // What one generation asks for, read and checked from the command line.
 struct GeneratorArguments
 {
-    // The longest the generator waits for the server unless --timeout says otherwise.
-    static constexpr int kDefaultTimeoutSeconds = 300;
+    // How long a connect or a call may wait for the server's next byte: the
+    // connection's default unless --timeout says otherwise.
+    static constexpr int kDefaultTimeoutSeconds = ::kDefaultTimeoutSeconds;
     static constexpr int kMaxTimeoutSeconds = 86'400;
 
     QString host;

@@ -1,6 +1,5 @@
 #include "scriptgeneration.h"
 
-#include "deadline.h"
 #include "exitcodes.h"
 
 #include <filesystem.h>
@@ -32,6 +31,7 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
     connection.ServerName = QLatin1String(kRemoteObjectName);
     connection.Host = arguments.host;
     connection.Port = arguments.port;
+    connection.Timeout = arguments.timeoutSeconds;
     TClientDataSet languages;
     const LanguageFields language = DeclareLanguageFields(languages);
     TClientDataSet tables;
@@ -40,7 +40,6 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
     TField *line = DeclareLineField(lines);
 
     {
-        const Deadline deadline(arguments.timeoutSeconds, kServerFailure, "o servidor de aplicação não respondeu a tempo");
         progress(QStringLiteral("conectando a %1:%2").arg(arguments.host).arg(arguments.port));
         GetIdioma(connection, languages);
         if (!languages.Locate(QStringLiteral("IDIDIOMA"), arguments.language, true))

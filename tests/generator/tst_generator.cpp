@@ -209,7 +209,7 @@ private slots:
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("said");
         QTest::newRow("nobody listening") << QStringLiteral("closed") << QStringLiteral("Não foi possível conectar");
-        QTest::newRow("no answer in time") << QStringLiteral("silent") << QStringLiteral("não respondeu a tempo");
+        QTest::newRow("no answer in time") << QStringLiteral("silent") << QStringLiteral("não respondeu em 1 segundos");
         QTest::newRow("answers with an exception") << QStringLiteral("exception") << QStringLiteral("sem objeto");
     }
     void serverFailures()
