@@ -14,4 +14,11 @@ public:
     // The picked item's text, or the empty text when none is picked.
     AnsiString Text() const;
     void AddItem(const AnsiString &item);
+
+    // The height in pixels of each item of the dropped-down list.
+    int ItemHeight() const { return m_itemHeight; }
+    void SetItemHeight(int height);
+
+private:
+    int m_itemHeight = 0; // 0: the style's own
 };

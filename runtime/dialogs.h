@@ -33,12 +33,24 @@ public:
     virtual int execModal(QDialog &dialog) = 0;
 };
 
+// The service every dialog goes through: the installed one, else the default,
+// each dialog inside the scope hooks.
 QLX_EXPORT TDialogService &Dialogs();
-// Installs a service; nullptr puts the default back. The caller keeps ownership.
-QLX_EXPORT void SetDialogService(TDialogService *service);
+// Installs a service and returns the one installed before; nullptr puts the
+// default back. The caller keeps ownership.
+QLX_EXPORT TDialogService *SetDialogService(TDialogService *service);
 // The default: the Qt dialogs once the widgets runtime is loaded (it sets itself),
 // else messages on standard error (TConsoleDialogService).
 QLX_EXPORT void SetDefaultDialogService(TDialogService *service);
+
+// What runs around every dialog, whichever service shows it: the widgets runtime
+// shows the normal pointer for the time of the dialog.
+struct TDialogScopeHooks
+{
+    void (*enter)() = nullptr;
+    void (*leave)() = nullptr;
+};
+QLX_EXPORT void SetDialogScopeHooks(TDialogScopeHooks hooks);
 
 QLX_EXPORT int MessageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
 QLX_EXPORT bool SelectDirectory(QString &directory, TSelectDirOpts options, int helpContext);

@@ -2,9 +2,12 @@
 
 #include "ansistring.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPushButton>
 
 TDirectoryDialog::TDirectoryDialog(QWidget *parent, const QString &start, TSelectDirOpts options)
     : QFileDialog(parent, QStringLiteral("Selecionar diretório"), start)
@@ -16,6 +19,46 @@ TDirectoryDialog::TDirectoryDialog(QWidget *parent, const QString &start, TSelec
     setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
     setLabelText(QFileDialog::FileName, QStringLiteral("Diretório:"));
     setLabelText(QFileDialog::LookIn, QStringLiteral("Examinar:"));
+    // Qt's directory mode disables its button for a name that does not exist,
+    // whenever it looks at the name again: a name that may be created enables it.
+    if (auto *buttons = findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))) {
+        for (QAbstractButton *button : buttons->buttons()) {
+            if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole)
+                m_acceptButton = qobject_cast<QPushButton *>(button);
+        }
+    }
+    if (m_acceptButton)
+        m_acceptButton->installEventFilter(this);
+    if (auto *name = nameEdit())
+        connect(name, &QLineEdit::textChanged, this, &TDirectoryDialog::enableForNewName);
+}
+
+QLineEdit *TDirectoryDialog::nameEdit() const
+{
+    return findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+}
+
+QString TDirectoryDialog::typedNewDirectory() const
+{
+    const QLineEdit *name = nameEdit();
+    const QString typed = name ? name->text().trimmed() : QString();
+    if (typed.isEmpty() || !(m_options & sdAllowCreate))
+        return QString();
+    const QString path = QDir(directory().absolutePath()).absoluteFilePath(typed);
+    return QFileInfo::exists(path) ? QString() : QDir::cleanPath(path);
+}
+
+void TDirectoryDialog::enableForNewName()
+{
+    if (m_acceptButton && !m_acceptButton->isEnabled() && !typedNewDirectory().isEmpty())
+        m_acceptButton->setEnabled(true);
+}
+
+bool TDirectoryDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_acceptButton && event->type() == QEvent::EnabledChange)
+        enableForNewName();
+    return QFileDialog::eventFilter(watched, event);
 }
 
 void TDirectoryDialog::accept()
@@ -29,17 +72,13 @@ void TDirectoryDialog::accept()
         return false;
     };
     // Qt's directory mode refuses a name that does not exist: take it here.
-    const auto *nameEdit = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-    const QString typed = nameEdit ? nameEdit->text().trimmed() : QString();
-    if (!typed.isEmpty() && (m_options & sdAllowCreate)) {
-        const QString path = QDir(directory().absolutePath()).absoluteFilePath(typed);
-        if (!QFileInfo::exists(path)) {
-            if (accepted(path)) {
-                m_chosen = QDir::cleanPath(path);
-                QDialog::accept();
-            }
-            return;
+    const QString created = typedNewDirectory();
+    if (!created.isEmpty()) {
+        if (accepted(created)) {
+            m_chosen = created;
+            QDialog::accept();
         }
+        return;
     }
     const QString selected = selectedFiles().value(0);
     if (!accepted(selected))

@@ -35,7 +35,10 @@ AnsiString TEdit::Text() const
 
 void TEdit::SetText(const AnsiString &text)
 {
-    setText(Ansi::toUnicode(text));
+    const QString value = Ansi::toUnicode(text);
+    if (value == this->text())
+        return;
+    setText(value);
     if (OnChange)
         OnChange(this);
 }

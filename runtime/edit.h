@@ -16,5 +16,6 @@ public:
     // A program's write fires OnChange directly: its exception reaches the writer.
     void SetText(const AnsiString &text);
 
+    // Fires when the text really changes.
     TNotifyEvent OnChange;
 };

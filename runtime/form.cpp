@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <utility>
 
 TForm::TForm(QWidget *parent)
     : QDialog(parent)
@@ -57,19 +58,29 @@ void TForm::SetWindowState(TWindowState state)
 
 bool TForm::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowDeactivate) {
-        // Leaving for a message box or picker of this form is no real deactivation.
+    switch (event->type()) {
+    case QEvent::Show:
+        m_activeBefore = false; // every showing activates
+        m_focusHolder = nullptr; // and leaving a hidden screen was no exit
+        break;
+    case QEvent::WindowDeactivate: {
+        // The screen stays the application's active window while the user is in
+        // another application (nothing of this one active) or in a window this
+        // screen opened (a message box, the picker).
         const QWidget *active = QApplication::activeWindow();
-        m_awayInOwnWindow = active && active != this && active->parentWidget()
-            && active->parentWidget()->window() == this;
-    } else if (event->type() == QEvent::WindowActivate) {
-        const bool back = std::exchange(m_awayInOwnWindow, false);
-        if (!back) {
+        m_activeBefore = !active || (active != this && active->parentWidget() && active->parentWidget()->window() == this);
+        break;
+    }
+    case QEvent::WindowActivate:
+        if (!std::exchange(m_activeBefore, false)) {
             DispatchEvent([this] {
                 if (OnActivate)
                     OnActivate(this);
             });
         }
+        break;
+    default:
+        break;
     }
     return QDialog::event(event);
 }
@@ -110,19 +121,27 @@ void TForm::reject()
         QDialog::reject();
 }
 
-void TForm::fireExit(QWidget *old, QWidget *now)
+void TForm::fireExit(QWidget *, QWidget *now)
 {
-    if (!old || !now || old->window() != this || now->window() != this)
+    // Only where the focus arrives counts: a window in between (a message box,
+    // another application) neither makes the control exit nor spares its exit.
+    if (!now || now->window() != this)
         return;
-    TWinControlEvents *control = TWinControlEvents::of(old, this);
+    QWidget *left = std::exchange(m_focusHolder, now);
+    if (m_inExit || !left || left == now)
+        return;
+    TWinControlEvents *control = TWinControlEvents::of(left, this);
     if (!control || !control->OnExit)
         return;
     QWidget *widget = control->asWidget();
-    if (widget == now || widget->isAncestorOf(now) || m_inExit)
+    if (widget == now || widget->isAncestorOf(now))
         return;
     // The exit happens before the focus arrives: a handler that puts the focus
-    // back does not make the control it was bound for exit too.
+    // back does not make the control it was bound for exit too, also when the
+    // focus gets there only once this window is active again.
     m_inExit = true;
     DispatchEvent([&] { control->OnExit(widget); });
     m_inExit = false;
+    if (QWidget *kept = focusWidget())
+        m_focusHolder = kept;
 }

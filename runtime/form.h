@@ -4,6 +4,7 @@
 #include "export.h"
 
 #include <QDialog>
+#include <QPointer>
 
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 using TCloseEvent = std::function<void(QObject *Sender, TCloseAction &Action)>;
@@ -11,7 +12,10 @@ using TCloseEvent = std::function<void(QObject *Sender, TCloseAction &Action)>;
 enum TWindowState : int { wsNormal = 0, wsMinimized = 1, wsMaximized = 2 };
 
 // A screen of the runtime: creation, activation and close events, exit events of
-// its controls, modal display.
+// its controls, modal display. Activation is the screen becoming the application's
+// active window (each showing); coming back from another application or from a
+// window the screen opened is none. A control exits once for every move of the
+// focus from it to another control of the form, whatever window was in between.
 class QLX_EXPORT TForm : public QDialog
 {
     Q_OBJECT
@@ -43,7 +47,8 @@ private:
     bool approveClose();
     void fireExit(QWidget *old, QWidget *now);
 
-    bool m_awayInOwnWindow = false;
+    QPointer<QWidget> m_focusHolder; // the control of this form that last had the focus
+    bool m_activeBefore = false;
     bool m_closeApproved = false;
     bool m_inExit = false;
 };

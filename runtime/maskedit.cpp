@@ -24,11 +24,22 @@ TMaskEdit::TMaskEdit(const QString &editMask, QWidget *parent)
     }
     setInputMask(qtMask + QLatin1Char(';') + m_blank);
     setMaxLength(int(m_mask.size()));
+    m_changeSeen = displayText();
 
+    // Qt reports an edit also when the keys left the text as it was.
     connect(this, &QLineEdit::textEdited, this, [this] {
-        if (OnChange)
+        if (textChangedSinceSeen() && OnChange)
             DispatchEvent([this] { OnChange(this); });
     });
+}
+
+bool TMaskEdit::textChangedSinceSeen()
+{
+    const QString shown = displayText();
+    if (shown == m_changeSeen)
+        return false;
+    m_changeSeen = shown;
+    return true;
 }
 
 bool TMaskEdit::isLiteral(qsizetype position) const
@@ -78,6 +89,6 @@ void TMaskEdit::SetText(const AnsiString &text)
         }
     }
     setText(shown);
-    if (OnChange)
+    if (textChangedSinceSeen() && OnChange)
         OnChange(this);
 }

@@ -21,12 +21,15 @@ public:
     // A program's write fires OnChange directly: its exception reaches the writer.
     void SetText(const AnsiString &text);
 
+    // Fires when the displayed text really changes, by the user or the program.
     TNotifyEvent OnChange;
 
 private:
     QString m_mask; // one character a position, literals included
     bool m_saveLiterals = true;
     QChar m_blank = QLatin1Char(' ');
+    QString m_changeSeen; // the displayed text when OnChange last had its say
 
     bool isLiteral(qsizetype position) const;
+    bool textChangedSinceSeen();
 };

@@ -3,9 +3,12 @@
 #include "directorydialog.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <vector>
 
 namespace {
 
@@ -84,12 +87,43 @@ int TQtDialogService::execModal(QDialog &dialog)
 
 namespace {
 
-// Loading the widgets runtime makes the Qt dialogs the default.
+// While a dialog is up the pointer is the ordinary one, whatever busy cursor the
+// application shows; the cursor comes back when the dialog goes.
+std::vector<bool> pointerOverridden; // one entry per dialog up, nested ones included
+
+void normalPointerOn()
+{
+    const bool busy = QGuiApplication::overrideCursor() != nullptr;
+    if (busy)
+        QGuiApplication::setOverrideCursor(QCursor(Qt::ArrowCursor));
+    pointerOverridden.push_back(busy);
+}
+
+void normalPointerOff()
+{
+    if (pointerOverridden.empty())
+        return;
+    const bool busy = pointerOverridden.back();
+    pointerOverridden.pop_back();
+    if (busy && QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+}
+
+// Loading the widgets runtime makes the Qt dialogs the default, every dialog
+// (the scripted ones of the tests too) under the normal pointer.
 struct QtDialogsByDefault
 {
     TQtDialogService service;
-    QtDialogsByDefault() { SetDefaultDialogService(&service); }
-    ~QtDialogsByDefault() { SetDefaultDialogService(nullptr); }
+    QtDialogsByDefault()
+    {
+        SetDefaultDialogService(&service);
+        SetDialogScopeHooks({ &normalPointerOn, &normalPointerOff });
+    }
+    ~QtDialogsByDefault()
+    {
+        SetDialogScopeHooks({});
+        SetDefaultDialogService(nullptr);
+    }
 } qtDialogsByDefault;
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "scripteddialogs.h"
 
+#include <QApplication>
 #include <QDialog>
 
 TScriptedDialogService::TScriptedDialogService()
-    : m_previous(&Dialogs())
+    : m_previous(SetDialogService(this))
 {
-    SetDialogService(this);
 }
 
 TScriptedDialogService::~TScriptedDialogService()
@@ -31,18 +31,18 @@ void TScriptedDialogService::clear()
 
 int TScriptedDialogService::messageDlg(const QString &text, TMsgDlgType type, TMsgDlgButtons buttons, int)
 {
-    records.append({ Record::Message, text, type, buttons });
+    record(Record::Message, text, type, buttons);
     return answers.isEmpty() ? mrCancel : answers.takeFirst();
 }
 
 void TScriptedDialogService::showException(const QString &message)
 {
-    records.append({ Record::Exception, message, TMsgDlgType::Error, mbOK });
+    record(Record::Exception, message, TMsgDlgType::Error, mbOK);
 }
 
 bool TScriptedDialogService::selectDirectory(QString &directory, TSelectDirOpts options, int)
 {
-    records.append({ Record::Directory, directory, TMsgDlgType::Information, options });
+    record(Record::Directory, directory, TMsgDlgType::Information, options);
     const std::optional<QString> answer = directories.isEmpty() ? std::nullopt : directories.takeFirst();
     if (answer)
         directory = *answer;
@@ -51,6 +51,14 @@ bool TScriptedDialogService::selectDirectory(QString &directory, TSelectDirOpts 
 
 int TScriptedDialogService::execModal(QDialog &dialog)
 {
-    records.append({ Record::Modal, dialog.windowTitle(), TMsgDlgType::Information, 0 });
+    record(Record::Modal, dialog.windowTitle(), TMsgDlgType::Information, 0);
     return modalScripts.isEmpty() ? int(mrCancel) : modalScripts.takeFirst()(dialog);
+}
+
+void TScriptedDialogService::record(Record::Kind kind, const QString &text, TMsgDlgType type, TMsgDlgButtons buttons)
+{
+    const QWidget *focus = QApplication::focusWidget();
+    const QCursor *pointer = QApplication::overrideCursor();
+    records.append({ kind, text, type, buttons, focus ? focus->objectName() : QString(),
+                     pointer ? pointer->shape() : Qt::ArrowCursor });
 }

@@ -7,8 +7,9 @@
 #include <functional>
 #include <optional>
 
-// A dialogs service for tests: records every dialog and answers from queues.
-// Installs itself on construction and puts the previous service back on destruction.
+// A dialogs service for tests: records every dialog, with where the focus was
+// and which pointer showed when it came up, and answers from queues. Installs
+// itself on construction and puts the previous service back on destruction.
 class QLX_EXPORT TScriptedDialogService : public TDialogService
 {
 public:
@@ -18,6 +19,8 @@ public:
         QString text;
         TMsgDlgType type = TMsgDlgType::Information;
         TMsgDlgButtons buttons = 0;
+        QString focus; // the object name of the focus widget, empty when none has it
+        Qt::CursorShape pointer = Qt::ArrowCursor;
     };
 
     TScriptedDialogService();
@@ -38,5 +41,7 @@ public:
     int execModal(QDialog &dialog) override;
 
 private:
+    void record(Record::Kind kind, const QString &text, TMsgDlgType type, TMsgDlgButtons buttons);
+
     TDialogService *m_previous;
 };

@@ -2,6 +2,7 @@
 
 #include "export.h"
 
+#include <QColor>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -49,5 +50,7 @@ QLX_EXPORT QFont ScreenFont();
 // The controls' own bold caption font: 8 points (11 pixels), MS Sans Serif or
 // the nearest sans-serif face the machine has.
 QLX_EXPORT QFont OwnBoldFont();
-// The information-background colour (pale tooltip background) of entry fields.
+// The information background (pale yellow, the tooltip colour) of entry fields.
+constexpr QRgb clInfoBk = 0xFFFFE1;
+// Gives an entry field, drop-down lists included, the information background.
 QLX_EXPORT void SetInfoBackground(QWidget *entry);

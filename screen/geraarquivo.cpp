@@ -88,6 +88,7 @@ void TfrmGeraArquivo::createControls()
 
     cbbIdioma = placed("cbbIdioma", new TComboBox(group), 165, 23, 150, 21);
     SetInfoBackground(cbbIdioma);
+    cbbIdioma->SetItemHeight(13);
 
     Bevel1 = placed("Bevel1", new TBevel(group), 2, 15, 476, 66);
     Bevel1->lower();
