@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QStyledItemDelegate>
+#include <QStylePainter>
 
 namespace {
 
@@ -52,4 +53,21 @@ void TComboBox::AddItem(const AnsiString &item)
     const int picked = currentIndex();
     addItem(Ansi::toUnicode(item));
     setCurrentIndex(picked); // adding to an empty list must not pick the item
+}
+
+void TComboBox::paintEvent(QPaintEvent *event)
+{
+    if (isEditable()) {
+        QComboBox::paintEvent(event);
+        return;
+    }
+    // Qt paints a list the user cannot type in as a button, in the Button colour:
+    // its field gets the entry's background here.
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.fillRect(style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this),
+                     palette().color(QPalette::Base));
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }

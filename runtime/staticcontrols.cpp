@@ -1,6 +1,5 @@
 #include "staticcontrols.h"
 
-#include <QComboBox>
 #include <QPainter>
 
 TLabel::~TLabel() = default;
@@ -55,8 +54,5 @@ void SetInfoBackground(QWidget *entry)
 {
     QPalette palette = entry->palette();
     palette.setColor(QPalette::Base, QColor(clInfoBk));
-    // Qt paints a drop-down list the user cannot type in as a button.
-    if (auto *comboBox = qobject_cast<QComboBox *>(entry); comboBox && !comboBox->isEditable())
-        palette.setColor(QPalette::Button, QColor(clInfoBk));
     entry->setPalette(palette);
 }

@@ -11,6 +11,7 @@
 #include <scripteddialogs.h>
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -190,6 +191,24 @@ private slots:
         const QByteArray bytes = script.readAll();
         QCOMPARE(bytes.count("\r\n"), 3); // the Spanish texts changed since 1 November 2026
         QVERIFY(bytes.contains("'Camiseta \"Estrella\" para ni\xf1os'"));
+    }
+
+    void creationFailureShownUnderTheNormalPointer()
+    {
+        QTcpServer closed; // a port nobody listens on
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        SetServerAddressOption(QStringLiteral("127.0.0.1:%1").arg(port));
+        TScriptedDialogService dialogs;
+        LoadedModule module;
+        module.load();
+        launch(module, [](TForm &) {});
+        module.unload();
+        QCOMPARE(dialogs.records.size(), 1);
+        QCOMPARE(dialogs.records.first().kind, TScriptedDialogService::Record::Exception);
+        QCOMPARE(dialogs.records.first().pointer, Qt::ArrowCursor);
+        QCOMPARE(Application().Cursor(), crDefault);
     }
 
     void registersWithTheRuntimeWhileLoaded()

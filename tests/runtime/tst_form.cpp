@@ -12,6 +12,7 @@
 #include <qtdialogs.h>
 #include <QTest>
 #include <QTimer>
+#include <dialogs.h>
 
 namespace {
 
@@ -134,6 +135,99 @@ private slots:
         form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QTRY_COMPARE(activations, 2);
+    }
+
+    void comingBackFromAnotherApplicationIsNoActivation()
+    {
+        TForm form;
+        auto *first = new TEdit(&form);
+        auto *second = new TEdit(&form);
+        second->move(0, 30);
+        int activations = 0;
+        form.OnActivate = [&](QObject *) {
+            ++activations;
+            first->setFocus();
+        };
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTRY_COMPARE(activations, 1);
+        second->setFocus();
+
+        QApplication::setActiveWindow(nullptr); // the user is in another application
+        QTRY_VERIFY(!form.isActiveWindow());
+        QApplication::setActiveWindow(&form); // and comes back
+        QTRY_VERIFY(form.isActiveWindow());
+        QCOMPARE(activations, 1);
+        QCOMPARE(QApplication::focusWidget(), second); // where the focus was, it stays
+    }
+
+    void exitFiresWhateverWindowWasInBetween_data()
+    {
+        QTest::addColumn<bool>("ownBox"); // the window in between: the form's own box, or another window
+        QTest::addColumn<bool>("backToTheSame"); // the focus comes back to the control it left
+        QTest::addColumn<QStringList>("exits");
+        QTest::newRow("own box, focus moved behind it") << true << false << QStringList { QStringLiteral("first") };
+        QTest::newRow("other window, focus moved behind it") << false << false << QStringList { QStringLiteral("first") };
+        QTest::newRow("own box, focus back where it was") << true << true << QStringList {};
+        QTest::newRow("other window, focus back where it was") << false << true << QStringList {};
+    }
+    void exitFiresWhateverWindowWasInBetween()
+    {
+        QFETCH(bool, ownBox);
+        QFETCH(bool, backToTheSame);
+        QFETCH(QStringList, exits);
+        TForm form;
+        auto *first = new TEdit(&form);
+        auto *second = new TEdit(&form);
+        second->move(0, 30);
+        QStringList fired;
+        first->OnExit = [&](QObject *) { fired << QStringLiteral("first"); };
+        second->OnExit = [&](QObject *) { fired << QStringLiteral("second"); };
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        first->setFocus();
+
+        QMessageBox between(QMessageBox::Information, QStringLiteral("t"), QStringLiteral("x"), QMessageBox::Ok,
+                            ownBox ? &form : nullptr);
+        between.show();
+        between.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&between));
+        if (!backToTheSame)
+            second->setFocus(); // a check moves the focus while the box is up
+        between.close();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTRY_COMPARE(QApplication::focusWidget(), backToTheSame ? first : second);
+        QCOMPARE(fired, exits);
+    }
+
+    void dialogsShowTheNormalPointer_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("message") << int(TScriptedDialogService::Record::Message);
+        QTest::newRow("exception box") << int(TScriptedDialogService::Record::Exception);
+        QTest::newRow("directory dialog") << int(TScriptedDialogService::Record::Directory);
+        QTest::newRow("picker") << int(TScriptedDialogService::Record::Modal);
+    }
+    void dialogsShowTheNormalPointer()
+    {
+        QFETCH(int, kind);
+        TScriptedDialogService dialogs;
+        Application().SetCursor(crHourGlass);
+        QDialog picker;
+        QString directory;
+        switch (TScriptedDialogService::Record::Kind(kind)) {
+        case TScriptedDialogService::Record::Message: MessageDlg(QStringLiteral("m"), TMsgDlgType::Error, mbOK, 0); break;
+        case TScriptedDialogService::Record::Exception: Application().HandleException(Exception(QStringLiteral("e"))); break;
+        case TScriptedDialogService::Record::Directory: SelectDirectory(directory, sdAllowCreate, 0); break;
+        case TScriptedDialogService::Record::Modal: Dialogs().execModal(picker); break;
+        }
+        const Qt::CursorShape after = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+        Application().SetCursor(crDefault);
+        QCOMPARE(dialogs.records.size(), 1);
+        QCOMPARE(dialogs.records.first().pointer, Qt::ArrowCursor);
+        QCOMPARE(after, Qt::WaitCursor); // the busy cursor is back once the dialog goes
     }
 
     void closeHandlerDecides_data()

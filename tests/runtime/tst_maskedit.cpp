@@ -57,6 +57,40 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(edit.Text()), QByteArray("0930"));
     }
 
+    void changeOnlyWhenTheTextChanges_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("written"); // null: the user types `keys` instead
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("changes");
+        QTest::newRow("program writes the same time") << QByteArray("0930") << QByteArray("0930") << QString() << 0;
+        QTest::newRow("program writes empty over untouched") << QByteArray() << QByteArray("") << QString() << 0;
+        QTest::newRow("program writes another time") << QByteArray("0930") << QByteArray("0931") << QString() << 1;
+        QTest::newRow("program empties the field") << QByteArray("0930") << QByteArray("") << QString() << 1;
+        QTest::newRow("user types the digit already there") << QByteArray("0930") << QByteArray() << QStringLiteral("0") << 0;
+        QTest::newRow("user types a new digit") << QByteArray("0930") << QByteArray() << QStringLiteral("1") << 1;
+    }
+    void changeOnlyWhenTheTextChanges()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, written);
+        QFETCH(QString, keys);
+        QFETCH(int, changes);
+        TMaskEdit edit(QStringLiteral("99:99;0; "));
+        edit.SetText(before.toStdString());
+        int fired = 0;
+        edit.OnChange = [&](QObject *) { ++fired; };
+        if (!written.isNull()) {
+            edit.SetText(written.toStdString());
+        } else {
+            edit.show();
+            edit.setFocus();
+            edit.home(false);
+            QTest::keyClicks(&edit, keys);
+        }
+        QCOMPARE(fired, changes);
+    }
+
     void userEditFiresChangeWithoutPassingOut()
     {
         TMaskEdit edit(QStringLiteral("99:99;0; "));

@@ -3,6 +3,7 @@
 #include <geraarquivo.h>
 #include <scripteddialogs.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QTest>
 
@@ -100,6 +101,41 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), expected);
         }
+    }
+
+    void entriesHaveTheInformationBackground_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("language list") << QStringLiteral("cbbIdioma");
+        QTest::newRow("date") << QStringLiteral("depDataIni");
+        QTest::newRow("time") << QStringLiteral("medItems");
+        QTest::newRow("directory") << QStringLiteral("edtDiretorio");
+    }
+    void entriesHaveTheInformationBackground()
+    {
+        QFETCH(QString, name);
+        TfrmGeraArquivo screen;
+        screen.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&screen));
+        auto *entry = screen.findChild<QWidget *>(name);
+        QVERIFY(entry);
+        const QImage picture = entry->grab().toImage();
+        const QPoint inside(6, picture.height() / 2); // in the field, left of any text
+        QCOMPARE(QColor(picture.pixel(inside)).name(), QColor(clInfoBk).name());
+    }
+
+    void languageItemsAreThirteenPixelsHigh()
+    {
+        TfrmGeraArquivo screen;
+        screen.cbbIdioma->AddItem("Ingl\xeas");
+        screen.cbbIdioma->AddItem("Espanhol");
+        screen.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&screen));
+        screen.cbbIdioma->showPopup();
+        QAbstractItemView *list = screen.cbbIdioma->view();
+        QTRY_VERIFY(list->isVisible());
+        QCOMPARE(list->visualRect(list->model()->index(1, 0)).height(), 13);
+        screen.cbbIdioma->hidePopup();
     }
 
     void timeFieldNeverHoldsTheColon()

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -232,15 +233,34 @@ private slots:
         QVERIFY(QFileInfo(missing).isDir());
     }
 
+    void directoryDialogTakesATypedNewName_data()
+    {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("the Selecionar button") << true;
+        QTest::newRow("Enter") << false;
+    }
     void directoryDialogTakesATypedNewName()
     {
+        QFETCH(bool, byButton);
         QTemporaryDir dir;
         TDirectoryDialog dialog(nullptr, dir.path(), sdAllowCreate);
         dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
         auto *name = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         QVERIFY(name);
-        name->setText(QStringLiteral("ainda-nao-existe"));
-        dialog.accept();
+        name->setFocus();
+        QTest::keyClicks(name, QStringLiteral("ainda-nao-existe"));
+        QPushButton *select = nullptr;
+        for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+            if (button->text() == QLatin1String("Selecionar"))
+                select = button;
+        }
+        QVERIFY(select);
+        QTRY_VERIFY(select->isEnabled()); // Qt looks at the name again once the directory is read
+        if (byButton)
+            QTest::mouseClick(select, Qt::LeftButton);
+        else
+            QTest::keyClick(name, Qt::Key_Return);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.chosenDirectory(), QDir(dir.path()).filePath(QStringLiteral("ainda-nao-existe")));
         QVERIFY(!QFileInfo::exists(dialog.chosenDirectory())); // neither created nor asked about
