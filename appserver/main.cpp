@@ -1,6 +1,7 @@
 // qlx02600-server: the reference application server of the object
 // "QLX02600.rdmGeraArquivo", on a SQLite or a PostgreSQL database.
 #include "appserver.h"
+#include "calllog.h"
 #include "demodatabase.h"
 #include "descriptors.h"
 #include "translationdb.h"
@@ -40,7 +41,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption maxAnswerOption(QStringLiteral("max-answer"),
         QStringLiteral("Largest answer sent; a larger one is reported as a failure (default %1).").arg(ServerLimits::kDefaultMaxAnswer),
         QStringLiteral("BYTES"), QString::number(ServerLimits::kDefaultMaxAnswer));
-    parser.addOptions({ dbOption, listenOption, demoOption, dialectOption, maxClientsOption, idleOption, maxAnswerOption });
+    const QCommandLineOption callLogOption(QStringLiteral("call-log"),
+        QStringLiteral("Write one JSON line for every call received to FILE."), QStringLiteral("FILE"));
+    parser.addOptions({ dbOption, listenOption, demoOption, dialectOption, maxClientsOption, idleOption, maxAnswerOption,
+                        callLogOption });
     parser.process(app);
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -82,6 +86,10 @@ int main(int argc, char *argv[])
             return 2;
         }
         TranslationDb check(parser.value(dbOption), QStringLiteral("startup"));
+        if (QString error; parser.isSet(callLogOption) && !CallLog::open(parser.value(callLogOption), error)) {
+            err << "cannot write the call log " << parser.value(callLogOption) << ": " << error << Qt::endl;
+            return 1;
+        }
         if (!dialect) // the database's own
             dialect = check.backend() == DatabaseAddress::Backend::PostgreSQL ? ScriptDialect::PostgreSQL
                                                                               : ScriptDialect::SQLite;

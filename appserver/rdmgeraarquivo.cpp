@@ -1,6 +1,7 @@
 #include "rdmgeraarquivo.h"
 
 #include "backendsql.h"
+#include "calllog.h"
 #include "scriptline.h"
 
 #include <cp1252.h>
@@ -158,6 +159,7 @@ void RdmGeraArquivo::checkClient(qint64 row) const
 
 QByteArray RdmGeraArquivo::answer(const protocol::Request &request)
 {
+    CallLog::record(request);
     try {
         if (request.object != QLatin1String(kName))
             throw BadCall { QStringLiteral("EOleSysError"), QStringLiteral("Objeto desconhecido: %1.").arg(request.object) };

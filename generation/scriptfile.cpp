@@ -40,6 +40,9 @@ bool writeAll(QSaveFile &file, QByteArrayView bytes, int &systemError)
 void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField &line)
 {
     QSaveFile file(NativePath(path));
+    // Where no file may be created beside it but the file itself may be written,
+    // it is written in place: never a failure where a plain overwrite succeeds.
+    file.setDirectWriteFallback(true);
     int systemError = 0;
     const auto fail = [&file, &path, &systemError] {
         // The system's own text (in the user's language where it has one), else Qt's.

@@ -7,7 +7,9 @@
 AnsiString ScriptFileName(TDateTime moment);
 
 // Writes every record's value of the field, first to last, each followed by CR LF,
-// single-byte text as held. The file is replaced only once every line and the
-// close have succeeded: on any failure EInOutError carries the system's text, an
-// earlier file stays as it was and no partial file is left.
+// single-byte text as held. Where the directory takes a new file, the file is
+// replaced only once every line and the close have succeeded: on any failure
+// EInOutError carries the system's text, an earlier file stays as it was and no
+// partial file is left. Where the directory takes no new file but the existing
+// file may be written, it is written in place: a failure then leaves it partial.
 void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField &line);

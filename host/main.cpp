@@ -6,6 +6,7 @@
 #include <servertimeout.h>
 #include <exceptions.h>
 #include <serveraddress.h>
+#include <versioninfo.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -51,10 +53,33 @@ QString defaultModulePath()
     return QFile::exists(beside) || !QFile::exists(installed) ? beside : QDir::cleanPath(installed);
 }
 
+// `qlxhost --module-info PATH`: prints the module's version record, without a display.
+std::optional<int> printModuleInfo(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--module-info") != 0)
+            continue;
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "--module-info requires the module's path\n");
+            return 2;
+        }
+        try {
+            std::printf("%s\n", qPrintable(ModuleFileVersionText(QString::fromLocal8Bit(argv[i + 1]))));
+            return 0;
+        } catch (const Exception &failure) {
+            std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
+            return 1;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = printModuleInfo(argc, argv))
+        return *status;
     // A write past the file-size limit then fails with EFBIG and is reported like any
     // other I/O error, instead of the signal ending the host.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -75,11 +100,20 @@ int main(int argc, char *argv[])
         QStringLiteral("PATH"));
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
         QStringLiteral("Save a picture of the open screen to FILE, then quit."), QStringLiteral("FILE"));
-    parser.addOptions({ serverOption, timeoutOption, openOption, moduleOption, screenshotOption });
+    const QCommandLineOption moduleInfoOption(QStringLiteral("module-info"),
+        QStringLiteral("Print the version record of the module at PATH and exit (no display needed)."), QStringLiteral("PATH"));
+    parser.addOptions({ serverOption, timeoutOption, openOption, moduleOption, screenshotOption, moduleInfoOption });
     parser.process(app);
 
-    if (parser.isSet(serverOption))
+    if (parser.isSet(serverOption)) {
         SetServerAddressOption(parser.value(serverOption));
+        try {
+            ConfiguredServerAddress();
+        } catch (const Exception &failure) {
+            std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
+            return 2;
+        }
+    }
     if (parser.isSet(timeoutOption)) {
         try {
             ParseTimeout(parser.value(timeoutOption), QStringLiteral("--timeout"));

@@ -1,14 +1,18 @@
 #include "mainwindow.h"
 
 #include <application.h>
+#include <dialogs.h>
 #include <exceptions.h>
+#include <versioninfo.h>
 
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <dlfcn.h>
 
 MainWindow::MainWindow(HMODULE module, QWidget *parent)
     : QMainWindow(parent)
+    , m_module(module)
     , m_iniProc(reinterpret_cast<void (*)()>(dlsym(module, "IniProc")))
 {
     setWindowTitle(QStringLiteral("QLX - Cliente"));
@@ -18,6 +22,8 @@ MainWindow::MainWindow(HMODULE module, QWidget *parent)
     connect(open, &QAction::triggered, this, &MainWindow::openScreen);
     menu->addSeparator();
     menu->addAction(QStringLiteral("&Sair"), this, &QWidget::close);
+    QMenu *help = menuBar()->addMenu(QStringLiteral("A&juda"));
+    help->addAction(QStringLiteral("&Sobre"), this, &MainWindow::showAbout);
     auto *welcome = new QLabel(QStringLiteral("Escolha uma tela no menu Módulos."), this);
     welcome->setAlignment(Qt::AlignCenter);
     setCentralWidget(welcome);
@@ -30,4 +36,11 @@ void MainWindow::openScreen()
         return;
     }
     DispatchEvent(m_iniProc);
+}
+
+void MainWindow::showAbout()
+{
+    const QString version = ModuleVersionText(m_module);
+    MessageDlg(version.isEmpty() ? QStringLiteral("O módulo carregado não tem registro de versão.") : version,
+               TMsgDlgType::Information, mbOK, 0);
 }

@@ -2,6 +2,7 @@
 
 #include <export.h>
 #include <package.h>
+#include <versioninfo.h>
 
 class TfrmGeraArquivo;
 
@@ -11,6 +12,8 @@ QLX_EXPORT void IniProc();
 QLX_EXPORT void CriaGeraArquivo();
 QLX_EXPORT extern TfrmGeraArquivo *frmGeraArquivo;
 QLX_EXPORT extern bool boStcriado;
+// The version record (file and product version, language, code page).
+QLX_EXPORT extern const TModuleVersionInfo ModuleVersionInfo;
 
 // Package entries the runtime's loader calls.
 QLX_EXPORT void Initialize();

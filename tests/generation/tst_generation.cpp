@@ -13,12 +13,16 @@
 #include <serveraddress.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QSqlQuery>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -250,6 +254,74 @@ private slots:
         QVERIFY2(shown.endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(shown)); // the system's own text
         QCOMPARE(fileBytes(path), QByteArray("earlier\r\n"));
         QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("TRD_2026126.sql") });
+    }
+
+    void writtenWhereverAPlainOverwriteWould_data()
+    {
+        QTest::addColumn<bool>("directoryWritable");
+        QTest::addColumn<bool>("fileWritable");
+        QTest::addColumn<int>("outcome"); // the writer's exit status: 0 written, 1 I/O error
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("directory writable: replaced") << true << true << 0 << QByteArray("new\r\n");
+        QTest::newRow("no new file in the directory: in place") << false << true << 0 << QByteArray("new\r\n");
+        QTest::newRow("neither: error, file untouched") << false << false << 1 << QByteArray("earlier text\r\n");
+    }
+    void writtenWhereverAPlainOverwriteWould()
+    {
+        QFETCH(bool, directoryWritable);
+        QFETCH(bool, fileWritable);
+        QFETCH(int, outcome);
+        QFETCH(QByteArray, after);
+        // Permissions do not bind root: the writer runs in a child process that,
+        // started as root, takes the identity of the unprivileged user "nobody".
+        constexpr uid_t kNobody = 65534;
+        const bool root = geteuid() == 0;
+        QTemporaryDir scratch;
+        QVERIFY(::chmod(QFile::encodeName(scratch.path()).constData(), 0755) == 0);
+        const QString directory = scratch.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkdir(directory));
+        const QString path = directory + QStringLiteral("/TRD_2026126.sql");
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier text\r\n");
+        earlier.close();
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), fileWritable ? 0666 : 0444) == 0);
+        if (root && directoryWritable)
+            QVERIFY(::chown(QFile::encodeName(directory).constData(), kNobody, kNobody) == 0);
+        QVERIFY(::chmod(QFile::encodeName(directory).constData(), directoryWritable ? 0755 : 0555) == 0);
+
+        TClientDataSet lines;
+        const TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+        loadLines(lines, { "new" });
+        const pid_t writer = fork();
+        if (writer == 0) {
+            if (root && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
+                _exit(3);
+            try {
+                WriteScriptFile(Ansi::fromUnicode(path), lines, *line);
+                _exit(0);
+            } catch (const EInOutError &) {
+                _exit(1);
+            } catch (...) {
+                _exit(2);
+            }
+        }
+        QVERIFY(writer > 0);
+        int status = 0;
+        QDeadlineTimer deadline(60000);
+        while (waitpid(writer, &status, WNOHANG) == 0) {
+            if (deadline.hasExpired()) {
+                kill(writer, SIGKILL);
+                waitpid(writer, &status, 0);
+                QFAIL("the writer did not finish");
+            }
+            QTest::qWait(5);
+        }
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), outcome);
+        QCOMPARE(fileBytes(path), after);
+        QCOMPARE(QDir(directory).entryList(QDir::Files), QStringList { QStringLiteral("TRD_2026126.sql") });
+        ::chmod(QFile::encodeName(directory).constData(), 0755); // so that the scratch directory can go
     }
 
     void directoryAtTheFilePathIsAnIoError()

@@ -9,6 +9,7 @@
 #include <form.h>
 #include <package.h>
 #include <scripteddialogs.h>
+#include <versioninfo.h>
 
 #include <QProcess>
 #include <QTcpServer>
@@ -75,7 +76,7 @@ private slots:
         LoadedModule module;
         module.load();
         for (const char *name : { "IniProc", "CriaGeraArquivo", "frmGeraArquivo", "boStcriado", "Initialize",
-                                  "Finalize", "GetPackageInfoTable" })
+                                  "Finalize", "GetPackageInfoTable", "ModuleVersionInfo" })
             QVERIFY2(dlsym(module.handle, name), name);
         QVERIFY(!dlsym(module.handle, "_ZN12_GLOBAL__N_19libModuleE"));
         const auto table = reinterpret_cast<TGetPackageInfoTable>(dlsym(module.handle, "GetPackageInfoTable"))();
@@ -90,7 +91,7 @@ private slots:
                                          QStringLiteral(QLX_MODULE_PATH) });
         QVERIFY(nm.waitForFinished());
         const QStringList entries { "IniProc", "CriaGeraArquivo", "frmGeraArquivo", "boStcriado", "Initialize",
-                                    "Finalize", "GetPackageInfoTable" };
+                                    "Finalize", "GetPackageInfoTable", "ModuleVersionInfo" };
         QStringList found;
         for (const QByteArray &line : nm.readAllStandardOutput().split('\n')) {
             const QString symbol = QString::fromLatin1(line).section(QLatin1Char(' '), 2);
@@ -191,6 +192,55 @@ private slots:
         const QByteArray bytes = script.readAll();
         QCOMPARE(bytes.count("\r\n"), 3); // the Spanish texts changed since 1 November 2026
         QVERIFY(bytes.contains("'Camiseta \"Estrella\" para ni\xf1os'"));
+    }
+
+    void versionRecord()
+    {
+        LoadedModule module;
+        module.load();
+        const auto *record = static_cast<const TModuleVersionInfo *>(dlsym(module.handle, kVersionInfoSymbol));
+        QVERIFY(record);
+        const QList<quint16> file(std::begin(record->FileVersion), std::end(record->FileVersion));
+        const QList<quint16> product(std::begin(record->ProductVersion), std::end(record->ProductVersion));
+        QCOMPARE(file, (QList<quint16> { 6, 25, 17, 0 }));
+        QCOMPARE(product, file);
+        QCOMPARE(QByteArray(record->FileVersionText), QByteArray("6.25.017"));
+        QCOMPARE(QByteArray(record->ProductVersionText), QByteArray("6.25.017"));
+        QCOMPARE(record->LanguageId, quint16(0x0416));
+        QCOMPARE(record->CodePage, quint16(1252));
+        module.unload();
+    }
+
+    void moduleInfoPrinted_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("shown"); // on standard output, else on standard error
+        QTest::newRow("the module") << QStringLiteral(QLX_MODULE_PATH) << 0
+                                    << QStringList { QStringLiteral("Versão do arquivo: 6.25.17.0 (\"6.25.017\")"),
+                                                     QStringLiteral("Versão do produto: 6.25.17.0 (\"6.25.017\")"),
+                                                     QStringLiteral("Idioma: Português (Brasil), página de código 1252") };
+        QTest::newRow("a library without a record") << QStringLiteral(QLX_RUNTIME_PATH) << 1
+                                                     << QStringList { QStringLiteral("não tem registro de versão") };
+        QTest::newRow("no such file") << QStringLiteral("/nonexistent/libqlx.so") << 1
+                                      << QStringList { QStringLiteral("Não foi possível abrir o módulo /nonexistent/libqlx.so") };
+    }
+    void moduleInfoPrinted()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, shown);
+        QProcess host;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY")); // needs none
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        host.setProcessEnvironment(environment);
+        host.start(QStringLiteral(QLX_HOST_PATH), { QStringLiteral("--module-info"), path });
+        QVERIFY(host.waitForFinished(60000));
+        QCOMPARE(host.exitCode(), exitCode);
+        const QString output = QString::fromUtf8(exitCode == 0 ? host.readAllStandardOutput() : host.readAllStandardError());
+        for (const QString &line : shown)
+            QVERIFY2(output.contains(line), qPrintable(output));
     }
 
     void creationFailureShownUnderTheNormalPointer()

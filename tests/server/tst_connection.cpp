@@ -14,9 +14,12 @@
 #include <scripteddialogs.h>
 #include <serveraddress.h>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTcpServer>
 #include <arpa/inet.h>
+#include <exceptions.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -331,6 +334,98 @@ private slots:
         GetPropriedCds(connection, "ENG", list, since, lines);
         QCOMPARE(list, AnsiString("PRODUTO changed"));
         QCOMPARE(std::stod(lines.FieldByName(QStringLiteral("LINHA"))->AsString()), since);
+    }
+
+    void serverAddressRead_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("error"); // the reason the message gives; empty: none
+        const QString badPort = QStringLiteral("A porta deve ser um número de 1 a 65535.");
+        QTest::newRow("nothing set") << QString() << QStringLiteral("127.0.0.1") << 21102 << QString();
+        QTest::newRow("host alone") << QStringLiteral("servidor.local") << QStringLiteral("servidor.local") << 21102 << QString();
+        QTest::newRow("host and port") << QStringLiteral("10.0.0.5:3000") << QStringLiteral("10.0.0.5") << 3000 << QString();
+        QTest::newRow("port alone") << QStringLiteral(":3000") << QStringLiteral("127.0.0.1") << 3000 << QString();
+        QTest::newRow("IPv6 and port") << QStringLiteral("[::1]:3000") << QStringLiteral("::1") << 3000 << QString();
+        QTest::newRow("IPv6 alone") << QStringLiteral("[fe80::1]") << QStringLiteral("fe80::1") << 21102 << QString();
+        QTest::newRow("highest port") << QStringLiteral("h:65535") << QStringLiteral("h") << 65535 << QString();
+        QTest::newRow("port too high") << QStringLiteral("127.0.0.1:99999") << QString() << 0 << badPort;
+        QTest::newRow("port 0") << QStringLiteral("h:0") << QString() << 0 << badPort;
+        QTest::newRow("port of letters") << QStringLiteral("host:abc") << QString() << 0 << badPort;
+        QTest::newRow("port with a sign") << QStringLiteral("host:+80") << QString() << 0 << badPort;
+        QTest::newRow("colon, no port") << QStringLiteral("host:") << QString() << 0 << badPort;
+        QTest::newRow("IPv6 without brackets") << QStringLiteral("::1") << QString() << 0
+                                               << QStringLiteral("Um endereço IPv6 vai entre colchetes: [::1]:21102.");
+        QTest::newRow("bracket not closed") << QStringLiteral("[::1:3000") << QString() << 0
+                                            << QStringLiteral("Falta o \"]\" que fecha o endereço IPv6.");
+        QTest::newRow("IPv4 in brackets") << QStringLiteral("[10.0.0.1]:3000") << QString() << 0
+                                          << QStringLiteral("Entre colchetes deve haver um endereço IPv6.");
+        QTest::newRow("IPv6 port out of range") << QStringLiteral("[::1]:70000") << QString() << 0 << badPort;
+    }
+    void serverAddressRead()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QFETCH(QString, error);
+        try {
+            const TServerAddress address = ParseServerAddress(setting, QStringLiteral("o teste"));
+            QVERIFY2(error.isEmpty(), "no error reported");
+            QCOMPARE(address.host, host);
+            QCOMPARE(address.port, port);
+        } catch (const Exception &failure) {
+            QCOMPARE(failure.message(), QStringLiteral("Endereço do servidor de aplicação inválido em o teste: \"%1\". %2")
+                                            .arg(setting, error));
+        }
+    }
+
+    void malformedAddressNamesWhereItCameFrom_data()
+    {
+        QTest::addColumn<int>("source"); // 0 option, 1 environment, 2 settings file
+        QTest::addColumn<QString>("origin");
+        QTest::newRow("option") << 0 << QStringLiteral("--server (opção da linha de comando)");
+        QTest::newRow("environment") << 1 << QStringLiteral("QLX_SERVER (variável de ambiente)");
+        QTest::newRow("settings file") << 2 << QStringLiteral("server (arquivo de configuração %1)").arg(ServerSettingsFile());
+    }
+    void malformedAddressNamesWhereItCameFrom()
+    {
+        QFETCH(int, source);
+        QFETCH(QString, origin);
+        const QString bad = QStringLiteral("127.0.0.1:99999");
+        SetServerAddressOption(source == 0 ? bad : QString());
+        qputenv("QLX_SERVER", source == 1 ? bad.toUtf8() : QByteArray());
+        QDir().mkpath(QFileInfo(ServerSettingsFile()).path());
+        {
+            QSettings settings(ServerSettingsFile(), QSettings::IniFormat);
+            settings.setValue(QStringLiteral("server"), source == 2 ? bad : QString());
+        }
+        QString message;
+        try {
+            WebPort();
+        } catch (const Exception &failure) {
+            message = failure.message();
+        }
+        QFile::remove(ServerSettingsFile());
+        SetServerAddressOption(QString());
+        qputenv("QLX_SERVER", QByteArray());
+        QVERIFY2(message.contains(origin), qPrintable(message));
+        QVERIFY2(message.contains(bad), qPrintable(message));
+    }
+
+    void malformedAddressReportedWhenTheScreenOpens()
+    {
+        TScriptedDialogService dialogs;
+        SetServerAddressOption(QStringLiteral("host:abc"));
+        TfrmGeraArquivo *screen = nullptr;
+        Application().CreateForm(screen);
+        SetServerAddressOption(QString());
+        QCOMPARE(dialogs.records.size(), 1);
+        QCOMPARE(dialogs.records.first().kind, TScriptedDialogService::Record::Exception);
+        QVERIFY(dialogs.records.first().text.contains(QStringLiteral("\"host:abc\"")));
+        QCOMPARE(screen->cbbIdioma->count(), 0);
+        QVERIFY(!ShowAviVisible());
+        delete screen;
     }
 };
 

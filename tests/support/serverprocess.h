@@ -47,7 +47,7 @@ public:
                         QStringList { QStringLiteral("--db"), m_database, QStringLiteral("--listen"),
                                       QStringLiteral("127.0.0.1:0") } + arguments);
         m_process.waitForStarted();
-        while (m_port == 0 && m_process.waitForReadyRead(10000)) {
+        while (m_port == 0 && m_process.waitForReadyRead(60000)) {
             const QByteArray line = m_process.readLine();
             if (line.startsWith("listening on "))
                 m_port = line.trimmed().split(':').last().toInt();
