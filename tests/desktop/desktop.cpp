@@ -1,0 +1,241 @@
+#include "desktop.h"
+
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace desktop {
+
+namespace {
+
+QProcess *xvfb = nullptr;
+QProcess *windowManager = nullptr;
+
+const QString kScreenTitle = QStringLiteral("Geração do Arquivo de Tradução das Tabelas");
+
+bool stopProcess(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return true;
+    process.terminate();
+    if (process.waitForFinished(kConditionWaitMs))
+        return true;
+    process.kill();
+    return process.waitForFinished(kConditionWaitMs);
+}
+
+} // namespace
+
+bool start(QString &error)
+{
+    for (const char *tool : { "Xvfb", "openbox", "xdotool", "xprop" }) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            error = QStringLiteral("%1 is missing: run tools/install-deps.sh").arg(QString::fromLatin1(tool));
+            return false;
+        }
+    }
+    // Xvfb picks a free display and writes its number on the descriptor it is
+    // given once it accepts clients.
+    xvfb = new QProcess;
+    xvfb->start(QStringLiteral("Xvfb"), { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                          QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                                          QStringLiteral("tcp") });
+    QByteArray number;
+    QDeadlineTimer deadline(kConditionWaitMs);
+    while (!number.contains('\n') && xvfb->waitForReadyRead(int(deadline.remainingTime())))
+        number += xvfb->readAllStandardOutput();
+    if (!number.contains('\n')) {
+        error = QStringLiteral("Xvfb did not start: %1").arg(QString::fromLocal8Bit(xvfb->readAllStandardError()));
+        return false;
+    }
+    qputenv("DISPLAY", ":" + number.trimmed());
+
+    // The window manager is up once it announces itself on the root window. It
+    // is given a second and third start should it quit at once.
+    windowManager = new QProcess;
+    windowManager->setProcessChannelMode(QProcess::MergedChannels);
+    const auto announced = [] {
+        return run(QStringLiteral("xprop"), { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") })
+            .contains(QLatin1String("window id"));
+    };
+    for (int attempt = 0; attempt < 3 && !announced(); ++attempt) {
+        windowManager->start(QStringLiteral("openbox"), { QStringLiteral("--sm-disable") });
+        QTest::qWaitFor([&] { return announced() || windowManager->waitForFinished(0); }, kConditionWaitMs);
+    }
+    if (!announced()) {
+        error = QStringLiteral("openbox did not start on %1: %2 %3")
+                    .arg(qEnvironmentVariable("DISPLAY"), windowManager->errorString(),
+                         QString::fromLocal8Bit(windowManager->readAll()));
+        return false;
+    }
+    return true;
+}
+
+void stop()
+{
+    for (QProcess **process : { &windowManager, &xvfb }) {
+        if (*process)
+            stopProcess(**process);
+        delete *process;
+        *process = nullptr;
+    }
+}
+
+QString run(const QString &program, const QStringList &arguments, int *exitCode)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(kConditionWaitMs)) {
+        process.kill();
+        process.waitForFinished(kConditionWaitMs);
+    }
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString xdotool(const QStringList &arguments)
+{
+    return run(QStringLiteral("xdotool"), arguments);
+}
+
+void keys(const QStringList &keySequence)
+{
+    xdotool(QStringList { QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("40") } + keySequence);
+}
+
+void type(const QString &text)
+{
+    xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), text });
+}
+
+void click(const QString &window, QPoint at)
+{
+    xdotool({ QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(at.x()),
+              QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1") });
+}
+
+QString activeWindow()
+{
+    return xdotool({ QStringLiteral("getactivewindow") });
+}
+
+QString activeWindowName()
+{
+    return xdotool({ QStringLiteral("getactivewindow"), QStringLiteral("getwindowname") });
+}
+
+QString waitForActiveWindow(const QString &title)
+{
+    QString window;
+    QTest::qWaitFor([&] {
+        window = activeWindow();
+        return !window.isEmpty() && xdotool({ QStringLiteral("getwindowname"), window }) == title;
+    }, kConditionWaitMs);
+    return xdotool({ QStringLiteral("getwindowname"), window }) == title ? window : QString();
+}
+
+QRect geometry(const QString &window)
+{
+    const QString text = xdotool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window });
+    QRect rect;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const int value = line.section(QLatin1Char('='), 1).toInt();
+        if (line.startsWith(QLatin1String("X=")))
+            rect.moveLeft(value);
+        else if (line.startsWith(QLatin1String("Y=")))
+            rect.moveTop(value);
+        else if (line.startsWith(QLatin1String("WIDTH=")))
+            rect.setWidth(value);
+        else if (line.startsWith(QLatin1String("HEIGHT=")))
+            rect.setHeight(value);
+    }
+    return rect;
+}
+
+QImage screenshot(const QString &fileName)
+{
+    const QImage picture = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    if (!fileName.isEmpty())
+        picture.save(fileName);
+    return picture;
+}
+
+Session::Session(bool open)
+{
+    QDir(m_work.path()).mkdir(QStringLiteral("saida"));
+    QDir(m_work.path()).mkdir(QStringLiteral("config"));
+    const QString database = m_work.filePath(QStringLiteral("server.db"));
+    m_callLog = m_work.filePath(QStringLiteral("calls.jsonl"));
+    run(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--init-demo"), database });
+    m_server.start(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--db"), database, QStringLiteral("--listen"),
+                                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--call-log"), m_callLog });
+    QString address;
+    QDeadlineTimer deadline(kConditionWaitMs);
+    while (address.isEmpty() && m_server.waitForReadyRead(int(deadline.remainingTime()))) {
+        while (m_server.canReadLine()) {
+            const QString line = QString::fromUtf8(m_server.readLine()).trimmed();
+            if (line.startsWith(QLatin1String("listening on ")))
+                address = line.mid(13);
+        }
+    }
+    if (address.isEmpty()) {
+        m_failure = QStringLiteral("the server did not start");
+        return;
+    }
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_work.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.remove(QStringLiteral("QLX_SERVER"));
+    m_host.setProcessEnvironment(environment);
+    m_host.setWorkingDirectory(outputDirectory()); // where the directory dialog opens
+    m_host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList arguments { QStringLiteral("--server"), address };
+    if (open)
+        arguments << QStringLiteral("--open");
+    m_host.start(QStringLiteral(QLX_HOST_PATH), arguments);
+    const QString expected = open ? kScreenTitle : QStringLiteral("QLX - Cliente");
+    const QString window = waitForActiveWindow(expected);
+    if (window.isEmpty()) {
+        m_failure = QStringLiteral("no active window \"%1\" (the active one: \"%2\")").arg(expected, activeWindowName());
+        return;
+    }
+    if (open)
+        m_screen = window;
+}
+
+Session::~Session()
+{
+    if (QTest::currentTestFailed()) {
+        const QString name = QStringLiteral("desktop-%1-%2.png")
+                                 .arg(QString::fromLatin1(QTest::currentTestFunction()),
+                                      QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+        screenshot(QDir::current().filePath(name));
+        qWarning("screenshot at the failure: %s (the active window: \"%s\")", qPrintable(QDir::current().filePath(name)),
+                 qPrintable(activeWindowName()));
+    }
+    stopProcess(m_host);
+    stopProcess(m_server);
+}
+
+QStringList Session::calls() const
+{
+    QFile log(m_callLog);
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool Session::waitForCalls(int count) const
+{
+    return QTest::qWaitFor([&] { return calls().size() >= count; }, kConditionWaitMs);
+}
+
+} // namespace desktop

@@ -1,0 +1,73 @@
+#pragma once
+
+// A real X desktop for the tests: Xvfb with the openbox window manager, the real
+// host and the real application server as separate processes, driven by real
+// input events through xdotool (XTEST). Every wait is for a condition, with a
+// time-out.
+#include <QDir>
+#include <QImage>
+#include <QFile>
+#include <QProcess>
+#include <QRect>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace desktop {
+
+// How long any one condition (a window, a file, a log line) may take to come.
+constexpr int kConditionWaitMs = 30000;
+
+// Starts Xvfb and openbox and points this process's DISPLAY at them; false, with
+// the reason in `error`, when that cannot be done.
+bool start(QString &error);
+void stop();
+
+// Runs a program to its end (at most kConditionWaitMs) and returns its output.
+QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
+QString xdotool(const QStringList &arguments);
+
+// Real key strokes and typing, sent to whatever window has the focus.
+void keys(const QStringList &keySequence);
+void type(const QString &text);
+// A click at a position in a window's client area.
+void click(const QString &window, QPoint at);
+
+QString activeWindow();
+QString activeWindowName();
+// Waits until the active window has this title; returns its id, or empty.
+QString waitForActiveWindow(const QString &title);
+// The client area of a window in screen coordinates.
+QRect geometry(const QString &window);
+
+// A screenshot of the whole screen, saved to `fileName` too when one is given.
+QImage screenshot(const QString &fileName = QString());
+
+// The reference server on a demo database with a call log, and the host
+// pointed at it, each in a scratch directory of its own.
+class Session
+{
+public:
+    // `open`: the host opens the screen at start.
+    explicit Session(bool open = true);
+    ~Session();
+
+    QString screen() const { return m_screen; } // the screen's window
+    QString failure() const { return m_failure; } // empty once everything is up
+
+    QString outputDirectory() const { return m_work.filePath(QStringLiteral("saida")); }
+    QString workDirectory() const { return m_work.path(); }
+    // The calls the server received so far: one JSON object a line.
+    QStringList calls() const;
+    // Waits until the server has received `count` calls.
+    bool waitForCalls(int count) const;
+
+private:
+    QTemporaryDir m_work;
+    QProcess m_server;
+    QProcess m_host;
+    QString m_callLog;
+    QString m_screen;
+    QString m_failure;
+};
+
+} // namespace desktop

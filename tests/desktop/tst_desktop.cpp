@@ -1,0 +1,381 @@
+// The screen on a real X server with a window manager: the real host against the
+// real server, driven by real key strokes and clicks; results read from the
+// files written, the server's call log, window titles, the clipboard and
+// screenshots.
+#include "desktop.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDate>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace desktop;
+
+namespace {
+
+const QString kScreen = QStringLiteral("Geração do Arquivo de Tradução das Tabelas");
+const QString kQuestion = QStringLiteral("Confirmação");
+const QString kNotice = QStringLiteral("Informação");
+const QString kError = QStringLiteral("Erro");
+
+// Where the screen's controls are, in its client area.
+const QPoint kLanguage(240, 33);
+const QPoint kDate(200, 58);
+const QPoint kTime(300, 58);
+const QPoint kDirectory(300, 97);
+const QPoint kLista(350, 57);
+
+// The demo database's tables, as the table list carries them.
+QString padded(const QStringList &codes)
+{
+    QString list;
+    for (const QString &code : codes)
+        list += code.leftJustified(20, QLatin1Char(' '));
+    return list;
+}
+
+QJsonObject call(const QString &line)
+{
+    return QJsonDocument::fromJson(line.toUtf8()).object();
+}
+
+QJsonObject argument(const char *kind, const QJsonValue &value)
+{
+    return QJsonObject { { QStringLiteral("kind"), QLatin1String(kind) }, { QStringLiteral("value"), value } };
+}
+
+// The text of the focused field (never empty for the fields read here), copied
+// through the clipboard by the user's keys.
+QString copiedText()
+{
+    const QString mark = QStringLiteral("(nada copiado)");
+    QGuiApplication::clipboard()->setText(mark);
+    keys({ QStringLiteral("ctrl+a"), QStringLiteral("ctrl+c") });
+    QString text = mark;
+    QTest::qWaitFor([&] {
+        text = QGuiApplication::clipboard()->text();
+        return text != mark && !text.isEmpty(); // empty while the owner changes
+
+    }, kConditionWaitMs);
+    return text;
+}
+
+// The script files in a directory.
+QStringList scripts(const QString &directory)
+{
+    return QDir(directory).entryList({ QStringLiteral("TRD_*.sql") }, QDir::Files);
+}
+
+QString scriptNameOf(QDate day)
+{
+    return QStringLiteral("TRD_%1%2%3.sql").arg(day.year()).arg(day.month()).arg(day.day());
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Picks Espanhol in the language list (the focus is there when the screen
+    // opens), then types the date, the time and the output directory.
+    void fillTheScreen(Session &session, const QString &time = QStringLiteral("0000"))
+    {
+        type(QStringLiteral("E"));
+        clickField(session, kDate);
+        type(QStringLiteral("01012025"));
+        keys({ QStringLiteral("Tab") });
+        type(time);
+        keys({ QStringLiteral("Tab") });
+        type(session.outputDirectory());
+    }
+
+    // A click into a field, the cursor then put at its start.
+    static void clickField(const Session &session, QPoint field)
+    {
+        click(session.screen(), field);
+        keys({ QStringLiteral("Home") });
+    }
+
+    // Waits for the window of that title and answers it with the key.
+    static bool press(const QString &title, const QString &key)
+    {
+        if (waitForActiveWindow(title).isEmpty())
+            return false;
+        keys({ key });
+        return true;
+    }
+    // The same, then waits for the screen to be active again.
+    static bool answer(const Session &session, const QString &title, const QString &key)
+    {
+        return press(title, key) && waitForActiveWindow(kScreen) == session.screen();
+    }
+
+private slots:
+    void confirmWritesTheScript_data()
+    {
+        QTest::addColumn<bool>("lista");
+        QTest::newRow("Todos") << false;
+        QTest::newRow("picked list") << true;
+    }
+    void confirmWritesTheScript()
+    {
+        QFETCH(bool, lista);
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        const QDate before = QDate::currentDate();
+        fillTheScreen(session);
+        if (lista) {
+            click(session.screen(), kLista);
+            keys({ QStringLiteral("F9") });
+            QVERIFY(!waitForActiveWindow(QStringLiteral("Tabelas")).isEmpty());
+            // The rows: CATEGORIA, MENSAGEM, PRODUTO, UNIDADE; pick the last two.
+            keys({ QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("space"), QStringLiteral("Down"),
+                   QStringLiteral("space"), QStringLiteral("Return") });
+            QCOMPARE(waitForActiveWindow(kScreen), session.screen());
+        }
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+
+        const QStringList written = scripts(session.outputDirectory());
+        QCOMPARE(written.size(), 1);
+        QVERIFY(written.first() == scriptNameOf(before) || written.first() == scriptNameOf(QDate::currentDate()));
+        const QByteArray script = fileBytes(QDir(session.outputDirectory()).filePath(written.first()));
+        QVERIFY(script.endsWith("\r\n"));
+        QCOMPARE(script.contains("'CATEGORIA'"), !lista);
+        QVERIFY(script.contains("'UNIDADE'"));
+
+        const QStringList calls = session.calls();
+        QStringList methods;
+        for (const QString &line : calls)
+            methods << call(line).value(QStringLiteral("method")).toString();
+        const QString all = padded({ QStringLiteral("CATEGORIA"), QStringLiteral("MENSAGEM"), QStringLiteral("PRODUTO"),
+                                     QStringLiteral("UNIDADE") });
+        const QString picked = padded({ QStringLiteral("PRODUTO"), QStringLiteral("UNIDADE") });
+        const QJsonArray tablePick { argument("str", QString()), argument("str", QStringLiteral("T")) };
+        if (lista) {
+            QCOMPARE(methods, (QStringList { "GetIdioma", "GetTabela", "GetTabela", "GetPropriedCds" }));
+            QCOMPARE(call(calls.at(1)).value(QStringLiteral("args")).toArray(), tablePick);
+            QCOMPARE(call(calls.at(2)).value(QStringLiteral("args")).toArray(),
+                     (QJsonArray { argument("strref", picked), argument("str", QString()) }));
+        } else {
+            QCOMPARE(methods, (QStringList { "GetIdioma", "GetTabela", "GetPropriedCds" }));
+            QCOMPARE(call(calls.at(1)).value(QStringLiteral("args")).toArray(), tablePick);
+        }
+        QCOMPARE(call(calls.last()).value(QStringLiteral("args")).toArray(),
+                 (QJsonArray { argument("str", QStringLiteral("ESP")), argument("strref", lista ? picked : all),
+                               argument("date", 45658.0) })); // 1 January 2025, 00:00
+    }
+
+    void overwriteQuestion_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("answered No (Escape)") << QStringLiteral("Escape") << false;
+        QTest::newRow("answered Yes (Enter)") << QStringLiteral("Return") << true;
+    }
+    void overwriteQuestion()
+    {
+        QFETCH(QString, key);
+        QFETCH(bool, replaced);
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        // Today's file, and tomorrow's should the run start past midnight.
+        const QDate today = QDate::currentDate();
+        for (const QDate day : { today, today.addDays(1) }) {
+            QFile earlier(QDir(session.outputDirectory()).filePath(scriptNameOf(day)));
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+            earlier.write("earlier\r\n");
+        }
+        fillTheScreen(session);
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY(press(kQuestion, key)); // "Deseja sobrepor o arquivo já existente?"
+        if (replaced)
+            QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+        else
+            QCOMPARE(waitForActiveWindow(kScreen), session.screen());
+        int changed = 0;
+        for (const QDate day : { today, today.addDays(1) })
+            changed += fileBytes(QDir(session.outputDirectory()).filePath(scriptNameOf(day))) != "earlier\r\n";
+        QCOMPARE(changed, replaced ? 1 : 0);
+    }
+
+    void directoryDialogTakesATypedNewNameByItsButton()
+    {
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        click(session.screen(), kDirectory);
+        keys({ QStringLiteral("F9") });
+        QVERIFY(!waitForActiveWindow(QStringLiteral("Selecionar diretório")).isEmpty());
+        type(QStringLiteral("novo"));
+        // From the name, Tab goes to the type list, then to "Selecionar" only
+        // while it is enabled (else to "Cancelar"); Space presses it.
+        keys({ QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space") });
+        QCOMPARE(waitForActiveWindow(kScreen), session.screen());
+        const QString chosen = QDir(session.outputDirectory()).filePath(QStringLiteral("novo"));
+        QCOMPARE(copiedText(), chosen);
+        QVERIFY(!QFileInfo::exists(chosen)); // neither created nor asked about yet
+
+        // Leaving the field asks to create it; Yes creates it.
+        keys({ QStringLiteral("Tab") });
+        QVERIFY(answer(session, kQuestion, QStringLiteral("Return")));
+        QVERIFY(QFileInfo(chosen).isDir());
+    }
+
+    void createDirectoryQuestion_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("created");
+        QTest::newRow("Yes creates it") << QStringLiteral("Return") << true;
+        QTest::newRow("No refuses it") << QStringLiteral("Escape") << false;
+    }
+    void createDirectoryQuestion()
+    {
+        QFETCH(QString, key);
+        QFETCH(bool, created);
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        const QString missing = QDir(session.outputDirectory()).filePath(QStringLiteral("falta"));
+        click(session.screen(), kDirectory);
+        type(missing);
+        click(session.screen(), kTime);
+        QVERIFY(press(kQuestion, key)); // "Diretório não existe. Deseja criá-lo?"
+        if (created)
+            QCOMPARE(waitForActiveWindow(kScreen), session.screen());
+        else
+            QVERIFY(answer(session, kError, QStringLiteral("Return"))); // "Não é possível gerar arquivo..."
+        QCOMPARE(QFileInfo(missing).isDir(), created);
+        // The field got its trailing separator; refused, the focus is back in it.
+        if (!created)
+            QCOMPARE(copiedText(), missing + QLatin1Char('/'));
+    }
+
+    void leavingForAnotherApplicationAndComingBack_data()
+    {
+        QTest::addColumn<QPoint>("field");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("asks"); // leaving the field then asks to create the directory
+        QTest::newRow("time field") << kTime << QStringLiteral("1") << QStringLiteral("2") << false;
+        QTest::newRow("directory field") << kDirectory << QStringLiteral("/tmp/qlx-desktop-falta") << QStringLiteral("x") << true;
+    }
+    void leavingForAnotherApplicationAndComingBack()
+    {
+        QFETCH(QPoint, field);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(bool, asks);
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        clickField(session, field);
+        type(before);
+
+        QProcess other;
+        other.start(QStringLiteral("xmessage"), { QStringLiteral("-title"), QStringLiteral("Outra aplicacao"),
+                                                  QStringLiteral("Outra aplicacao") });
+        const QString otherWindow = waitForActiveWindow(QStringLiteral("Outra aplicacao"));
+        QVERIFY(!otherWindow.isEmpty());
+        xdotool({ QStringLiteral("windowactivate"), session.screen() });
+        QCOMPARE(waitForActiveWindow(kScreen), session.screen());
+        other.kill();
+        other.waitForFinished(kConditionWaitMs);
+
+        // The focus stayed in the field: the typing goes on there.
+        type(after);
+        keys({ QStringLiteral("Tab") });
+        if (asks) {
+            QVERIFY(press(kQuestion, QStringLiteral("Escape")));
+            QVERIFY(answer(session, kError, QStringLiteral("Return")));
+            QCOMPARE(copiedText(), before + after + QLatin1Char('/'));
+        } else {
+            keys({ QStringLiteral("shift+Tab") });
+            QCOMPARE(copiedText(), QStringLiteral("12:00"));
+        }
+    }
+
+    void timeNormalisedWhenLeft_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::newRow("by Tab") << 0;
+        QTest::newRow("by a mouse click") << 1;
+        QTest::newRow("from behind a message box") << 2;
+    }
+    void timeNormalisedWhenLeft()
+    {
+        QFETCH(int, how);
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        if (how == 2) {
+            // Confirming without a time: the check puts the focus in the time field
+            // while its message is up.
+            type(QStringLiteral("E"));
+            clickField(session, kDate);
+            type(QStringLiteral("01012025"));
+            keys({ QStringLiteral("alt+c") });
+            QVERIFY(answer(session, kError, QStringLiteral("Return"))); // "Hora deve ser informada."
+        } else {
+            clickField(session, kTime);
+        }
+        type(QStringLiteral("9"));
+        if (how == 1)
+            click(session.screen(), kDirectory);
+        else
+            keys({ QStringLiteral("Tab") });
+        keys({ QStringLiteral("shift+Tab") });
+        QCOMPARE(copiedText(), QStringLiteral("09:00"));
+    }
+
+    void languageListHasTheInformationBackground()
+    {
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        const QRect screen = geometry(session.screen());
+        const QImage picture = screenshot();
+        const QPoint inside = screen.topLeft() + QPoint(171, 33);
+        QCOMPARE(QColor(picture.pixel(inside)).name(), QStringLiteral("#ffffe1"));
+    }
+
+    void aboutShowsTheVersionRecord()
+    {
+        Session session(false);
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        keys({ QStringLiteral("alt+j") });
+        keys({ QStringLiteral("s") });
+        QVERIFY(!waitForActiveWindow(kNotice).isEmpty());
+        const QImage picture = screenshot(QDir(session.workDirectory()).filePath(QStringLiteral("sobre.png")));
+        QVERIFY(!picture.isNull());
+        keys({ QStringLiteral("Return") });
+        QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QString error;
+    if (!start(error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        stop();
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        TestDesktop test;
+        status = QTest::qExec(&test, argc, argv);
+    }
+    stop();
+    return status;
+}
+
+#include "tst_desktop.moc"
