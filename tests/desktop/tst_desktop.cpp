@@ -280,15 +280,16 @@ private slots:
         clickField(session, field);
         type(before);
 
-        QProcess other;
-        other.start(QStringLiteral("xmessage"), { QStringLiteral("-title"), QStringLiteral("Outra aplicacao"),
-                                                  QStringLiteral("Outra aplicacao") });
-        const QString otherWindow = waitForActiveWindow(QStringLiteral("Outra aplicacao"));
-        QVERIFY(!otherWindow.isEmpty());
+        // Another application: a window of this test's own process.
+        QWidget other;
+        other.setWindowTitle(QStringLiteral("Outra aplicacao"));
+        other.resize(300, 100);
+        other.show();
+        xdotool({ QStringLiteral("windowactivate"), QString::number(other.winId()) });
+        QVERIFY(!waitForActiveWindow(QStringLiteral("Outra aplicacao")).isEmpty());
         xdotool({ QStringLiteral("windowactivate"), session.screen() });
         QCOMPARE(waitForActiveWindow(kScreen), session.screen());
-        other.kill();
-        other.waitForFinished(kConditionWaitMs);
+        other.hide();
 
         // The focus stayed in the field: the typing goes on there.
         type(after);
@@ -316,16 +317,26 @@ private slots:
         Session session;
         QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
         if (how == 2) {
-            // Confirming without a time: the check puts the focus in the time field
-            // while its message is up.
-            type(QStringLiteral("E"));
-            clickField(session, kDate);
-            type(QStringLiteral("01012025"));
-            keys({ QStringLiteral("alt+c") });
-            QVERIFY(answer(session, kError, QStringLiteral("Return"))); // "Hora deve ser informada."
-        } else {
+            // A directory that exists when the directory field is left, and is gone
+            // when the time is typed: the time's change asks about it, and the
+            // refusal puts the focus in the directory field from behind its message.
+            const QString directory = QDir(session.outputDirectory()).filePath(QStringLiteral("some"));
+            clickField(session, kDirectory);
+            type(directory);
             clickField(session, kTime);
+            QVERIFY(answer(session, kQuestion, QStringLiteral("Return"))); // created
+            QVERIFY(QDir(directory).removeRecursively());
+            keys({ QStringLiteral("Home") }); // the Home of the click went to the question
+            type(QStringLiteral("9"));
+            QVERIFY(press(kQuestion, QStringLiteral("Escape")));
+            QVERIFY(!waitForActiveWindow(kError).isEmpty());
+            QVERIFY(QDir().mkdir(directory)); // the time's next change finds it
+            QVERIFY(answer(session, kError, QStringLiteral("Return")));
+            keys({ QStringLiteral("shift+Tab") });
+            QCOMPARE(copiedText(), QStringLiteral("09:00"));
+            return;
         }
+        clickField(session, kTime);
         type(QStringLiteral("9"));
         if (how == 1)
             click(session.screen(), kDirectory);
@@ -340,7 +351,7 @@ private slots:
         Session session;
         QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
         const QRect screen = geometry(session.screen());
-        const QImage picture = screenshot();
+        const QImage picture = screenshot(QDir(session.workDirectory()).filePath(QStringLiteral("tela.png")));
         const QPoint inside = screen.topLeft() + QPoint(171, 33);
         QCOMPARE(QColor(picture.pixel(inside)).name(), QStringLiteral("#ffffe1"));
     }
