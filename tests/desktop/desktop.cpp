@@ -33,7 +33,7 @@ bool stopProcess(QProcess &process)
 
 bool start(QString &error)
 {
-    for (const char *tool : { "Xvfb", "openbox", "xdotool", "xprop" }) {
+    for (const char *tool : { "Xvfb", "openbox", "xdotool", "xprop", "xwininfo" }) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
             error = QStringLiteral("%1 is missing: run tools/install-deps.sh").arg(QString::fromLatin1(tool));
             return false;
@@ -142,20 +142,13 @@ QString waitForActiveWindow(const QString &title)
 
 QRect geometry(const QString &window)
 {
-    const QString text = xdotool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window });
-    QRect rect;
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const int value = line.section(QLatin1Char('='), 1).toInt();
-        if (line.startsWith(QLatin1String("X=")))
-            rect.moveLeft(value);
-        else if (line.startsWith(QLatin1String("Y=")))
-            rect.moveTop(value);
-        else if (line.startsWith(QLatin1String("WIDTH=")))
-            rect.setWidth(value);
-        else if (line.startsWith(QLatin1String("HEIGHT=")))
-            rect.setHeight(value);
-    }
-    return rect;
+    // xwininfo's absolute corner is the client area's (xdotool's counts the frame in).
+    const QString text = run(QStringLiteral("xwininfo"), { QStringLiteral("-id"), window });
+    const auto value = [&text](const char *label) {
+        const QRegularExpression line(QStringLiteral("%1:\\s*(-?\\d+)").arg(QLatin1String(label)));
+        return line.match(text).captured(1).toInt();
+    };
+    return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height"));
 }
 
 QImage screenshot(const QString &fileName)

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QTest>
 
 using namespace desktop;
@@ -280,13 +281,16 @@ private slots:
         clickField(session, field);
         type(before);
 
-        // Another application: a window of this test's own process.
-        QWidget other;
+        // Another application (a window of this test's process), where the user
+        // types something before coming back.
+        QLineEdit other;
         other.setWindowTitle(QStringLiteral("Outra aplicacao"));
-        other.resize(300, 100);
+        other.resize(300, 40);
         other.show();
         xdotool({ QStringLiteral("windowactivate"), QString::number(other.winId()) });
         QVERIFY(!waitForActiveWindow(QStringLiteral("Outra aplicacao")).isEmpty());
+        xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("100"), QStringLiteral("outra coisa") });
+        QTRY_COMPARE_WITH_TIMEOUT(other.text(), QStringLiteral("outra coisa"), kConditionWaitMs);
         xdotool({ QStringLiteral("windowactivate"), session.screen() });
         QCOMPARE(waitForActiveWindow(kScreen), session.screen());
         other.hide();
@@ -351,7 +355,7 @@ private slots:
         Session session;
         QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
         const QRect screen = geometry(session.screen());
-        const QImage picture = screenshot(QDir(session.workDirectory()).filePath(QStringLiteral("tela.png")));
+        const QImage picture = screenshot(QDir::current().filePath(QStringLiteral("desktop-tela.png")));
         const QPoint inside = screen.topLeft() + QPoint(171, 33);
         QCOMPARE(QColor(picture.pixel(inside)).name(), QStringLiteral("#ffffe1"));
     }
@@ -363,7 +367,7 @@ private slots:
         keys({ QStringLiteral("alt+j") });
         keys({ QStringLiteral("s") });
         QVERIFY(!waitForActiveWindow(kNotice).isEmpty());
-        const QImage picture = screenshot(QDir(session.workDirectory()).filePath(QStringLiteral("sobre.png")));
+        const QImage picture = screenshot(QDir::current().filePath(QStringLiteral("desktop-sobre.png")));
         QVERIFY(!picture.isNull());
         keys({ QStringLiteral("Return") });
         QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
