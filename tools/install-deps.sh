@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build, the tests (the desktop tier's X server,
+# window manager and input tools included) and the demo need.
 set -euo pipefail
 # postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
 # clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
+# openbox, xdotool, x11-utils: the desktop tier's window manager, input events and window queries.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev sqlite3
-          postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev)
+          postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

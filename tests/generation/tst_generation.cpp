@@ -5,6 +5,7 @@
 #include "serverprocess.h"
 
 #include <application.h>
+#include <busyanimation.h>
 #include <datapacket.h>
 #include <exceptions.h>
 #include <geraarquivo.h>
@@ -64,15 +65,17 @@ private slots:
         QTest::addColumn<bool>("lista");
         QTest::addColumn<bool>("directory");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("focus");
-        QTest::newRow("nothing at all") << -1 << QByteArray() << QByteArray() << true << false << QStringLiteral("Idioma deve ser informado.") << QStringLiteral("cbbIdioma");
-        QTest::newRow("no date, no time") << 0 << QByteArray() << QByteArray() << true << false << QStringLiteral("Data deve ser informada. ") << QStringLiteral("depDataIni");
-        QTest::newRow("invalid date") << 0 << QByteArray("31/02/2026") << QByteArray() << true << false << QStringLiteral("'31/02/2026' Não é uma data válida.") << QStringLiteral("depDataIni");
-        QTest::newRow("no time") << 0 << QByteArray("01/12/2026") << QByteArray() << true << false << QStringLiteral("Hora deve ser informada.") << QStringLiteral("medItems");
-        QTest::newRow("no table picked") << 0 << QByteArray("01/12/2026") << QByteArray("2460") << true << false << QStringLiteral("Tabela deve ser informada.") << QString();
-        QTest::newRow("hour out of range") << 0 << QByteArray("01/12/2026") << QByteArray("2410") << false << false << QStringLiteral("Hora inválida.") << QStringLiteral("medItems");
-        QTest::newRow("minute out of range") << 0 << QByteArray("01/12/2026") << QByteArray("0960") << false << false << QStringLiteral("Hora inválida.") << QStringLiteral("medItems");
-        QTest::newRow("no directory") << 0 << QByteArray("01/12/2026") << QByteArray("0930") << false << false << QStringLiteral("Diretório deve ser informado.") << QStringLiteral("edtDiretorio");
+        QTest::addColumn<QString>("focusShown"); // where the focus is while the message shows
+        QTest::addColumn<QString>("focus"); // and afterwards
+        const QString start = QStringLiteral("rbtTodos");
+        QTest::newRow("nothing at all") << -1 << QByteArray() << QByteArray() << true << false << QStringLiteral("Idioma deve ser informado.") << start << QStringLiteral("cbbIdioma");
+        QTest::newRow("no date, no time") << 0 << QByteArray() << QByteArray() << true << false << QStringLiteral("Data deve ser informada. ") << QStringLiteral("depDataIni") << QStringLiteral("depDataIni");
+        QTest::newRow("invalid date") << 0 << QByteArray("31/02/2026") << QByteArray() << true << false << QStringLiteral("'31/02/2026' Não é uma data válida.") << QStringLiteral("depDataIni") << QStringLiteral("depDataIni");
+        QTest::newRow("no time") << 0 << QByteArray("01/12/2026") << QByteArray() << true << false << QStringLiteral("Hora deve ser informada.") << QStringLiteral("medItems") << QStringLiteral("medItems");
+        QTest::newRow("no table picked") << 0 << QByteArray("01/12/2026") << QByteArray("2460") << true << false << QStringLiteral("Tabela deve ser informada.") << start << start;
+        QTest::newRow("hour out of range") << 0 << QByteArray("01/12/2026") << QByteArray("2410") << false << false << QStringLiteral("Hora inválida.") << QStringLiteral("medItems") << QStringLiteral("medItems");
+        QTest::newRow("minute out of range") << 0 << QByteArray("01/12/2026") << QByteArray("0960") << false << false << QStringLiteral("Hora inválida.") << QStringLiteral("medItems") << QStringLiteral("medItems");
+        QTest::newRow("no directory") << 0 << QByteArray("01/12/2026") << QByteArray("0930") << false << false << QStringLiteral("Diretório deve ser informado.") << start << QStringLiteral("edtDiretorio");
     }
     void firstFailureInOrder()
     {
@@ -82,6 +85,7 @@ private slots:
         QFETCH(bool, lista);
         QFETCH(bool, directory);
         QFETCH(QString, message);
+        QFETCH(QString, focusShown);
         QFETCH(QString, focus);
         FakeAppServer server;
         ScreenFixture screen(server.fake.address());
@@ -92,8 +96,12 @@ private slots:
         screen.dialogs.clear();
         screen.confirm();
         QCOMPARE(screen.dialogs.texts(), QStringList { message });
-        if (!focus.isEmpty())
-            QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
+        const TScriptedDialogService::Record &shown = screen.dialogs.records.first();
+        QCOMPARE(shown.kind, TScriptedDialogService::Record::Message);
+        QCOMPARE(shown.type, TMsgDlgType::Error);
+        QCOMPARE(shown.buttons, TMsgDlgButtons(mbOK));
+        QCOMPARE(shown.focus, focusShown);
+        QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), focus);
         QCOMPARE(server.fake.requests().size(), 1); // only the language list; nothing fetched
     }
 
@@ -153,6 +161,14 @@ private slots:
         screen.dialogs.answers = { answer };
         screen.form->medItems->setFocus(); // leaving the field runs its check
         QCOMPARE(screen.dialogs.texts(), texts);
+        const TScriptedDialogService::Record &question = screen.dialogs.records.first();
+        QCOMPARE(question.type, TMsgDlgType::Confirmation);
+        QCOMPARE(question.buttons, TMsgDlgButtons(mbYes | mbNo));
+        QCOMPARE(question.focus, QStringLiteral("medItems")); // asked once the focus left, put back after
+        if (texts.size() > 1) {
+            QCOMPARE(screen.dialogs.records.last().type, TMsgDlgType::Error);
+            QCOMPARE(screen.dialogs.records.last().buttons, TMsgDlgButtons(mbOK));
+        }
         QCOMPARE(QDir(path).exists(), created);
         QCOMPARE(screen.form->edtDiretorio->Text(), Ansi::fromUnicode(path + QLatin1Char('/')));
         if (!created)
@@ -363,11 +379,47 @@ private slots:
         QCOMPARE(requests.size(), 3);
         QCOMPARE(requests.at(1).method, QStringLiteral("GetTabela"));
         QCOMPARE(requests.at(1).args.at(0).text, lista ? QStringLiteral("PICKED") : QString());
+        using protocol::ArgumentKind;
+        QCOMPARE(requests.at(1).args.at(0).kind, lista ? ArgumentKind::StrRef : ArgumentKind::Str);
+        QCOMPARE(requests.at(1).args.at(1).kind, ArgumentKind::Str);
+        QCOMPARE(requests.at(1).args.at(1).text, lista ? QString() : QStringLiteral("T"));
+        QCOMPARE(requests.at(2).args.at(0).kind, ArgumentKind::Str);
+        QCOMPARE(requests.at(2).args.at(1).kind, ArgumentKind::StrRef); // the list, by reference
+        QCOMPARE(requests.at(2).args.at(2).kind, ArgumentKind::Date);
         QCOMPARE(requests.at(2).args.at(0).text, QStringLiteral("EN1"));
         QCOMPARE(requests.at(2).args.at(1).text, sentToLines);
         QCOMPARE(requests.at(2).args.at(2).date, EncodeDate(2026, 12, 1) + EncodeTime(9, 30));
         QCOMPARE(QByteArray::fromStdString(screen.form->ListaTabelas()), keptInScreen);
         QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
+    }
+
+    void serverFailureMidRun_data()
+    {
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<QString>("throwing");
+        QTest::addColumn<int>("kind"); // of the one dialog shown
+        QTest::newRow("GetTabela reports a failure") << QStringLiteral("GetTabela") << QString() << int(TScriptedDialogService::Record::Message);
+        QTest::newRow("GetPropriedCds reports a failure") << QStringLiteral("GetPropriedCds") << QString() << int(TScriptedDialogService::Record::Message);
+        QTest::newRow("GetTabela raises") << QString() << QStringLiteral("GetTabela") << int(TScriptedDialogService::Record::Exception);
+        QTest::newRow("GetPropriedCds raises") << QString() << QStringLiteral("GetPropriedCds") << int(TScriptedDialogService::Record::Exception);
+    }
+    void serverFailureMidRun()
+    {
+        QFETCH(QString, failing);
+        QFETCH(QString, throwing);
+        QFETCH(int, kind);
+        FakeAppServer server;
+        server.failing = failing;
+        server.throwing = throwing;
+        ScreenFixture screen(server.fake.address());
+        screen.fill(0, "01/12/2026", "0930", screen.dir.path());
+        screen.confirm();
+        QCOMPARE(screen.dialogs.records.size(), 1);
+        QCOMPARE(int(screen.dialogs.records.first().kind), kind);
+        QVERIFY(screen.dialogs.records.first().text.startsWith(QStringLiteral("Falha")));
+        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files), QStringList {}); // nothing written
+        QVERIFY(!ShowAviVisible());
+        QCOMPARE(server.fake.requests().last().method, failing + throwing); // the run went no further
     }
 
     void fileNamedAfterTheDayTheRunStarted()

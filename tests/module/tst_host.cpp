@@ -1,5 +1,6 @@
 // The module as the desktop client uses it: loaded at run time, launched through
 // IniProc, one screen instance per load.
+#include "fakeappserver.h"
 #include "serverprocess.h"
 
 #include <application.h>
@@ -8,6 +9,7 @@
 #include <edit.h>
 #include <form.h>
 #include <package.h>
+#include <listpicker.h>
 #include <scripteddialogs.h>
 #include <versioninfo.h>
 
@@ -16,6 +18,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QListWidget>
+#include <QRadioButton>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -165,6 +169,57 @@ private slots:
         });
         QCOMPARE(seen, AnsiString()); // a new instance, with fresh inputs
         module.unload();
+    }
+
+    void reopeningKeepsEveryInputAndFetchesTheLanguagesOnce()
+    {
+        FakeAppServer server;
+        server.tables = { "CATEGORIA", "PRODUTO", "UNIDADE" };
+        SetServerAddressOption(server.fake.address());
+        TScriptedDialogService dialogs;
+        dialogs.modalScripts = { [](QDialog &dialog) {
+            auto &picker = static_cast<TListPicker &>(dialog);
+            picker.rows()->item(1)->setCheckState(Qt::Checked); // PRODUTO
+            return int(QDialog::Accepted);
+        } };
+        QTemporaryDir dir;
+        LoadedModule module;
+        module.load();
+        QStringList left;
+        const auto inputs = [](TForm &form) {
+            return QStringList { form.findChild<QComboBox *>(QStringLiteral("cbbIdioma"))->currentText(),
+                                 Ansi::toUnicode(form.findChild<TMaskEdit *>(QStringLiteral("depDataIni"))->EditText()),
+                                 Ansi::toUnicode(form.findChild<TMaskEdit *>(QStringLiteral("medItems"))->EditText()),
+                                 form.findChild<QRadioButton *>(QStringLiteral("rbtLista"))->isChecked() ? QStringLiteral("Lista")
+                                                                                                        : QStringLiteral("Todos") };
+        };
+        launch(module, [&](TForm &form) {
+            form.findChild<QComboBox *>(QStringLiteral("cbbIdioma"))->setCurrentIndex(1);
+            form.findChild<TMaskEdit *>(QStringLiteral("depDataIni"))->SetText("01/12/2026");
+            form.findChild<TMaskEdit *>(QStringLiteral("medItems"))->SetText("0930");
+            QTest::mouseClick(form.findChild<QAbstractButton *>(QStringLiteral("rbtLista")), Qt::LeftButton);
+            QTest::mouseClick(form.findChild<QAbstractButton *>(QStringLiteral("BtnTabelas")), Qt::LeftButton);
+            left = inputs(form);
+        });
+        QCOMPARE(left, (QStringList { QStringLiteral("ENGLISH"), QStringLiteral("01/12/2026"), QStringLiteral("09:30"),
+                                      QStringLiteral("Lista") }));
+        launch(module, [&](TForm &form) {
+            QCOMPARE(inputs(form), left);
+            form.findChild<TEdit *>(QStringLiteral("edtDiretorio"))->SetText(Ansi::fromUnicode(dir.path()));
+            QTest::mouseClick(form.findChild<QAbstractButton *>(QStringLiteral("sbtConfirma")), Qt::LeftButton);
+        });
+        module.unload();
+        QStringList methods;
+        for (const protocol::Request &request : server.fake.requests())
+            methods << request.method;
+        QCOMPARE(methods, (QStringList { "GetIdioma", "GetTabela", "GetTabela", "GetPropriedCds" })); // languages once
+        QCOMPARE(server.fake.requests().last().args.at(1).text, QStringLiteral("PRODUTO").leftJustified(20)); // the list picked
+        QCOMPARE(dialogs.texts().last(), QStringLiteral("Arquivo gerado com sucesso."));
+
+        module.load(); // a new load fetches them anew
+        launch(module, [](TForm &) {});
+        module.unload();
+        QCOMPARE(server.fake.requests().last().method, QStringLiteral("GetIdioma"));
     }
 
     void confirmWritesTheScriptThroughTheLoadedModule()

@@ -134,8 +134,24 @@ private slots:
         screen.dialogs.clear();
         DispatchEvent([&] { screen.form->sbtConfirmaClick(screen.form->sbtConfirma); });
         const QList<protocol::Request> requests = server.fake.requests();
+        using protocol::ArgumentKind;
+        QCOMPARE(requests.size(), 4);
+        // The pick: the empty list and "T", both by value.
+        QCOMPARE(requests.at(1).method, QStringLiteral("GetTabela"));
+        QCOMPARE(requests.at(1).args.size(), 2);
+        QCOMPARE(requests.at(1).args.at(0).kind, ArgumentKind::Str);
+        QCOMPARE(requests.at(1).args.at(0).text, QString());
+        QCOMPARE(requests.at(1).args.at(1).kind, ArgumentKind::Str);
+        QCOMPARE(requests.at(1).args.at(1).text, QStringLiteral("T"));
+        // The run: the picked list by reference, to both calls.
+        const QString picked = padded("CATEGORIA") + padded("UNIDADE"); // record order
+        QCOMPARE(requests.at(2).method, QStringLiteral("GetTabela"));
+        QCOMPARE(requests.at(2).args.at(0).kind, ArgumentKind::StrRef);
+        QCOMPARE(requests.at(2).args.at(0).text, picked);
+        QCOMPARE(requests.at(2).args.at(1).text, QString());
         QCOMPARE(requests.last().method, QStringLiteral("GetPropriedCds"));
-        QCOMPARE(requests.last().args.at(1).text, padded("CATEGORIA") + padded("UNIDADE")); // record order
+        QCOMPARE(requests.last().args.at(1).kind, ArgumentKind::StrRef);
+        QCOMPARE(requests.last().args.at(1).text, picked);
         QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
     }
 

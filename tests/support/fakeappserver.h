@@ -12,6 +12,8 @@ struct FakeAppServer
     QByteArrayList tables { "ABC", "DEF" };
     QByteArrayList lines { "SELECT 1;" };
     QString refSuffix; // appended to every by-reference text it sends back
+    QString failing; // a method answered with a failure the server reports
+    QString throwing; // a method answered with an exception
     FakeServer fake { [this](const protocol::Request &request) { return answer(request); } };
 
     QByteArray answer(const protocol::Request &request)
@@ -22,6 +24,10 @@ struct FakeAppServer
             if (argument.kind == protocol::ArgumentKind::StrRef)
                 refs << argument.text + refSuffix;
         }
+        if (request.method == failing)
+            return protocol::encodeFailureResponse(QStringLiteral("Falha informada pelo servidor."), refs);
+        if (request.method == throwing)
+            return protocol::encodeExceptionResponse(QStringLiteral("EOleException"), QStringLiteral("Falha do servidor."));
         if (request.method == QLatin1String("GetIdioma")) {
             protocol::DataPacketWriter w({ { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
                                            { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 },
