@@ -159,6 +159,17 @@ QImage screenshot(const QString &fileName)
     return picture;
 }
 
+QColor waitForPixel(const QString &window, QPoint at, QColor expected)
+{
+    QColor seen;
+    QTest::qWaitFor([&] {
+        const QPoint point = geometry(window).topLeft() + at;
+        seen = QColor(screenshot().pixel(point));
+        return seen == expected;
+    }, kConditionWaitMs);
+    return seen;
+}
+
 Session::Session(bool open)
 {
     QDir(m_work.path()).mkdir(QStringLiteral("saida"));
@@ -198,6 +209,11 @@ Session::Session(bool open)
     const QString window = waitForActiveWindow(expected);
     if (window.isEmpty()) {
         m_failure = QStringLiteral("no active window \"%1\" (the active one: \"%2\")").arg(expected, activeWindowName());
+        return;
+    }
+    // Ready once painted: the directory field shows its information background.
+    if (open && waitForPixel(window, QPoint(300, 97), QColor(0xFFFFE1)) != QColor(0xFFFFE1)) {
+        m_failure = QStringLiteral("the screen was not painted");
         return;
     }
     if (open)

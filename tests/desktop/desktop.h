@@ -5,6 +5,7 @@
 // input events through xdotool (XTEST). Every wait is for a condition, with a
 // time-out.
 #include <QDir>
+#include <QColor>
 #include <QImage>
 #include <QFile>
 #include <QProcess>
@@ -41,6 +42,9 @@ QRect geometry(const QString &window);
 
 // A screenshot of the whole screen, saved to `fileName` too when one is given.
 QImage screenshot(const QString &fileName = QString());
+// Waits until the pixel at a point of a window's client area has that colour;
+// returns the colour seen last.
+QColor waitForPixel(const QString &window, QPoint at, QColor expected);
 
 // The reference server on a demo database with a call log, and the host
 // pointed at it, each in a scratch directory of its own.
