@@ -65,7 +65,10 @@ bool start(QString &error)
     };
     for (int attempt = 0; attempt < 3 && !announced(); ++attempt) {
         windowManager->start(QStringLiteral("openbox"), { QStringLiteral("--sm-disable") });
-        QTest::qWaitFor([&] { return announced() || windowManager->waitForFinished(0); }, kConditionWaitMs);
+        const bool ended = QTest::qWaitFor([&] { return announced() || windowManager->waitForFinished(0); },
+                                           kConditionWaitMs);
+        if (!ended)
+            break; // running, never announced: not worth another start
     }
     if (!announced()) {
         error = QStringLiteral("openbox did not start on %1: %2 %3")
@@ -133,11 +136,11 @@ QString activeWindowName()
 QString waitForActiveWindow(const QString &title)
 {
     QString window;
-    QTest::qWaitFor([&] {
+    const bool active = QTest::qWaitFor([&] {
         window = activeWindow();
         return !window.isEmpty() && xdotool({ QStringLiteral("getwindowname"), window }) == title;
     }, kConditionWaitMs);
-    return xdotool({ QStringLiteral("getwindowname"), window }) == title ? window : QString();
+    return active ? window : QString();
 }
 
 QRect geometry(const QString &window)
@@ -162,12 +165,12 @@ QImage screenshot(const QString &fileName)
 QColor waitForPixel(const QString &window, QPoint at, QColor expected)
 {
     QColor seen;
-    QTest::qWaitFor([&] {
+    const bool shown = QTest::qWaitFor([&] {
         const QPoint point = geometry(window).topLeft() + at;
         seen = QColor(screenshot().pixel(point));
         return seen == expected;
     }, kConditionWaitMs);
-    return seen;
+    return shown ? expected : seen;
 }
 
 Session::Session(bool open)
