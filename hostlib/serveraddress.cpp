@@ -1,9 +1,10 @@
 #include "serveraddress.h"
 
+#include "hostsetting.h"
+
 #include <exceptions.h>
 
 #include <QHostAddress>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace {
@@ -68,14 +69,9 @@ TServerAddress ParseServerAddress(const QString &text, const QString &origin)
 
 TServerAddress ConfiguredServerAddress()
 {
-    if (!optionAddress.isEmpty())
-        return ParseServerAddress(optionAddress, QStringLiteral("--server (opção da linha de comando)"));
-    const QString environment = qEnvironmentVariable("QLX_SERVER");
-    if (!environment.isEmpty())
-        return ParseServerAddress(environment, QStringLiteral("QLX_SERVER (variável de ambiente)"));
-    const QString file = ServerSettingsFile();
-    const QString setting = QSettings(file, QSettings::IniFormat).value(QStringLiteral("server")).toString();
-    return ParseServerAddress(setting, QStringLiteral("server (arquivo de configuração %1)").arg(file));
+    const THostSetting setting
+        = ReadHostSetting(optionAddress, QStringLiteral("--server"), "QLX_SERVER", QStringLiteral("server"));
+    return ParseServerAddress(setting.text, setting.origin);
 }
 
 QString WebURL()

@@ -1,11 +1,10 @@
 #include "servertimeout.h"
 
-#include "serveraddress.h"
+#include "hostsetting.h"
 
 #include <exceptions.h>
 #include <socketconnection.h>
 
-#include <QSettings>
 
 namespace {
 
@@ -30,13 +29,7 @@ int ParseTimeout(const QString &text, const QString &source)
 
 int ServerTimeout()
 {
-    if (!optionTimeout.isEmpty())
-        return ParseTimeout(optionTimeout, QStringLiteral("--timeout"));
-    const QString environment = qEnvironmentVariable("QLX_TIMEOUT");
-    if (!environment.isEmpty())
-        return ParseTimeout(environment, QStringLiteral("QLX_TIMEOUT"));
-    const QVariant setting = QSettings(ServerSettingsFile(), QSettings::IniFormat).value(QStringLiteral("timeout"));
-    if (setting.isValid())
-        return ParseTimeout(setting.toString(), ServerSettingsFile());
-    return kDefaultTimeoutSeconds;
+    const THostSetting setting
+        = ReadHostSetting(optionTimeout, QStringLiteral("--timeout"), "QLX_TIMEOUT", QStringLiteral("timeout"));
+    return setting.text.isEmpty() ? kDefaultTimeoutSeconds : ParseTimeout(setting.text, setting.origin);
 }
