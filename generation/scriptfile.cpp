@@ -58,22 +58,29 @@ void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField
         systemError = errno;
         fail();
     }
-    constexpr qsizetype kChunk = 1 << 16;
-    QByteArray chunk;
-    chunk.reserve(kChunk + 4096);
+    // Lines are gathered straight from the record set into one large buffer, so
+    // that the file takes few large writes.
+    constexpr qsizetype kWriteBuffer = TextArena::kChunkSize;
+    QByteArray chunk(kWriteBuffer, Qt::Uninitialized);
+    qsizetype used = 0;
+    const auto put = [&](const char *bytes, qsizetype size) {
+        if (used + size > kWriteBuffer) {
+            if (!writeAll(file, QByteArrayView(chunk.constData(), used), systemError))
+                fail();
+            used = 0;
+        }
+        if (size > 0) // a record-set text is never longer than the buffer
+            std::memcpy(chunk.data() + used, bytes, size_t(size));
+        used += size;
+    };
     lines.First();
     while (!lines.Eof()) {
-        const AnsiString value = line.AsString();
-        chunk.append(value.data(), qsizetype(value.size()));
-        chunk.append("\r\n", 2);
-        if (chunk.size() >= kChunk) {
-            if (!writeAll(file, chunk, systemError))
-                fail();
-            chunk.clear();
-        }
+        const std::string_view value = line.AsBytes();
+        put(value.data(), qsizetype(value.size()));
+        put("\r\n", 2);
         lines.Next();
     }
-    if (!writeAll(file, chunk, systemError))
+    if (!writeAll(file, QByteArrayView(chunk.constData(), used), systemError))
         fail();
     errno = 0;
     if (!file.commit()) {

@@ -1,6 +1,8 @@
 #include "busyanimation.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QLocale>
 #include <QPointer>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -8,6 +10,8 @@
 namespace {
 
 QPointer<QWidget> busyWindow;
+QPointer<QLabel> progressLabel;
+QElapsedTimer sinceRepaint;
 int shownCount = 0;
 
 QString captionOf(int kind)
@@ -26,6 +30,10 @@ void ActiveShowAvi(QWidget *owner, int kind)
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     auto *layout = new QVBoxLayout(window);
     layout->addWidget(new QLabel(captionOf(kind), window));
+    progressLabel = new QLabel(window);
+    progressLabel->setObjectName(QStringLiteral("progress"));
+    progressLabel->hide();
+    layout->addWidget(progressLabel);
     auto *bar = new QProgressBar(window);
     bar->setRange(0, 0);
     layout->addWidget(bar);
@@ -37,7 +45,24 @@ void ActiveShowAvi(QWidget *owner, int kind)
     // in the middle of the caller's work.
     window->repaint();
     busyWindow = window;
+    sinceRepaint.start();
     ++shownCount;
+}
+
+void ShowAviProgress(qint64 records)
+{
+    if (!busyWindow || !progressLabel)
+        return;
+    const bool first = progressLabel->isHidden();
+    if (!first && sinceRepaint.isValid() && sinceRepaint.elapsed() < kShowAviRepaintMs)
+        return;
+    progressLabel->setText(QStringLiteral("%1 linhas recebidas").arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(records)));
+    if (first) {
+        progressLabel->show();
+        busyWindow->adjustSize();
+    }
+    busyWindow->repaint();
+    sinceRepaint.start();
 }
 
 void DeactiveShowAvi()

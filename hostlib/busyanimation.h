@@ -2,10 +2,16 @@
 
 #include <export.h>
 
+#include <QtGlobal>
+
 class QWidget;
 
 // A busy window with a running animation over the owner, until hidden.
 QLX_EXPORT void ActiveShowAvi(QWidget *owner, int kind);
+// Shows on the busy window how many records have arrived so far, painted at once
+// without running the event loop (at most every kShowAviRepaintMs).
+QLX_EXPORT void ShowAviProgress(qint64 records);
+constexpr int kShowAviRepaintMs = 50;
 // Hides the busy window; harmless when none shows.
 QLX_EXPORT void DeactiveShowAvi();
 

@@ -47,7 +47,31 @@ FieldDesc readField(QCborStreamReader &reader)
     return field;
 }
 
-void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype column, DataPacketSink &sink)
+// Reads a byte string, however many chunks it comes in, into `scratch`; a claimed
+// size larger than the whole message is refused before anything is allocated.
+QByteArrayView readBytesInto(QCborStreamReader &reader, qsizetype messageSize, QByteArray &scratch)
+{
+    if (!reader.isByteArray())
+        throw ProtocolError("a byte string was expected");
+    qsizetype used = 0;
+    QCborStreamReader::StringResult<qsizetype> chunk;
+    do {
+        const qsizetype size = reader.currentStringChunkSize();
+        if (size < 0 || size > messageSize - used)
+            throw ProtocolError("a byte string longer than its message");
+        if (scratch.size() < used + size)
+            scratch.resize(used + size);
+        chunk = reader.readStringChunk(scratch.data() + used, size);
+        if (chunk.status == QCborStreamReader::Ok)
+            used += chunk.data;
+    } while (chunk.status == QCborStreamReader::Ok);
+    if (chunk.status == QCborStreamReader::Error)
+        throw ProtocolError("a byte string could not be read");
+    return QByteArrayView(scratch.constData(), used);
+}
+
+void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype column, qsizetype messageSize,
+               QByteArray &scratch, DataPacketSink &sink)
 {
     if (reader.isNull()) {
         skip(reader);
@@ -56,7 +80,7 @@ void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype colu
     }
     switch (field.kind) {
     case FieldKind::String:
-        sink.stringValue(column, readBytes(reader));
+        sink.stringValue(column, readBytesInto(reader, messageSize, scratch));
         return;
     case FieldKind::DateTime:
         if (!reader.isDouble() && !reader.isFloat())
@@ -159,7 +183,14 @@ QByteArray DataPacketWriter::finish()
 void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
 {
     QCborStreamReader reader(packet);
+    readDataPacket(reader, packet.size(), sink);
+    finish(reader);
+}
+
+void readDataPacket(QCborStreamReader &reader, qsizetype messageSize, DataPacketSink &sink)
+{
     QList<FieldDesc> fields;
+    QByteArray scratch;
     bool haveFields = false;
     bool haveRows = false;
     enterMap(reader);
@@ -182,7 +213,7 @@ void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
                 while (reader.hasNext()) {
                     if (column >= fields.size())
                         throw ProtocolError("a row longer than the fields");
-                    readValue(reader, fields.at(column), column, sink);
+                    readValue(reader, fields.at(column), column, messageSize, scratch, sink);
                     ++column;
                 }
                 if (column != fields.size())
@@ -197,9 +228,9 @@ void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
         }
     }
     leave(reader);
-    finish(reader);
     if (!haveFields || !haveRows)
         throw ProtocolError("a packet without fields or rows");
+    sink.endPacket();
 }
 
 } // namespace protocol

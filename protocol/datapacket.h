@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QCborStreamReader>
 #include <QCborStreamWriter>
 #include <QList>
 #include <QString>
@@ -48,15 +50,21 @@ class DataPacketSink
 public:
     virtual ~DataPacketSink() = default;
     virtual void fields(const QList<FieldDesc> &fields) = 0;
-    virtual void stringValue(qsizetype column, const QByteArray &bytes) = 0;
+    // The bytes are the decoder's own and valid only during the call.
+    virtual void stringValue(qsizetype column, QByteArrayView bytes) = 0;
     virtual void dateTimeValue(qsizetype column, double dayCount) = 0;
     virtual void integerValue(qsizetype column, qint64 value) = 0;
     virtual void nullValue(qsizetype column) = 0;
     virtual void endRow() = 0;
+    // The packet's last row has been delivered.
+    virtual void endPacket() {}
 };
 
 // Decodes a packet streaming into the sink; throws ProtocolError on a malformed
 // packet, a value of another type than its field's, or a row of the wrong length.
 void readDataPacket(const QByteArray &packet, DataPacketSink &sink);
+// The same for the packet at the reader's position, within a message of
+// `messageSize` bytes; the reader is left after the packet.
+void readDataPacket(QCborStreamReader &reader, qsizetype messageSize, DataPacketSink &sink);
 
 } // namespace protocol

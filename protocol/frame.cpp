@@ -38,27 +38,38 @@ FrameReader::FrameReader(qint64 limit)
 
 void FrameReader::append(const QByteArray &bytes)
 {
+    if (m_start == m_buffer.size()) {
+        // Everything before was consumed: take the new bytes over as they are.
+        m_buffer = bytes;
+        m_start = 0;
+        return;
+    }
+    if (m_start > 0) {
+        m_buffer.remove(0, m_start);
+        m_start = 0;
+    }
     m_buffer += bytes;
 }
 
 bool FrameReader::next(QByteArray &payload)
 {
-    if (m_buffer.size() < 4)
+    const qsizetype available = m_buffer.size() - m_start;
+    if (available < 4)
         return false;
-    const qint64 length = qFromBigEndian<quint32>(m_buffer.constData());
+    const qint64 length = qFromBigEndian<quint32>(m_buffer.constData() + m_start);
     if (length > m_limit)
         throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of "
                             + std::to_string(m_limit));
-    if (m_buffer.size() < 4 + length)
+    if (available < 4 + length)
         return false;
-    if (m_buffer.size() == 4 + length) {
+    if (m_start == 0 && available == 4 + length) {
         // The usual case, one whole frame buffered: hand the buffer over, no copy.
         payload = std::exchange(m_buffer, QByteArray());
         payload.remove(0, 4);
         return true;
     }
-    payload = m_buffer.mid(4, length);
-    m_buffer.remove(0, 4 + length);
+    payload = m_buffer.mid(m_start + 4, length);
+    m_start += 4 + length;
     return true;
 }
 

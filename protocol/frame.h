@@ -44,6 +44,7 @@ public:
 private:
     qint64 m_limit;
     QByteArray m_buffer;
+    qsizetype m_start = 0; // where the next frame begins in the buffer
 };
 
 } // namespace protocol

@@ -85,6 +85,26 @@ QByteArray encodeExceptionResponse(const QString &exceptionClass, const QString 
     return map.toCborValue().toCbor();
 }
 
+QByteArray encodePart(const QByteArray &encodedPacket)
+{
+    static const QByteArray head = QByteArray::fromHex("a1" "64706172" "74"); // {"part": ...
+    return head + encodedPacket;
+}
+
+bool readPart(const QByteArray &payload, DataPacketSink &sink)
+{
+    QCborStreamReader reader(payload);
+    enterMap(reader);
+    if (!reader.hasNext() || !reader.isString() || readText(reader) != QLatin1String("part"))
+        return false;
+    readDataPacket(reader, payload.size(), sink);
+    if (reader.hasNext())
+        throw ProtocolError("a part with more than its packet");
+    reader.leaveContainer();
+    finish(reader);
+    return true;
+}
+
 Response decodeResponse(const QByteArray &payload)
 {
     QCborStreamReader reader(payload);

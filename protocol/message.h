@@ -1,5 +1,7 @@
 #pragma once
 
+#include "datapacket.h"
+
 #include <QByteArray>
 #include <QCborValue>
 #include <QList>
@@ -42,6 +44,14 @@ Request decodeRequest(const QByteArray &payload);
 QByteArray encodeOkResponse(const QByteArray &encodedPacket, const QStringList &refs);
 QByteArray encodeFailureResponse(const QString &message, const QStringList &refs);
 QByteArray encodeExceptionResponse(const QString &exceptionClass, const QString &message);
+
+// A large answer travels as parts, {"part": P}, each a data packet of some of
+// its rows, before the final response; the rows of the final response's packet
+// come after those of the parts.
+QByteArray encodePart(const QByteArray &encodedPacket);
+// True when the payload is a part: its packet's rows have then gone to the sink.
+// Throws ProtocolError for a malformed part.
+bool readPart(const QByteArray &payload, DataPacketSink &sink);
 
 struct Response
 {

@@ -24,94 +24,105 @@ FieldKind kindOf(TFieldType type)
 
 } // namespace
 
-// Decodes a packet into fresh columns for the declared fields.
-class TDataSetLoader : public protocol::DataPacketSink
+TDataSetLoad::TDataSetLoad(const TClientDataSet &dataSet, qint64 memoryLimit)
+    : m_dataSet(dataSet)
+    , m_memoryLimit(memoryLimit)
+    , m_columns(dataSet.m_fields.size())
 {
-public:
-    explicit TDataSetLoader(const TClientDataSet &dataSet)
-        : m_dataSet(dataSet)
-        , m_columns(dataSet.m_fields.size())
-    {
-    }
+}
 
-    void fields(const QList<FieldDesc> &fields) override
-    {
-        QHash<QString, qsizetype> byName;
-        for (qsizetype i = 0; i < fields.size(); ++i)
-            byName.insert(fields.at(i).name, i);
-        m_target.assign(size_t(fields.size()), -1);
-        for (const auto &declared : m_dataSet.m_fields) {
-            const auto found = byName.constFind(declared->FieldName());
-            if (found == byName.constEnd())
-                throw EDatabaseError(QStringLiteral("Campo '%1' não encontrado no pacote de dados.").arg(declared->FieldName()));
-            if (fields.at(*found).kind != kindOf(declared->DataType()))
-                throw EDatabaseError(QStringLiteral("Campo '%1' chegou com o tipo %2.")
-                                         .arg(declared->FieldName(), protocol::kindName(fields.at(*found).kind)));
-            m_target[size_t(*found)] = declared->m_index;
-        }
+void TDataSetLoad::fields(const QList<FieldDesc> &fields)
+{
+    QHash<QString, qsizetype> byName;
+    for (qsizetype i = 0; i < fields.size(); ++i)
+        byName.insert(fields.at(i).name, i);
+    m_target.assign(size_t(fields.size()), -1);
+    for (const auto &declared : m_dataSet.m_fields) {
+        const auto found = byName.constFind(declared->FieldName());
+        if (found == byName.constEnd())
+            throw EDatabaseError(QStringLiteral("Campo '%1' não encontrado no pacote de dados.").arg(declared->FieldName()));
+        if (fields.at(*found).kind != kindOf(declared->DataType()))
+            throw EDatabaseError(QStringLiteral("Campo '%1' chegou com o tipo %2.")
+                                     .arg(declared->FieldName(), protocol::kindName(fields.at(*found).kind)));
+        m_target[size_t(*found)] = declared->m_index;
     }
+}
 
-    void stringValue(qsizetype column, const QByteArray &bytes) override
-    {
-        TClientDataSet::Column *target = targetOf(column);
-        if (!target)
-            return;
-        const TField &declared = *m_dataSet.m_fields[size_t(m_target[size_t(column)])];
-        if (declared.Size() > 0 && bytes.size() > declared.Size())
-            throw EDatabaseError(QStringLiteral("Valor de %1 caracteres excede o tamanho %2 do campo '%3'.")
-                                     .arg(bytes.size()).arg(declared.Size()).arg(declared.FieldName()));
-        target->texts.append(bytes.constData(), size_t(bytes.size()));
-        target->textEnds.push_back(target->texts.size());
+void TDataSetLoad::stringValue(qsizetype column, QByteArrayView bytes)
+{
+    TClientDataSet::Column *target = targetOf(column);
+    if (!target)
+        return;
+    const TField &declared = *m_dataSet.m_fields[size_t(m_target[size_t(column)])];
+    const qsizetype size = declared.Size() > 0 ? declared.Size() : TextArena::kChunkSize;
+    if (bytes.size() > size)
+        throw EDatabaseError(QStringLiteral("Valor de %1 caracteres excede o tamanho %2 do campo '%3'.")
+                                 .arg(bytes.size()).arg(size).arg(declared.FieldName()));
+    target->texts.append(bytes.data(), bytes.size());
+    target->nulls.push_back(false);
+}
+
+void TDataSetLoad::dateTimeValue(qsizetype column, double dayCount)
+{
+    if (TClientDataSet::Column *target = targetOf(column)) {
+        target->dateTimes.push_back(dayCount);
         target->nulls.push_back(false);
     }
+}
 
-    void dateTimeValue(qsizetype column, double dayCount) override
-    {
-        if (TClientDataSet::Column *target = targetOf(column)) {
-            target->dateTimes.push_back(dayCount);
-            target->nulls.push_back(false);
-        }
+void TDataSetLoad::integerValue(qsizetype column, qint64 value)
+{
+    if (TClientDataSet::Column *target = targetOf(column)) {
+        target->integers.push_back(value);
+        target->nulls.push_back(false);
     }
+}
 
-    void integerValue(qsizetype column, qint64 value) override
-    {
-        if (TClientDataSet::Column *target = targetOf(column)) {
-            target->integers.push_back(value);
-            target->nulls.push_back(false);
-        }
+void TDataSetLoad::nullValue(qsizetype column)
+{
+    TClientDataSet::Column *target = targetOf(column);
+    if (!target)
+        return;
+    switch (m_dataSet.m_fields[size_t(m_target[size_t(column)])]->DataType()) {
+    case TFieldType::ftString: target->texts.append(nullptr, 0); break;
+    case TFieldType::ftDateTime: target->dateTimes.push_back(0); break;
+    case TFieldType::ftInteger: target->integers.push_back(0); break;
     }
+    target->nulls.push_back(true);
+}
 
-    void nullValue(qsizetype column) override
-    {
-        TClientDataSet::Column *target = targetOf(column);
-        if (!target)
-            return;
-        switch (m_dataSet.m_fields[size_t(m_target[size_t(column)])]->DataType()) {
-        case TFieldType::ftString: target->textEnds.push_back(target->texts.size()); break;
-        case TFieldType::ftDateTime: target->dateTimes.push_back(0); break;
-        case TFieldType::ftInteger: target->integers.push_back(0); break;
-        }
-        target->nulls.push_back(true);
-    }
+void TDataSetLoad::endRow()
+{
+    ++m_records;
+}
 
-    void endRow() override { ++m_records; }
+void TDataSetLoad::endPacket()
+{
+    checkMemory();
+    if (OnProgress)
+        OnProgress(m_records);
+}
 
-    std::vector<TClientDataSet::Column> takeColumns() { return std::move(m_columns); }
-    qsizetype records() const { return m_records; }
+void TDataSetLoad::checkMemory()
+{
+    qint64 held = 0;
+    for (const TClientDataSet::Column &column : m_columns)
+        held += column.texts.heapBytes() + qint64(column.dateTimes.size() + column.integers.size()) * 8
+            + qint64(column.nulls.size() / 8);
+    if (held > m_memoryLimit)
+        throw EDatabaseError(QStringLiteral("A resposta do servidor de aplicação passa do limite de memória de %1 MiB "
+                                            "deste computador (%2 registros recebidos).")
+                                 .arg(m_memoryLimit >> 20)
+                                 .arg(m_records));
+}
 
-private:
-    // The storage of a packet column's declared field; nullptr for a field not declared.
-    TClientDataSet::Column *targetOf(qsizetype column)
-    {
-        const int field = m_target[size_t(column)];
-        return field < 0 ? nullptr : &m_columns[size_t(field)];
-    }
-
-    const TClientDataSet &m_dataSet;
-    std::vector<TClientDataSet::Column> m_columns;
-    std::vector<int> m_target;
-    qsizetype m_records = 0;
-};
+TClientDataSet::Column *TDataSetLoad::targetOf(qsizetype column)
+{
+    if (column >= qsizetype(m_target.size()))
+        return nullptr;
+    const int field = m_target[size_t(column)];
+    return field < 0 ? nullptr : &m_columns[size_t(field)];
+}
 
 TField::TField(TClientDataSet *dataSet, int index, const QString &name, TFieldType type, int size)
     : DisplayLabel(name)
@@ -135,11 +146,18 @@ AnsiString TField::AsString() const
     if (IsNull())
         return AnsiString();
     switch (m_type) {
-    case TFieldType::ftString: return m_dataSet->textAt(m_index, m_dataSet->m_current);
+    case TFieldType::ftString: return AnsiString(m_dataSet->textAt(m_index, m_dataSet->m_current));
     case TFieldType::ftDateTime: return Ansi::fromUnicode(DateTimeToStr(AsDateTime()));
     case TFieldType::ftInteger: return std::to_string(AsInteger());
     }
     return AnsiString();
+}
+
+std::string_view TField::AsBytes() const
+{
+    if (m_type != TFieldType::ftString)
+        throw EDatabaseError(QStringLiteral("Campo '%1' não é texto.").arg(m_name));
+    return IsNull() ? std::string_view() : m_dataSet->textAt(m_index, m_dataSet->m_current);
 }
 
 TDateTime TField::AsDateTime() const
@@ -177,14 +195,27 @@ TField *TClientDataSet::FieldByName(const QString &name) const
 
 void TClientDataSet::SetData(const QByteArray &packet)
 {
-    TDataSetLoader loader(*this);
+    TDataSetLoad load(*this);
+    SetData(load, packet);
+}
+
+void TClientDataSet::SetData(TDataSetLoad &load, const QByteArray &finalPacket)
+{
+    Q_ASSERT(&load.m_dataSet == this);
     try {
-        protocol::readDataPacket(packet, loader);
+        protocol::readDataPacket(finalPacket, load);
     } catch (const protocol::ProtocolError &failure) {
         throw EDatabaseError(QStringLiteral("Pacote de dados inválido: %1").arg(QString::fromUtf8(failure.what())));
     }
-    m_columns = loader.takeColumns();
-    m_recordCount = loader.records();
+    take(load);
+}
+
+void TClientDataSet::take(TDataSetLoad &load)
+{
+    m_columns = std::move(load.m_columns);
+    m_recordCount = load.m_records;
+    load.m_columns.clear();
+    load.m_records = 0;
     First();
 }
 
@@ -207,7 +238,7 @@ bool TClientDataSet::Locate(const QString &fieldName, const AnsiString &value, b
     for (qsizetype record = 0; record < m_recordCount; ++record) {
         if (m_columns[size_t(field->m_index)].nulls[size_t(record)])
             continue;
-        const AnsiString candidate = textAt(field->m_index, record);
+        const std::string_view candidate = textAt(field->m_index, record);
         const bool same = caseInsensitive ? Ansi::sameTextIgnoringCase(candidate, value) : candidate == value;
         if (same) {
             m_current = record;
@@ -217,9 +248,7 @@ bool TClientDataSet::Locate(const QString &fieldName, const AnsiString &value, b
     return false;
 }
 
-AnsiString TClientDataSet::textAt(int field, qsizetype record) const
+std::string_view TClientDataSet::textAt(int field, qsizetype record) const
 {
-    const Column &column = m_columns[size_t(field)];
-    const quint64 begin = record == 0 ? 0 : column.textEnds[size_t(record - 1)];
-    return column.texts.substr(begin, column.textEnds[size_t(record)] - begin);
+    return m_columns[size_t(field)].texts.at(record);
 }

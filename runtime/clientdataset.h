@@ -2,10 +2,16 @@
 
 #include "ansistring.h"
 #include "datetime.h"
+#include "textarena.h"
+
+#include <datapacket.h>
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 enum class TFieldType { ftString, ftDateTime, ftInteger };
@@ -24,12 +30,15 @@ public:
     bool IsNull() const;
     // The value as text: a null as the empty text, a date-time in the user's format.
     AnsiString AsString() const;
+    // A text field's bytes where the record set holds them, valid until it is
+    // loaded again; empty for a null.
+    std::string_view AsBytes() const;
     TDateTime AsDateTime() const;
     qint64 AsInteger() const;
 
 private:
     friend class TClientDataSet;
-    friend class TDataSetLoader;
+    friend class TDataSetLoad;
     TField(TClientDataSet *dataSet, int index, const QString &name, TFieldType type, int size);
 
     TClientDataSet *m_dataSet;
@@ -39,9 +48,11 @@ private:
     int m_size;
 };
 
+class TDataSetLoad;
+
 // An in-memory record set loaded whole from a data packet. Values are stored a
-// column at a time: texts back to back in one buffer, so a record costs what
-// its values take, not its fields' declared sizes.
+// column at a time: texts back to back in fixed-size chunks, so a record costs
+// what its values take, not its fields' declared sizes.
 class QLX_EXPORT TClientDataSet
 {
 public:
@@ -58,6 +69,9 @@ public:
     // a text longer than its field's size is refused with EDatabaseError, and the
     // earlier content is kept.
     void SetData(const QByteArray &packet);
+    // The same for an answer that came in parts: the load holds the parts' records
+    // and the final packet's come after them.
+    void SetData(TDataSetLoad &load, const QByteArray &finalPacket);
 
     qsizetype RecordCount() const { return m_recordCount; }
     // True when no record is held; a set never loaded counts as empty.
@@ -71,21 +85,60 @@ public:
 
 private:
     friend class TField;
-    friend class TDataSetLoader;
+    friend class TDataSetLoad;
 
     struct Column
     {
-        std::string texts;
-        std::vector<quint64> textEnds;
+        TextArena texts;
         std::vector<double> dateTimes;
         std::vector<qint64> integers;
         std::vector<bool> nulls;
     };
 
-    AnsiString textAt(int field, qsizetype record) const;
+    std::string_view textAt(int field, qsizetype record) const;
+    void take(TDataSetLoad &load);
 
     std::vector<std::unique_ptr<TField>> m_fields;
     std::vector<Column> m_columns;
     qsizetype m_recordCount = 0;
     qsizetype m_current = 0;
+};
+
+// Records decoded for a record set, held apart from it until the whole answer has
+// arrived, so that a failure leaves the set as it was. Binds the packet's fields
+// to the declared ones by name at every packet.
+class QLX_EXPORT TDataSetLoad : public protocol::DataPacketSink
+{
+public:
+    // No limit on the memory the records may take.
+    static constexpr qint64 kUnlimited = std::numeric_limits<qint64>::max();
+
+    // Records past `memoryLimit` bytes of storage are refused with EDatabaseError.
+    explicit TDataSetLoad(const TClientDataSet &dataSet, qint64 memoryLimit = kUnlimited);
+
+    // Called after every packet with the number of records so far.
+    std::function<void(qsizetype records)> OnProgress;
+
+    qsizetype records() const { return m_records; }
+
+    void fields(const QList<protocol::FieldDesc> &fields) override;
+    void stringValue(qsizetype column, QByteArrayView bytes) override;
+    void dateTimeValue(qsizetype column, double dayCount) override;
+    void integerValue(qsizetype column, qint64 value) override;
+    void nullValue(qsizetype column) override;
+    void endRow() override;
+    void endPacket() override;
+
+private:
+    friend class TClientDataSet;
+
+    // The storage of a packet column's declared field; nullptr for a field not declared.
+    TClientDataSet::Column *targetOf(qsizetype column);
+    void checkMemory();
+
+    const TClientDataSet &m_dataSet;
+    qint64 m_memoryLimit;
+    std::vector<TClientDataSet::Column> m_columns;
+    std::vector<int> m_target;
+    qsizetype m_records = 0;
 };

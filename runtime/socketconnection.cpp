@@ -10,6 +10,25 @@
 #include <algorithm>
 #include <limits>
 
+namespace {
+
+// Where the parts of an answer go when the call expects it whole.
+class RefuseParts : public protocol::DataPacketSink
+{
+public:
+    void fields(const QList<protocol::FieldDesc> &) override
+    {
+        throw protocol::ProtocolError("an answer in parts where one frame was expected");
+    }
+    void stringValue(qsizetype, QByteArrayView) override {}
+    void dateTimeValue(qsizetype, double) override {}
+    void integerValue(qsizetype, qint64) override {}
+    void nullValue(qsizetype) override {}
+    void endRow() override {}
+};
+
+} // namespace
+
 TRemoteArg TRemoteArg::byValue(const AnsiString &text)
 {
     TRemoteArg argument;
@@ -81,7 +100,8 @@ int TSocketConnection::timeoutMilliseconds() const
     return std::clamp(Timeout, 1, kLongest) * 1000;
 }
 
-OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg> arguments)
+OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg> arguments,
+                                   protocol::DataPacketSink *parts)
 {
     SetConnected(true);
     protocol::Request request { ServerName, method, {} };
@@ -105,7 +125,7 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
 
     protocol::Response response;
     try {
-        response = protocol::decodeResponse(exchange(protocol::encodeRequest(request)));
+        response = protocol::decodeResponse(exchange(protocol::encodeRequest(request), parts));
     } catch (const protocol::ProtocolError &failure) {
         fail(QStringLiteral("Resposta inválida do servidor de aplicação: %1").arg(QString::fromUtf8(failure.what())));
     }
@@ -123,7 +143,7 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
     return response.result;
 }
 
-QByteArray TSocketConnection::exchange(const QByteArray &request)
+QByteArray TSocketConnection::exchange(const QByteArray &request, protocol::DataPacketSink *parts)
 {
     m_socket->write(protocol::frameOf(request));
     while (m_socket->bytesToWrite() > 0) {
@@ -133,12 +153,31 @@ QByteArray TSocketConnection::exchange(const QByteArray &request)
     protocol::FrameReader reader(FrameLimit);
     QByteArray payload;
     // Every byte that arrives starts the time-out anew: a slow answer still arrives.
-    while (!reader.next(payload)) {
-        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(timeoutMilliseconds()))
-            failWaiting();
-        reader.append(m_socket->readAll());
+    for (;;) {
+        while (!reader.next(payload)) {
+            if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(timeoutMilliseconds()))
+                failWaiting();
+            reader.append(m_socket->readAll());
+        }
+        if (!isPart(payload, parts))
+            return payload;
     }
-    return payload;
+}
+
+bool TSocketConnection::isPart(const QByteArray &payload, protocol::DataPacketSink *parts)
+{
+    RefuseParts refuse;
+    protocol::DataPacketSink *sink = parts ? parts : &refuse;
+    try {
+        return protocol::readPart(payload, *sink);
+    } catch (const protocol::ProtocolError &) {
+        throw; // reported with every other malformed answer
+    } catch (...) {
+        // The rest of the answer is still on its way: dropping the connection
+        // is what tells the server to stop.
+        m_socket.reset();
+        throw;
+    }
 }
 
 void TSocketConnection::failWaiting()

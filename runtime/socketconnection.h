@@ -4,6 +4,8 @@
 #include "controlevents.h"
 #include "datetime.h"
 
+#include <datapacket.h>
+
 #include <QCborValue>
 #include <QString>
 #include <memory>
@@ -47,7 +49,13 @@ public:
     int Port = 0;
     QString ServerName; // the remote object's registered name
     TNotifyEvent BeforeConnect; // run at every connect, before host and port are used
-    qint64 FrameLimit;
+    // Memory a record set loaded from one answer may take unless configured:
+    // room for about ten million script lines.
+    static constexpr qint64 kDefaultAnswerLimit = qint64(4) << 30;
+
+    qint64 FrameLimit; // per frame; an answer in parts may be larger as a whole
+    // Memory a record set loaded from one answer may take; see TDataSetLoad.
+    qint64 AnswerLimit = kDefaultAnswerLimit;
     // Seconds a connect waits, and a call waits for each next byte of its answer.
     int Timeout = kDefaultTimeoutSeconds;
 
@@ -59,14 +67,20 @@ public:
     // again first. A remote exception raises ERemoteError; a broken connection, a
     // server silent for Timeout seconds or a malformed answer raises ESocketError
     // and closes the connection.
-    OleVariant Call(const QString &method, std::vector<TRemoteArg> arguments);
+    // The rows of an answer that comes in parts go to `parts` as they arrive; a
+    // failure there (the sink's own exception) closes the connection too, which
+    // ends the server's work on the answer.
+    OleVariant Call(const QString &method, std::vector<TRemoteArg> arguments,
+                    protocol::DataPacketSink *parts = nullptr);
 
 protected:
     // The message of a failed connect.
     virtual QString connectFailure(const QString &socketError) const;
 
 private:
-    QByteArray exchange(const QByteArray &request);
+    QByteArray exchange(const QByteArray &request, protocol::DataPacketSink *parts);
+    // True when the payload is a part of the answer, its rows given to `parts`.
+    bool isPart(const QByteArray &payload, protocol::DataPacketSink *parts);
     int timeoutMilliseconds() const;
     // Raises the failure of a wait that did not succeed: the time-out, or the lost connection.
     [[noreturn]] void failWaiting();

@@ -2,6 +2,7 @@
 #include "geraarquivo.h"
 #include "remotemethods.h"
 
+#include <answerlimit.h>
 #include <application.h>
 #include <busyanimation.h>
 #include <servertimeout.h>
@@ -12,6 +13,7 @@ void TfrmGeraArquivo::netGeraArquivoBeforeConnect(QObject *)
     netGeraArquivo->Host = WebURL();
     netGeraArquivo->Port = WebPort();
     netGeraArquivo->Timeout = ServerTimeout();
+    netGeraArquivo->AnswerLimit = AnswerMemoryLimit();
 }
 
 void TfrmGeraArquivo::FormCreate(QObject *)

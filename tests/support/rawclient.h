@@ -44,7 +44,7 @@ struct Lines : protocol::DataPacketSink
 {
     QByteArrayList values;
     void fields(const QList<protocol::FieldDesc> &) override {}
-    void stringValue(qsizetype, const QByteArray &bytes) override { values << bytes; }
+    void stringValue(qsizetype, QByteArrayView bytes) override { values << bytes.toByteArray(); }
     void dateTimeValue(qsizetype, double) override {}
     void integerValue(qsizetype, qint64) override {}
     void nullValue(qsizetype) override { values << QByteArray(); }

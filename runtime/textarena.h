@@ -1,0 +1,35 @@
+#pragma once
+
+#include "export.h"
+
+#include <QtGlobal>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+// The texts of one record-set column: stored back to back in chunks of a fixed
+// size, with the end of every text in an index that also grows a block at a
+// time. Nothing is ever reallocated, so loading has no doubling peaks.
+class QLX_EXPORT TextArena
+{
+public:
+    // A text's bytes never straddle two chunks, so no text may be longer.
+    static constexpr qsizetype kChunkSize = qsizetype(1) << 20;
+    // Index entries per index block.
+    static constexpr qsizetype kIndexBlock = qsizetype(1) << 16;
+
+    // Adds a text of at most kChunkSize bytes.
+    void append(const char *bytes, qsizetype size);
+    qsizetype count() const { return m_count; }
+    std::string_view at(qsizetype index) const;
+    // The heap the texts and the index take.
+    qint64 heapBytes() const;
+
+private:
+    quint64 endAt(qsizetype index) const;
+
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<std::unique_ptr<quint64[]>> m_index;
+    quint64 m_end = 0; // where the next text starts, counting across chunks
+    qsizetype m_count = 0;
+};
