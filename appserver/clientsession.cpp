@@ -1,5 +1,6 @@
 #include "clientsession.h"
 
+#include "answerstream.h"
 #include "rdmgeraarquivo.h"
 #include "translationdb.h"
 
@@ -40,7 +41,14 @@ void ClientSession::start()
     m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
     connect(m_idle, &QTimer::timeout, this, &ClientSession::idleTimedOut);
     m_idle->start();
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::finished);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (m_answer && !m_closing) {
+            QTextStream(stderr) << "client dropped after " << m_answered << " answers: gone while " << m_request.method
+                                << " was answered" << Qt::endl;
+        }
+        m_answer.reset(); // ends its query at once
+        emit finished();
+    });
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::answerWritten);
     try {
         const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
@@ -61,7 +69,7 @@ void ClientSession::readRequests()
     QByteArray payload;
     try {
         // Nothing more is read while an answer is still going out.
-        while (!m_closing && m_socket->bytesToWrite() == 0) {
+        while (!m_closing && !m_answer && m_socket->bytesToWrite() == 0) {
             if (m_frames.next(payload)) {
                 m_idle->start();
                 if (!answer(payload))
@@ -88,28 +96,43 @@ bool ClientSession::answer(const QByteArray &payload)
         drop(QString::fromUtf8(failure.what()), Close::AfterWriting);
         return false;
     }
-    try {
-        sendAnswer(request, m_object->answer(request));
-    } catch (const RdmGeraArquivo::Abandoned &) {
-        drop(QStringLiteral("gone while %1 was answered").arg(request.method), Close::AtOnce);
-        return false;
-    }
-    ++m_answered;
-    return true;
+    m_request = request;
+    m_answer = m_object->answer(request);
+    return sendAnswer();
 }
 
-void ClientSession::sendAnswer(const protocol::Request &request, QByteArray response)
+bool ClientSession::sendAnswer()
 {
-    try {
-        m_socket->write(protocol::frameHeader(response.size(), m_limits.maxAnswer));
-    } catch (const protocol::FrameTooLarge &tooLarge) {
-        response = RdmGeraArquivo::failureAnswer(
-            request, QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.")
-                         .arg(tooLarge.size())
-                         .arg(tooLarge.limit()));
-        m_socket->write(protocol::frameHeader(response.size()));
+    while (m_answer && m_socket->bytesToWrite() < kOutgoingLimit) {
+        QByteArray payload;
+        bool more = false;
+        try {
+            more = m_answer->next(payload);
+        } catch (const RdmGeraArquivo::Abandoned &) {
+            m_answer.reset();
+            drop(QStringLiteral("gone while %1 was answered").arg(m_request.method), Close::AtOnce);
+            return false;
+        }
+        if (!more) {
+            m_answer.reset();
+            ++m_answered;
+            break;
+        }
+        try {
+            m_socket->write(protocol::frameHeader(payload.size(), m_limits.maxAnswer));
+        } catch (const protocol::FrameTooLarge &tooLarge) {
+            // The rest of the answer is dropped: the client discards what it got.
+            m_answer.reset();
+            ++m_answered;
+            payload = RdmGeraArquivo::failureAnswer(
+                m_request, QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.")
+                               .arg(tooLarge.size())
+                               .arg(tooLarge.limit()));
+            m_socket->write(protocol::frameHeader(payload.size()));
+        }
+        m_socket->write(payload);
     }
-    m_socket->write(response);
+    return true;
 }
 
 void ClientSession::sendException(const QString &exceptionClass, const QString &message)
@@ -120,7 +143,9 @@ void ClientSession::sendException(const QString &exceptionClass, const QString &
 void ClientSession::answerWritten()
 {
     m_idle->start();
-    if (m_socket->bytesToWrite() == 0)
+    if (m_answer && !sendAnswer())
+        return;
+    if (!m_answer && m_socket->bytesToWrite() == 0)
         readRequests();
 }
 

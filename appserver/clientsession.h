@@ -10,6 +10,7 @@
 #include <QString>
 #include <memory>
 
+class AnswerStream;
 class QTcpSocket;
 class QTimer;
 class RdmGeraArquivo;
@@ -18,7 +19,8 @@ class TranslationDb;
 // One client's connection, served in its own thread with its own database
 // connection: requests answered in order, the next one read only once the previous
 // answer has gone out to the socket, so a client that does not read its answers
-// stops being read from.
+// stops being read from. An answer is produced only as fast as the client takes
+// it, and dropped with its query when the client goes.
 class ClientSession : public QObject
 {
     Q_OBJECT
@@ -28,6 +30,8 @@ public:
     static constexpr qint64 kRequestLimit = 16 * 1024 * 1024;
     // Bytes taken from the socket at a time, and the most the socket buffers unread.
     static constexpr qint64 kReadChunk = 64 * 1024;
+    // Bytes of an answer waiting on the socket before the session stops producing more.
+    static constexpr qint64 kOutgoingLimit = 4 * 1024 * 1024;
 
     ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits);
     ~ClientSession() override;
@@ -42,9 +46,11 @@ private:
     enum class Close { AfterWriting, AtOnce };
 
     void readRequests();
-    // Answers one request; false when the connection is being closed.
+    // Starts the answer to one request; false when the connection is being closed.
     bool answer(const QByteArray &payload);
-    void sendAnswer(const protocol::Request &request, QByteArray response);
+    // Sends what the client can take of the current answer; false when the
+    // connection is being closed.
+    bool sendAnswer();
     void sendException(const QString &exceptionClass, const QString &message);
     void answerWritten();
     void idleTimedOut();
@@ -62,5 +68,7 @@ private:
     bool m_closing = false;
     std::unique_ptr<TranslationDb> m_database;
     std::unique_ptr<RdmGeraArquivo> m_object;
+    std::unique_ptr<AnswerStream> m_answer; // holds the object's query: destroyed first
+    protocol::Request m_request; // the one m_answer answers
     protocol::FrameReader m_frames { kRequestLimit };
 };

@@ -2,7 +2,7 @@
 
 #include "backendsql.h"
 #include "calllog.h"
-#include "scriptline.h"
+#include "scriptlinestream.h"
 
 #include <cp1252.h>
 #include <datapacket.h>
@@ -151,29 +151,23 @@ QByteArray RdmGeraArquivo::failureAnswer(const protocol::Request &request, const
     return protocol::encodeFailureResponse(message, refs);
 }
 
-void RdmGeraArquivo::checkClient(qint64 row) const
-{
-    if (row % kClientCheckRows == 0 && m_clientGone && m_clientGone())
-        throw Abandoned {};
-}
-
-QByteArray RdmGeraArquivo::answer(const protocol::Request &request)
+std::unique_ptr<AnswerStream> RdmGeraArquivo::answer(const protocol::Request &request)
 {
     CallLog::record(request);
     try {
         if (request.object != QLatin1String(kName))
             throw BadCall { QStringLiteral("EOleSysError"), QStringLiteral("Objeto desconhecido: %1.").arg(request.object) };
         if (request.method == QLatin1String("GetIdioma"))
-            return getIdioma(request);
+            return std::make_unique<WholeAnswer>(getIdioma(request));
         if (request.method == QLatin1String("GetTabela"))
-            return getTabela(request);
+            return std::make_unique<WholeAnswer>(getTabela(request));
         if (request.method == QLatin1String("GetPropriedCds"))
             return getPropriedCds(request);
         throw BadCall { QStringLiteral("EOleException"), QStringLiteral("Método desconhecido: %1.").arg(request.method) };
     } catch (const BadCall &bad) {
-        return protocol::encodeExceptionResponse(bad.exceptionClass, bad.message);
+        return std::make_unique<WholeAnswer>(protocol::encodeExceptionResponse(bad.exceptionClass, bad.message));
     } catch (const ReportedFailure &failure) {
-        return failureAnswer(request, failure.message);
+        return std::make_unique<WholeAnswer>(failureAnswer(request, failure.message));
     }
 }
 
@@ -237,7 +231,7 @@ QByteArray RdmGeraArquivo::getTabela(const protocol::Request &request)
     return protocol::encodeOkResponse(packet.finish(), refs);
 }
 
-QByteArray RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
+std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
 {
     expectArguments(request, { ArgumentKind::Str, ArgumentKind::Str, ArgumentKind::Date });
     const QString language = request.args.at(0).text.trimmed();
@@ -245,35 +239,17 @@ QByteArray RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
     const double since = request.args.at(2).date;
     const QStringList codes = knownTables(allTables(m_database), splitTableList(list));
 
-    DataPacketWriter packet({ { QStringLiteral("LINHA"), FieldKind::String, kLineLimit } });
-    if (!codes.isEmpty()) {
-        QVariantList values { language, since };
-        for (const QString &code : codes)
-            values << code;
-        QSqlQuery query = run(m_database,
-            QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, %1 FROM TRADUCAO "
-                           "WHERE IDIDIOMA = ? AND DTALTERACAO >= %2 AND CDPROGTRAD IN (%3) "
-                           "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO")
-                .arg(backendsql::dayCount(m_backend, QStringLiteral("DTALTERACAO")), backendsql::moment(m_backend),
-                     placeholders(codes.size())),
-            values);
-        for (qint64 row = 0; query.next(); ++row) {
-            checkClient(row);
-            const Translation translation { query.value(0).toString(), query.value(1).toString(),
-                                            query.value(2).toString(), query.value(3).toString(),
-                                            query.value(4).toString(), query.value(5).toDouble() };
-            const QString where = QStringLiteral("%1 %2 %3").arg(translation.table, translation.key, translation.column);
-            const std::optional<QByteArray> line = toCp1252(scriptLine(translation, m_dialect));
-            if (!line)
-                throw ReportedFailure { QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(where) };
-            // Database command-line tools end a line at a NUL: the rest of the script would be lost.
-            if (line->contains('\0'))
-                throw ReportedFailure { QStringLiteral("A tradução de %1 tem o caractere nulo (NUL).").arg(where) };
-            if (line->size() > kLineLimit)
-                throw ReportedFailure { QStringLiteral("A linha da tradução de %1 excede %2 bytes (%3).")
-                                            .arg(where, QString::number(kLineLimit), QString::number(line->size())) };
-            packet.addString(*line);
-        }
-    }
-    return protocol::encodeOkResponse(packet.finish(), { list });
+    // No table: a query that yields nothing keeps one way of answering.
+    QVariantList values { language, since };
+    for (const QString &code : codes)
+        values << code;
+    QSqlQuery query = run(m_database,
+        QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, %1 FROM TRADUCAO "
+                       "WHERE IDIDIOMA = ? AND DTALTERACAO >= %2 AND CDPROGTRAD IN (%3) "
+                       "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO")
+            .arg(backendsql::dayCount(m_backend, QStringLiteral("DTALTERACAO")), backendsql::moment(m_backend),
+                 codes.isEmpty() ? QStringLiteral("NULL") : placeholders(codes.size())),
+        values);
+    return std::make_unique<ScriptLineStream>(std::move(query), m_dialect, QStringList { list },
+                                              m_clientGone);
 }

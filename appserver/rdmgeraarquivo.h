@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answerstream.h"
 #include "databaseaddress.h"
 #include "scriptline.h"
 
@@ -8,36 +9,34 @@
 #include <QByteArray>
 #include <QSqlDatabase>
 #include <functional>
+#include <memory>
 
-// The remote object "QLX02600.rdmGeraArquivo": answers one request with the
-// encoded response.
+// The remote object "QLX02600.rdmGeraArquivo" of one session: answers one
+// request at a time, large answers as a stream of frames.
 class RdmGeraArquivo
 {
 public:
     static constexpr char kName[] = "QLX02600.rdmGeraArquivo";
     static constexpr int kTableCodeSize = 20;
-    static constexpr int kLineLimit = 4000;
 
     // A long answer asks this every kClientCheckRows rows whether its client has gone.
     static constexpr int kClientCheckRows = 1024;
     using ClientGone = std::function<bool()>;
-    // Thrown by answer() when the client went away while its answer was being built.
+    // Thrown while an answer is produced when its client went away.
     struct Abandoned
     {
     };
 
     RdmGeraArquivo(QSqlDatabase database, DatabaseAddress::Backend backend, ScriptDialect dialect,
                    ClientGone clientGone = {});
-    QByteArray answer(const protocol::Request &request);
+    std::unique_ptr<AnswerStream> answer(const protocol::Request &request);
     // A failure reported in the result, with the request's by-reference texts as they came.
     static QByteArray failureAnswer(const protocol::Request &request, const QString &message);
 
 private:
     QByteArray getIdioma(const protocol::Request &request);
     QByteArray getTabela(const protocol::Request &request);
-    QByteArray getPropriedCds(const protocol::Request &request);
-
-    void checkClient(qint64 row) const;
+    std::unique_ptr<AnswerStream> getPropriedCds(const protocol::Request &request);
 
     QSqlDatabase m_database;
     DatabaseAddress::Backend m_backend;

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // One translation as one SQL statement on one line: an upsert that applies as it
 // stands on a database of the dialect's kind. Texts are quoted with their single
 // quotes doubled; a line break is written as a function call (char(10) in SQLite,
 // chr(10) in PostgreSQL), so the statement never spans two lines. The moment is a
-// day count in SQLite and a timestamp in PostgreSQL, as each schema stores it.
+// day count in SQLite, the shortest number that reads back as the same value, and
+// a timestamp in PostgreSQL, as each schema stores it.
 struct Translation
 {
     QString table;
@@ -19,6 +21,6 @@ struct Translation
 
 enum class ScriptDialect { SQLite, PostgreSQL };
 
-QString scriptLine(const Translation &translation, ScriptDialect dialect);
-// A text as an SQL literal expression.
-QString sqlText(const QString &text, ScriptDialect dialect);
+// Writes the translation's line as Windows-1252 bytes over `line` (whose capacity
+// is kept for the next one); false when a text holds a character without such a byte.
+bool writeScriptLine(QByteArray &line, const Translation &translation, ScriptDialect dialect);

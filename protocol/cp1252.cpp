@@ -16,7 +16,8 @@ constexpr std::array<char16_t, 32> kHighControls {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, kUnassigned, 0x017E, 0x0178,
 };
 
-// The byte of a code point, or -1.
+} // namespace
+
 int byteOf(char32_t character)
 {
     if (character < 0x80 || (character >= 0xA0 && character <= 0xFF))
@@ -27,8 +28,6 @@ int byteOf(char32_t character)
     }
     return -1;
 }
-
-} // namespace
 
 QByteArray fromUnicode(QStringView text, char substitute, bool *complete)
 {

@@ -6,6 +6,8 @@
 // The Windows-1252 code page, decided character by character against its table.
 namespace protocol::cp1252 {
 
+// The byte of a character, or -1 when the code page has none.
+int byteOf(char32_t character);
 // The code page's bytes of a text. A character it has no byte for (a control of
 // U+0080..U+009F other than those the code page reuses, anything past U+00FF
 // outside its table, a lone surrogate) becomes `substitute`; `complete`, when given,

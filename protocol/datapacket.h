@@ -31,6 +31,8 @@ public:
     void addDateTime(double dayCount);
     void addInteger(qint64 value);
     void addNull();
+    // The bytes written so far.
+    qsizetype size() const { return m_bytes.size(); }
     // The encoded packet; the last row must be complete.
     QByteArray finish();
 

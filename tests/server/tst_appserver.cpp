@@ -4,6 +4,7 @@
 #include "serverprocess.h"
 
 #include <QCborMap>
+#include <QSqlQuery>
 
 using namespace protocol;
 
@@ -217,10 +218,135 @@ private slots:
         RawClient other(server.port());
         const Response languages = other.call(QStringLiteral("GetIdioma"), {});
         QCOMPARE(packetStrings(languages).value(1), QByteArray("Ingl\xeas"));
-        // The long answer was not ready when the short one came.
-        QCOMPARE(busy.socket.bytesAvailable() + busy.socket.waitForReadyRead(0), 0);
         const std::optional<Response> lines = busy.receive();
         QVERIFY2(lines, server.log().constData());
+        QCOMPARE(busy.parts.values.size() + packetStrings(*lines).size(), 300001);
+    }
+
+    void scriptLineValues_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<double>("changedAt");
+        QTest::addColumn<QByteArray>("values");
+        QTest::newRow("quote doubled") << QStringLiteral("Kids' shoes") << 100.0 << QByteArray("'Kids'' shoes', 100)");
+        QTest::newRow("line break alone") << QStringLiteral("\n") << 100.0 << QByteArray("'' || char(10) || '', 100)");
+        QTest::newRow("CR LF inside") << QStringLiteral("a\r\nb") << 100.0
+                                      << QByteArray("'a' || char(13) || '' || char(10) || 'b', 100)");
+        QTest::newRow("empty text") << QStringLiteral("") << 100.0 << QByteArray("'', 100)");
+        QTest::newRow("Windows-1252 letters") << QStringLiteral("Ação €") << 100.0 << QByteArray("'A\xe7\xe3o \x80', 100)");
+        QTest::newRow("shortest day count") << QStringLiteral("x") << 46000.1 << QByteArray("'x', 46000.1)");
+        QTest::newRow("time of day") << QStringLiteral("x") << 46000.0 + 13.0 / 24 << QByteArray("'x', 46000.541666666664)");
+    }
+    void scriptLineValues()
+    {
+        QFETCH(QString, stored);
+        QFETCH(double, changedAt);
+        QFETCH(QByteArray, values);
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            QSqlQuery insert(db);
+            insert.prepare(QStringLiteral("INSERT INTO TRADUCAO VALUES ('UNIDADE', 'K', 'DS', 'ENG', ?, ?)"));
+            insert.addBindValue(stored);
+            insert.addBindValue(changedAt);
+            QVERIFY(insert.exec());
+        });
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(60) });
+        const QByteArray line = packetStrings(response).value(0);
+        QVERIFY2(line.contains("VALUES ('UNIDADE', 'K', 'DS', 'ENG', " + values + " ON CONFLICT"), line.constData());
+    }
+
+    void largeAnswersComeInParts_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("inParts");
+        QTest::newRow("small answer in one frame") << 100 << false;
+        QTest::newRow("large answer") << 30000 << true;
+    }
+    void largeAnswersComeInParts()
+    {
+        QFETCH(int, rows);
+        QFETCH(bool, inParts);
+        ServerProcess server([rows](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', printf('K%08d', i), 'DS', 'ENG', "
+                                    "'Text number ' || i, 400 FROM n").arg(rows));
+        });
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(60) });
+        QVERIFY(response.result.toMap().value(QLatin1String("ok")).toBool());
+        QCOMPARE(response.refs, QStringList { QStringLiteral("UNIDADE") });
+        QCOMPARE(!client.partSizes.isEmpty(), inParts);
+        for (qsizetype size : client.partSizes)
+            QVERIFY(size < (1 << 20) + 5000); // about a MiB of whole lines each
+        const QByteArrayList lines = client.parts.values + packetStrings(response);
+        QCOMPARE(lines.size(), rows);
+        for (int i = 1; i <= rows; ++i) // in order, none lost or repeated
+            QVERIFY(lines.at(i - 1).contains(QStringLiteral("'K%1'").arg(i, 8, 10, QLatin1Char('0')).toLatin1()));
+    }
+
+    void failureAfterPartsReachesTheClient_data()
+    {
+        QTest::addColumn<QString>("lastText");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("line over 4000 bytes") << QString(3900, QLatin1Char('w')) << QStringLiteral("excede 4000");
+        QTest::newRow("character outside Windows-1252") << QStringLiteral("中文") << QStringLiteral("Windows-1252");
+    }
+    void failureAfterPartsReachesTheClient()
+    {
+        QFETCH(QString, lastText);
+        QFETCH(QString, named);
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', printf('K%08d', i), 'DS', 'ENG', "
+                                    "'Text number ' || i, 400 FROM n"));
+            QSqlQuery insert(db);
+            insert.prepare(QStringLiteral("INSERT INTO TRADUCAO VALUES ('UNIDADE', 'ZZ', 'DS', 'ENG', ?, 400)"));
+            insert.addBindValue(lastText);
+            QVERIFY(insert.exec());
+        });
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(0) });
+        QVERIFY(!client.partSizes.isEmpty());
+        const QCborMap result = response.result.toMap();
+        QCOMPARE(result.value(QLatin1String("ok")).toBool(), false);
+        const QString message = result.value(QLatin1String("message")).toString();
+        QVERIFY2(message.contains(named) && message.contains(QStringLiteral("UNIDADE ZZ DS")), qPrintable(message));
+        QCOMPARE(response.refs, QStringList { QStringLiteral("UNIDADE") });
+    }
+
+    void stalledClientHoldsTheQueryUntilItGoes()
+    {
+        ServerProcess server([](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', 'Text number ' || i, 400 FROM n"));
+        });
+        QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+        writer.setDatabaseName(server.databaseFile());
+        QVERIFY(writer.open());
+        const auto tryWrite = [&writer] {
+            return QSqlQuery(writer).exec(QStringLiteral("UPDATE IDIOMA SET NRORDEM = NRORDEM + 1"));
+        };
+        {
+            RawClient stalled(server.port());
+            stalled.send(frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
+                                                 { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE")), date(0) } })));
+            QVERIFY(stalled.socket.waitForReadyRead(5000)); // the answer has begun and is not read
+            // The query is still open, paused by the client that takes nothing.
+            QVERIFY(!tryWrite());
+        }
+        // Gone: the query ends and the database is free again.
+        QSqlQuery(writer).exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
+        QVERIFY(tryWrite());
+        writer.close();
+        writer = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
     }
 
     void scriptAppliesToAScratchDatabase()

@@ -9,36 +9,6 @@
 #include <QTcpSocket>
 #include <optional>
 
-struct RawClient
-{
-    // How long a client waits for each step: generous, since a long answer on a busy
-    // machine or in a sanitizer build takes many seconds.
-    static constexpr int kWaitMs = 60000;
-
-    QTcpSocket socket;
-    protocol::FrameReader reader;
-
-    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(kWaitMs); }
-    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(kWaitMs); }
-    // The next response, or nothing when the server closed the connection.
-    std::optional<protocol::Response> receive()
-    {
-        QByteArray payload;
-        for (;;) {
-            reader.append(socket.readAll()); // bytes that came before a close are still read
-            if (reader.next(payload))
-                return protocol::decodeResponse(payload);
-            if (!socket.waitForReadyRead(kWaitMs))
-                return std::nullopt;
-        }
-    }
-    protocol::Response call(const QString &method, const QList<protocol::Argument> &args)
-    {
-        send(protocol::frameOf(protocol::encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), method, args })));
-        return receive().value_or(protocol::Response {});
-    }
-};
-
 // The texts of an answer's packet, in order.
 struct Lines : protocol::DataPacketSink
 {
@@ -50,6 +20,45 @@ struct Lines : protocol::DataPacketSink
     void nullValue(qsizetype) override { values << QByteArray(); }
     void endRow() override {}
 };
+
+struct RawClient
+{
+    // How long a client waits for each step: generous, since a long answer on a busy
+    // machine or in a sanitizer build takes many seconds.
+    static constexpr int kWaitMs = 60000;
+
+    QTcpSocket socket;
+    protocol::FrameReader reader;
+    Lines parts; // the rows of the parts before the last response
+    QList<qsizetype> partSizes;
+
+    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(kWaitMs); }
+    void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(kWaitMs); }
+    // The next response, or nothing when the server closed the connection; the rows
+    // of the parts before it are in `parts`.
+    std::optional<protocol::Response> receive()
+    {
+        parts.values.clear();
+        partSizes.clear();
+        QByteArray payload;
+        for (;;) {
+            reader.append(socket.readAll()); // bytes that came before a close are still read
+            while (reader.next(payload)) {
+                if (!protocol::readPart(payload, parts))
+                    return protocol::decodeResponse(payload);
+                partSizes << payload.size();
+            }
+            if (!socket.waitForReadyRead(kWaitMs))
+                return std::nullopt;
+        }
+    }
+    protocol::Response call(const QString &method, const QList<protocol::Argument> &args)
+    {
+        send(protocol::frameOf(protocol::encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), method, args })));
+        return receive().value_or(protocol::Response {});
+    }
+};
+
 
 inline QByteArrayList packetStrings(const protocol::Response &response)
 {

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "answerstream.h"
+#include "scriptline.h"
+
+#include <QSqlQuery>
+#include <QStringList>
+#include <functional>
+
+// The script lines of GetPropriedCds, read from the query as the client takes
+// them: parts of about kPartSize bytes, then the final response with the last
+// rows, or with the failure that stopped the lines. Every kClientCheckRows rows
+// it asks whether the client has gone, and throws RdmGeraArquivo::Abandoned if so.
+class ScriptLineStream : public AnswerStream
+{
+public:
+    // Rows gathered into one part before it is sent.
+    static constexpr qsizetype kPartSize = qsizetype(1) << 20;
+    // The longest line the script may hold, in bytes.
+    static constexpr qsizetype kLineLimit = 4000;
+
+    // `query` yields table, key, column, language, text and day count, in line order.
+    ScriptLineStream(QSqlQuery query, ScriptDialect dialect, QStringList refs,
+                     std::function<bool()> clientGone);
+    bool next(QByteArray &payload) override;
+
+private:
+    QSqlQuery m_query;
+    ScriptDialect m_dialect;
+    QStringList m_refs;
+    std::function<bool()> m_clientGone;
+    QByteArray m_line;
+    qint64 m_rows = 0;
+    bool m_done = false;
+};
