@@ -107,7 +107,7 @@ void TDataSetLoad::checkMemory()
 {
     qint64 held = 0;
     for (const TClientDataSet::Column &column : m_columns)
-        held += column.texts.heapBytes() + qint64(column.dateTimes.size() + column.integers.size()) * 8
+        held += column.texts.bytes() + qint64(column.dateTimes.size() + column.integers.size()) * 8
             + qint64(column.nulls.size() / 8);
     if (held > m_memoryLimit)
         throw EDatabaseError(QStringLiteral("A resposta do servidor de aplicação passa do limite de memória de %1 MiB "

@@ -41,8 +41,3 @@ std::string_view TextArena::at(qsizetype index) const
     start = std::max(start, chunkStart);
     return std::string_view(m_chunks[size_t(chunkStart / chunkSize)].get() + (start - chunkStart), size_t(end - start));
 }
-
-qint64 TextArena::heapBytes() const
-{
-    return qint64(m_chunks.size()) * kChunkSize + qint64(m_index.size()) * kIndexBlock * qint64(sizeof(quint64));
-}

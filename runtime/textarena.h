@@ -16,14 +16,15 @@ public:
     // A text's bytes never straddle two chunks, so no text may be longer.
     static constexpr qsizetype kChunkSize = qsizetype(1) << 20;
     // Index entries per index block.
-    static constexpr qsizetype kIndexBlock = qsizetype(1) << 16;
+    static constexpr qsizetype kIndexBlock = qsizetype(1) << 13;
 
     // Adds a text of at most kChunkSize bytes.
     void append(const char *bytes, qsizetype size);
     qsizetype count() const { return m_count; }
     std::string_view at(qsizetype index) const;
-    // The heap the texts and the index take.
-    qint64 heapBytes() const;
+    // The bytes the texts and their index take (a chunk's unused end counts once
+    // a text has been moved past it).
+    qint64 bytes() const { return qint64(m_end) + qint64(m_count) * qint64(sizeof(quint64)); }
 
 private:
     quint64 endAt(qsizetype index) const;

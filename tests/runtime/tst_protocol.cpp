@@ -5,8 +5,10 @@
 #include <frame.h>
 #include <message.h>
 #include <protocolerror.h>
+#include <textarena.h>
 
 #include <QCborMap>
+#include <QCborValue>
 #include <QTest>
 
 using namespace protocol;
@@ -314,6 +316,74 @@ private slots:
         set.SetData(languagesPacket({ { "POR", "Portugu\xeas" } }));
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, set.SetData(packet));
         QCOMPARE(values(set, QStringLiteral("DSIDIOMA")), QByteArrayList { "Portugu\xeas" });
+    }
+
+    void textArenaKeepsEveryText_data()
+    {
+        QTest::addColumn<QList<qsizetype>>("sizes");
+        const qsizetype chunk = TextArena::kChunkSize;
+        QTest::newRow("empty texts") << QList<qsizetype> { 0, 0, 5, 0 };
+        QTest::newRow("a text as long as a chunk") << QList<qsizetype> { chunk, 1, chunk };
+        QTest::newRow("a text that does not fit moves on") << QList<qsizetype> { chunk - 3, 4, 0, 3 };
+        QTest::newRow("filled to the byte, then empty") << QList<qsizetype> { chunk - 1, 1, 0, 0, 2 };
+        QTest::newRow("past an index block") << QList<qsizetype>(TextArena::kIndexBlock * 2 + 3, 4000);
+    }
+    void textArenaKeepsEveryText()
+    {
+        QFETCH(QList<qsizetype>, sizes);
+        const auto textOf = [](qsizetype index, qsizetype size) {
+            return std::string(size_t(size), char('a' + index % 26));
+        };
+        TextArena arena;
+        qint64 total = 0;
+        for (qsizetype i = 0; i < sizes.size(); ++i) {
+            const std::string text = textOf(i, sizes.at(i));
+            arena.append(text.data(), qsizetype(text.size()));
+            total += sizes.at(i);
+        }
+        QCOMPARE(arena.count(), sizes.size());
+        for (qsizetype i = 0; i < sizes.size(); ++i)
+            QVERIFY2(arena.at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
+        QVERIFY(arena.bytes() >= total);
+    }
+
+    void partsThenTheFinalPacketLoadAsOne()
+    {
+        TClientDataSet set;
+        declareLanguages(set);
+        set.SetData(languagesPacket({ { "OLD", "Old" } }));
+        TDataSetLoad load(set);
+        QList<qsizetype> progress;
+        load.OnProgress = [&progress](qsizetype records) { progress << records; };
+        QVERIFY(readPart(encodePart(languagesPacket({ { "POR", "Portugu\xeas" }, { "ENG", QByteArray() } })), load));
+        QVERIFY(readPart(encodePart(languagesPacket({ { "SPA", "Espa\xf1ol" } })), load));
+        QVERIFY(!readPart(encodeOkResponse(languagesPacket({}), {}), load));
+        QCOMPARE(values(set, QStringLiteral("IDIDIOMA")), QByteArrayList { "OLD" }); // nothing taken yet
+        set.SetData(load, languagesPacket({ { "FRA", "Fran\xe7" "ais" } }));
+        QCOMPARE(values(set, QStringLiteral("IDIDIOMA")), (QByteArrayList { "POR", "ENG", "SPA", "FRA" }));
+        QCOMPARE(values(set, QStringLiteral("DSIDIOMA")), (QByteArrayList { "Portugu\xeas", "", "Espa\xf1ol", "Fran\xe7" "ais" }));
+        QCOMPARE(progress, (QList<qsizetype> { 2, 3, 4 }));
+    }
+
+    void malformedParts_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        const QByteArray packet = languagesPacket({ { "POR", "Portugu\xeas" } });
+        QTest::newRow("more after the packet") << QByteArray::fromHex("a2") + QCborValue(QStringLiteral("part")).toCbor() + packet
+                + QCborValue(QStringLiteral("x")).toCbor() + QCborValue(1).toCbor();
+        QTest::newRow("cut short") << encodePart(packet).chopped(3);
+        QTest::newRow("byte string longer than the message")
+            << QByteArray::fromHex("a1") + QCborValue(QStringLiteral("part")).toCbor() + packet.left(packet.size() - 12)
+                + QByteArray::fromHex("5b7fffffffffffffff");
+        QTest::newRow("not a packet") << QByteArray::fromHex("a1") + QCborValue(QStringLiteral("part")).toCbor() + QCborValue(7).toCbor();
+    }
+    void malformedParts()
+    {
+        QFETCH(QByteArray, payload);
+        TClientDataSet set;
+        declareLanguages(set);
+        TDataSetLoad load(set);
+        QVERIFY_THROWS_EXCEPTION(ProtocolError, readPart(payload, load));
     }
 
     void longestLineReadWhole()

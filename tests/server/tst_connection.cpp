@@ -3,6 +3,7 @@
 #include "fakeserver.h"
 #include "serverprocess.h"
 
+#include <answerlimit.h>
 #include <application.h>
 #include <busyanimation.h>
 #include <servertimeout.h>
@@ -16,6 +17,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QSettings>
 #include <QTcpServer>
 #include <arpa/inet.h>
@@ -48,6 +50,25 @@ QByteArray emptyLanguages()
                                         { QStringLiteral("IDIPROP"), protocol::FieldKind::String, 3 },
                                         { QStringLiteral("DTGERIDITRAD"), protocol::FieldKind::DateTime, 0 } });
     return protocol::encodeOkResponse(writer.finish(), {});
+}
+
+QByteArray linesPacket(const QByteArrayList &lines, const QString &field = QStringLiteral("LINHA"))
+{
+    protocol::DataPacketWriter writer({ { field, protocol::FieldKind::String, 4000 } });
+    for (const QByteArray &line : lines)
+        writer.addString(line);
+    return writer.finish();
+}
+
+QByteArray part(const QByteArrayList &lines) { return protocol::encodePart(linesPacket(lines)); }
+QByteArray linesOk(const QByteArrayList &lines) { return protocol::encodeOkResponse(linesPacket(lines), { QString() }); }
+
+QByteArrayList values(TClientDataSet &set, TField &field)
+{
+    QByteArrayList result;
+    for (set.First(); !set.Eof(); set.Next())
+        result << QByteArray::fromStdString(field.AsString());
+    return result;
 }
 
 } // namespace
@@ -134,6 +155,148 @@ private slots:
         QCOMPARE(dialogs.records.size(), 1);
         QCOMPARE(int(dialogs.records.first().kind), kind);
         QCOMPARE(screen->cbbIdioma->count(), 0);
+    }
+
+    void answersInParts_data()
+    {
+        QTest::addColumn<QByteArrayList>("frames");
+        QTest::addColumn<QByteArrayList>("loaded");
+        QTest::addColumn<QString>("failure"); // a text of the error shown or raised; empty for none
+        QTest::addColumn<bool>("busyWindow");
+        QTest::newRow("one frame") << QByteArrayList { linesOk({ "A", "B" }) } << QByteArrayList { "A", "B" } << QString() << false;
+        QTest::newRow("parts, then the last rows")
+            << QByteArrayList { part({ "A", "B" }), part({ "C" }), linesOk({ "D" }) } << QByteArrayList { "A", "B", "C", "D" }
+            << QString() << true;
+        QTest::newRow("parts, then no more rows")
+            << QByteArrayList { part({ "A" }), linesOk({}) } << QByteArrayList { "A" } << QString() << true;
+        QTest::newRow("failure after parts")
+            << QByteArrayList { part({ "A" }), protocol::encodeFailureResponse(QStringLiteral("Linha longa demais."), { QString() }) }
+            << QByteArrayList { "OLD" } << QStringLiteral("Linha longa demais.") << true;
+        QTest::newRow("exception after parts")
+            << QByteArrayList { part({ "A" }), protocol::encodeExceptionResponse(QStringLiteral("EDatabaseError"), QStringLiteral("disco")) }
+            << QByteArrayList { "OLD" } << QStringLiteral("disco") << true;
+        QTest::newRow("part without the declared field")
+            << QByteArrayList { protocol::encodePart(linesPacket({ "A" }, QStringLiteral("OUTRO"))), linesOk({}) }
+            << QByteArrayList { "OLD" } << QStringLiteral("'LINHA' não encontrado") << false;
+    }
+    void answersInParts()
+    {
+        QFETCH(QByteArrayList, frames);
+        QFETCH(QByteArrayList, loaded);
+        QFETCH(QString, failure);
+        QFETCH(bool, busyWindow);
+        FakeServer fake([&](const protocol::Request &request) {
+            return request.method == QLatin1String("GetPropriedCds") ? frames : QByteArrayList { linesOk({ "OLD" }) };
+        });
+        TNetConnection connection;
+        const int port = fake.address().section(QLatin1Char(':'), 1).toInt();
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = port;
+        TClientDataSet lines;
+        TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+        CallRemote(connection, QStringLiteral("Earlier"), {}, lines);
+        TScriptedDialogService dialogs;
+        const int shownBefore = ShowAviShownCount();
+        AnsiString list;
+        QString raised;
+        try {
+            GetPropriedCds(connection, "ENG", list, 0, lines);
+        } catch (const ::Exception &error) {
+            raised = error.message();
+        }
+        for (const auto &record : dialogs.records)
+            raised += record.text;
+        QVERIFY2(failure.isEmpty() ? raised.isEmpty() : raised.contains(failure), qPrintable(raised));
+        QCOMPARE(values(lines, *line), loaded);
+        QCOMPARE(ShowAviShownCount(), shownBefore + (busyWindow ? 1 : 0));
+        QVERIFY(!ShowAviVisible());
+    }
+
+    void answerOverTheMemoryLimitIsRefusedAndTheNextCallWorks()
+    {
+        int calls = 0;
+        FakeServer fake([&](const protocol::Request &) {
+            if (++calls > 1)
+                return QByteArrayList { linesOk({ "NEXT" }) };
+            QByteArrayList frames;
+            for (int i = 0; i < 400; ++i) // 1.2 MB in all
+                frames << part({ QByteArray(3000, 'x') });
+            return frames << linesOk({});
+        });
+        TNetConnection connection;
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = fake.address().section(QLatin1Char(':'), 1).toInt();
+        connection.AnswerLimit = qint64(1) << 20;
+        TClientDataSet lines;
+        TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+        AnsiString list;
+        try {
+            GetPropriedCds(connection, "ENG", list, 0, lines);
+            QFAIL("the answer was taken whole");
+        } catch (const EDatabaseError &error) {
+            QVERIFY2(error.message().contains(QStringLiteral("limite de memória de 1 MiB")), qPrintable(error.message()));
+        }
+        QVERIFY(!connection.Connected()); // the rest of the answer is not waited for
+        QVERIFY(lines.IsEmpty());
+        GetPropriedCds(connection, "ENG", list, 0, lines);
+        QCOMPARE(values(lines, *line), QByteArrayList { "NEXT" });
+    }
+
+    void partsRefusedWhereOneFrameIsExpected()
+    {
+        FakeServer fake([&](const protocol::Request &) { return QByteArrayList { part({ "A" }), linesOk({}) }; });
+        TNetConnection connection;
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = fake.address().section(QLatin1Char(':'), 1).toInt();
+        try {
+            connection.Call(QStringLiteral("GetPropriedCds"), {});
+            QFAIL("parts were taken");
+        } catch (const ESocketError &error) {
+            QVERIFY2(error.message().contains(QStringLiteral("Resposta inválida")), qPrintable(error.message()));
+        }
+    }
+
+    void answerLimitConfigured_data()
+    {
+        QTest::addColumn<QByteArray>("environment");
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<qint64>("limit");
+        QTest::newRow("default") << QByteArray() << QString() << TSocketConnection::kDefaultAnswerLimit;
+        QTest::newRow("environment first") << QByteArray("512") << QStringLiteral("64") << (qint64(512) << 20);
+        QTest::newRow("settings file") << QByteArray() << QStringLiteral("64") << (qint64(64) << 20);
+        QTest::newRow("no number is ignored") << QByteArray("lots") << QStringLiteral("-3") << TSocketConnection::kDefaultAnswerLimit;
+    }
+    void answerLimitConfigured()
+    {
+        QFETCH(QByteArray, environment);
+        QFETCH(QString, setting);
+        QFETCH(qint64, limit);
+        qputenv("QLX_ANSWER_LIMIT_MIB", environment);
+        {
+            QSettings settings(ServerSettingsFile(), QSettings::IniFormat);
+            if (setting.isEmpty())
+                settings.remove(QStringLiteral("answer-limit-mib"));
+            else
+                settings.setValue(QStringLiteral("answer-limit-mib"), setting);
+        }
+        QCOMPARE(AnswerMemoryLimit(), limit);
+        qunsetenv("QLX_ANSWER_LIMIT_MIB");
+        QSettings(ServerSettingsFile(), QSettings::IniFormat).remove(QStringLiteral("answer-limit-mib"));
+    }
+
+    void busyWindowCountsTheLines()
+    {
+        ActiveShowAvi(nullptr, 6);
+        ShowAviProgress(1234567);
+        QLabel *progress = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->isVisible() && !progress)
+                progress = window->findChild<QLabel *>(QStringLiteral("progress"));
+        }
+        QVERIFY(progress);
+        QCOMPARE(progress->text(), QStringLiteral("1.234.567 linhas recebidas"));
+        QVERIFY(progress->isVisible());
+        DeactiveShowAvi();
     }
 
     void addressReadAtEveryConnectAndCloseDisconnects()

@@ -19,8 +19,16 @@ class FakeServer
 {
 public:
     using Handler = std::function<QByteArray(const protocol::Request &)>;
+    // Answers with several frames: the parts of an answer, then its response.
+    using FramesHandler = std::function<QByteArrayList(const protocol::Request &)>;
 
     explicit FakeServer(Handler handler)
+        : FakeServer(FramesHandler([handler = std::move(handler)](const protocol::Request &request) {
+            return QByteArrayList { handler(request) };
+        }))
+    {
+    }
+    explicit FakeServer(FramesHandler handler)
         : m_handler(std::move(handler))
     {
         m_server.moveToThread(&m_thread);
@@ -74,15 +82,20 @@ private:
         }
     }
 
-    void reply(QTcpSocket *socket, const QByteArray &answer)
+    void reply(QTcpSocket *socket, const QByteArrayList &answers)
     {
-        if (answer.isNull())
+        QByteArray frames;
+        for (const QByteArray &answer : answers) {
+            if (!answer.isNull())
+                frames += protocol::frameOf(answer);
+        }
+        if (frames.isEmpty())
             return;
         if (m_paceMs == 0) {
-            socket->write(protocol::frameOf(answer));
+            socket->write(frames);
             return;
         }
-        auto rest = std::make_shared<QByteArray>(protocol::frameOf(answer));
+        auto rest = std::make_shared<QByteArray>(frames);
         auto *timer = new QTimer(socket);
         QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, rest] {
             socket->write(rest->left(1));
@@ -93,7 +106,7 @@ private:
         timer->start(m_paceMs);
     }
 
-    Handler m_handler;
+    FramesHandler m_handler;
     std::atomic<int> m_paceMs = 0;
     QThread m_thread;
     QTcpServer m_server;
