@@ -23,6 +23,8 @@
 #include <QSqlQuery>
 #include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +63,25 @@ qint64 procStatusKiB(qint64 pid, const char *key)
     return -1;
 }
 
+// CPU seconds of every child process waited for so far.
+double childrenCpu()
+{
+    rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds a running process has used.
+double processCpu(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
 void must(bool ok, const QString &what)
 {
     if (!ok) {
@@ -70,8 +91,8 @@ void must(bool ok, const QString &what)
 }
 
 // Seeds a database with `rows` translations of one language over kTables tables:
-// texts of 1 to 31 characters and a number with accents, the euro sign, quotes and, now and
-// then, a line break; change moments at 1/64 of a day, so that every tool writes
+// texts of 1 to 31 characters and a number, with accents, the euro sign, quotes
+// and, now and then, a line break; change moments at 1/64 of a day, so that every tool writes
 // them with the same digits.
 void createDatabase(const QString &file, const QString &schemaFile, qint64 rows)
 {
@@ -210,6 +231,8 @@ int runClient(int port, const QString &directory)
 
 struct Figures
 {
+    double stockCpu = 0;
+    double oursCpu = 0;
     double stock = 1e300;
     double ours = 1e300;
     double copy = 1e300;
@@ -247,9 +270,13 @@ void benchmark(qint64 rows, int repeat, const QString &work, const QString &self
     Figures f;
     for (int pass = 0; pass < repeat; ++pass) {
         QFile::remove(stockFile);
-        f.stock = std::min(f.stock,
-                           timedShell(QStringLiteral("sqlite3 -batch %1 < %2 | iconv -f UTF-8 -t WINDOWS-1252 | sed 's/$/\\r/' > %3 && sync")
-                                          .arg(shellQuoted(database), shellQuoted(sqlFile), shellQuoted(stockFile))));
+        const double stockCpuBefore = childrenCpu();
+        const double stockWall = timedShell(QStringLiteral("sqlite3 -batch %1 < %2 | iconv -f UTF-8 -t WINDOWS-1252 | sed 's/$/\\r/' > %3 && sync")
+                                          .arg(shellQuoted(database), shellQuoted(sqlFile), shellQuoted(stockFile)));
+        if (stockWall < f.stock) {
+            f.stock = stockWall;
+            f.stockCpu = childrenCpu() - stockCpuBefore;
+        }
 
         QFile::remove(oursFile);
         Server server(serverBinary, database);
@@ -261,18 +288,22 @@ void benchmark(qint64 rows, int repeat, const QString &work, const QString &self
         const qint64 idle = procStatusKiB(server.pid(), "VmRSS");
         QProcess client;
         client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const double serverCpuBefore = processCpu(server.pid());
+        const double clientCpuBefore = childrenCpu();
         QElapsedTimer clock;
         clock.start();
         client.start(self, { QStringLiteral("--client"), QString::number(server.port()), work });
         must(client.waitForFinished(-1) && client.exitCode() == 0, QStringLiteral("client failed"));
         const double wall = double(clock.nsecsElapsed()) / 1e9;
         const qint64 peak = procStatusKiB(server.pid(), "VmHWM");
+        const double cpu = processCpu(server.pid()) - serverCpuBefore + childrenCpu() - clientCpuBefore;
         const QList<QByteArray> out = client.readAllStandardOutput().trimmed().split(' ');
         must(out.size() == 5 && out.at(0) == "client", QStringLiteral("client printed no figures"));
         if (wall < f.ours) {
             f.ours = wall;
             f.fetch = out.at(1).toDouble();
             f.write = out.at(2).toDouble();
+            f.oursCpu = cpu;
         }
         f.clientPeakKiB = std::max(f.clientPeakKiB, out.at(3).toLongLong());
         f.records = out.at(4).toLongLong();
@@ -293,13 +324,14 @@ void benchmark(qint64 rows, int repeat, const QString &work, const QString &self
     std::printf("\n== %lld rows: script %.1f MiB, %.0f bytes a line, %lld records fetched ==\n",
                 static_cast<long long>(rows), mib(script), double(script) / double(rows),
                 static_cast<long long>(f.records));
-    std::printf("stock-tools job (sqlite3 | iconv | CR LF | sync): %7.2f s\n", f.stock);
+    std::printf("stock-tools job (sqlite3 | iconv | CR LF | sync): %7.2f s  (CPU %.2f s)\n", f.stock, f.stockCpu);
     std::printf("cp + sync of the same bytes:                      %7.2f s\n", f.copy);
-    std::printf("end to end, server to file in place:              %7.2f s  (fetch %.2f s, file %.2f s)\n", f.ours,
-                f.fetch, f.write);
+    std::printf("end to end, server to file in place:              %7.2f s  (CPU %.2f s; fetch %.2f s, file %.2f s)\n",
+                f.ours, f.oursCpu, f.fetch, f.write);
     std::printf("  ratio to the stock-tools job: %.2fx  (target <= 1.00: %s)\n", f.ours / f.stock,
                 f.ours <= f.stock ? "met" : "NOT met");
     std::printf("  ratio to cp + sync:           %.2fx\n", f.ours / f.copy);
+    std::printf("  CPU ratio to the stock-tools job: %.2fx\n", f.oursCpu / f.stockCpu);
     std::printf("client peak RSS: %.1f MiB = %.2fx the script  (target <= 1.3x + 64 MiB = %.1f MiB: %s)\n", clientPeak,
                 clientPeak / mib(script), clientBudget, clientPeak <= clientBudget ? "met" : "NOT met");
     std::printf("server peak RSS: %.1f MiB, %.1f MiB above idle  (target <= 64 MiB above idle: %s)\n",
