@@ -49,7 +49,9 @@ void TfrmGeraArquivo::sbtConfirmaClick(QObject *)
         try {
             if (cdsIdiomaOri->Locate(QStringLiteral("DSIDIOMA"), cbbIdioma->Text(), true)) {
                 const TDateTime since = changedSince(depDataIni->GetDate(), time, dateTimeText);
-                GetPropriedCds(*netGeraArquivo, cdsIdiomaOriIDIDIOMA->AsString(), *tableList, since, *cdsLinha);
+                TBusyProgress progress; // a long fetch counts its lines on the busy window
+                GetPropriedCds(*netGeraArquivo, cdsIdiomaOriIDIDIOMA->AsString(), *tableList, since, *cdsLinha,
+                               std::ref(progress));
             }
             DeactiveShowAvi();
         } catch (...) {

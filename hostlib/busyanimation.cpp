@@ -1,5 +1,7 @@
 #include "busyanimation.h"
 
+#include <application.h>
+
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLocale>
@@ -80,4 +82,19 @@ bool ShowAviVisible()
 int ShowAviShownCount()
 {
     return shownCount;
+}
+
+TBusyProgress::~TBusyProgress()
+{
+    if (m_ownWindow)
+        DeactiveShowAvi();
+}
+
+void TBusyProgress::operator()(qint64 records)
+{
+    if (!ShowAviVisible()) {
+        ActiveShowAvi(Application().MainForm(), 6);
+        m_ownWindow = true;
+    }
+    ShowAviProgress(records);
 }

@@ -16,5 +16,21 @@ constexpr int kShowAviRepaintMs = 50;
 QLX_EXPORT void DeactiveShowAvi();
 
 QLX_EXPORT bool ShowAviVisible();
+
+// Counts arriving records on the busy window: puts one up at the first count
+// when none shows, and takes down on destruction the one it put up.
+class QLX_EXPORT TBusyProgress
+{
+public:
+    TBusyProgress() = default;
+    ~TBusyProgress();
+    TBusyProgress(const TBusyProgress &) = delete;
+    TBusyProgress &operator=(const TBusyProgress &) = delete;
+
+    void operator()(qint64 records);
+
+private:
+    bool m_ownWindow = false;
+};
 // How many times the busy window was put up since the program started.
 QLX_EXPORT int ShowAviShownCount();

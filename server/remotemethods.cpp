@@ -11,9 +11,9 @@ void GetTabela(TNetConnection &connection, TRemoteArg tableList, const AnsiStrin
 }
 
 void GetPropriedCds(TNetConnection &connection, const AnsiString &language, AnsiString &tableList,
-                    TDateTime since, TClientDataSet &lines)
+                    TDateTime since, TClientDataSet &lines, const TRecordsProgress &progress)
 {
     CallRemote(connection, QStringLiteral("GetPropriedCds"),
                { TRemoteArg::byValue(language), TRemoteArg::byReference(tableList), TRemoteArg::dateTime(since) },
-               lines);
+               lines, progress);
 }

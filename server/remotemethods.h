@@ -12,4 +12,4 @@ void GetTabela(TNetConnection &connection, TRemoteArg tableList, const AnsiStrin
 // The script lines of the listed tables in a language, changed since a moment,
 // into cdsLinha. The table list travels by reference.
 void GetPropriedCds(TNetConnection &connection, const AnsiString &language, AnsiString &tableList,
-                    TDateTime since, TClientDataSet &lines);
+                    TDateTime since, TClientDataSet &lines, const TRecordsProgress &progress = {});

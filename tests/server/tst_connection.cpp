@@ -200,7 +200,8 @@ private slots:
         AnsiString list;
         QString raised;
         try {
-            GetPropriedCds(connection, "ENG", list, 0, lines);
+            TBusyProgress progress;
+            GetPropriedCds(connection, "ENG", list, 0, lines, std::ref(progress));
         } catch (const ::Exception &error) {
             raised = error.message();
         }
