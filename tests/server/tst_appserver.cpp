@@ -337,7 +337,7 @@ private slots:
             RawClient stalled(server.port());
             stalled.send(frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
                                                  { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE")), date(0) } })));
-            QVERIFY(stalled.socket.waitForReadyRead(kWaitMs)); // the answer has begun and is not read
+            QVERIFY(stalled.socket.waitForReadyRead(RawClient::kWaitMs)); // the answer has begun and is not read
             // The query is still open, paused by the client that takes nothing.
             QVERIFY(!tryWrite());
         }
