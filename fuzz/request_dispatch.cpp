@@ -1,6 +1,6 @@
 // Any request payload through the server's decoding and dispatch, on a throw-away
-// demo database: a malformed request is refused, anything else is answered with a
-// response a client can read.
+// demo database: a malformed request is refused, anything else is answered with
+// parts and a last response that a client can read.
 #include <demodatabase.h>
 #include <message.h>
 #include <protocolerror.h>
@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -29,6 +30,17 @@ RdmGeraArquivo &remoteObject()
     return object;
 }
 
+// Takes a part's rows and drops them.
+struct Ignored : protocol::DataPacketSink
+{
+    void fields(const QList<protocol::FieldDesc> &) override {}
+    void stringValue(qsizetype, QByteArrayView) override {}
+    void dateTimeValue(qsizetype, double) override {}
+    void integerValue(qsizetype, qint64) override {}
+    void nullValue(qsizetype) override {}
+    void endRow() override {}
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -40,6 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } catch (const protocol::ProtocolError &) {
         return 0;
     }
-    protocol::decodeResponse(object.answer(request)); // throws, and so fails, on an unreadable answer
+    // Throws, and so fails, on an unreadable answer or anything after its response.
+    const std::unique_ptr<AnswerStream> answer = object.answer(request);
+    Ignored rows;
+    QByteArray payload;
+    bool answered = false;
+    while (answer->next(payload)) {
+        if (answered)
+            throw std::logic_error("a message after the response");
+        answered = !protocol::readPart(payload, rows);
+        if (answered)
+            protocol::decodeResponse(payload);
+    }
+    if (!answered)
+        throw std::logic_error("an answer without its response");
     return 0;
 }
