@@ -1,28 +1,20 @@
 #include "answerlimit.h"
 
-#include "serveraddress.h"
+#include "hostsetting.h"
 
+#include <exceptions.h>
 #include <socketconnection.h>
-
-#include <QSettings>
-
-namespace {
-
-qint64 mebibytes(const QString &text)
-{
-    bool ok = false;
-    const qint64 value = text.trimmed().toLongLong(&ok);
-    return ok && value > 0 && value < (qint64(1) << 40) ? value << 20 : 0;
-}
-
-} // namespace
 
 qint64 AnswerMemoryLimit()
 {
-    if (const qint64 fromEnvironment = mebibytes(qEnvironmentVariable("QLX_ANSWER_LIMIT_MIB")))
-        return fromEnvironment;
-    const QString configured = QSettings(ServerSettingsFile(), QSettings::IniFormat).value(QStringLiteral("answer-limit-mib")).toString();
-    if (const qint64 fromSettings = mebibytes(configured))
-        return fromSettings;
-    return TSocketConnection::kDefaultAnswerLimit;
+    const THostSetting setting
+        = ReadHostSetting(QString(), QString(), "QLX_ANSWER_LIMIT_MIB", QStringLiteral("answer-limit-mib"));
+    if (setting.text.isEmpty())
+        return TSocketConnection::kDefaultAnswerLimit;
+    bool ok = false;
+    const qint64 mebibytes = setting.text.trimmed().toLongLong(&ok);
+    if (!ok || mebibytes < 1 || mebibytes > kLargestAnswerLimitMiB)
+        throw EConvertError(QStringLiteral("Limite de memória inválido em %1: '%2' (MiB, de 1 a %3).")
+                                .arg(setting.origin, setting.text, QString::number(kLargestAnswerLimitMiB)));
+    return mebibytes << 20;
 }

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTcpServer>
 #include <arpa/inet.h>
@@ -261,17 +262,20 @@ private slots:
     {
         QTest::addColumn<QByteArray>("environment");
         QTest::addColumn<QString>("setting");
-        QTest::addColumn<qint64>("limit");
-        QTest::newRow("default") << QByteArray() << QString() << TSocketConnection::kDefaultAnswerLimit;
-        QTest::newRow("environment first") << QByteArray("512") << QStringLiteral("64") << (qint64(512) << 20);
-        QTest::newRow("settings file") << QByteArray() << QStringLiteral("64") << (qint64(64) << 20);
-        QTest::newRow("no number is ignored") << QByteArray("lots") << QStringLiteral("-3") << TSocketConnection::kDefaultAnswerLimit;
+        QTest::addColumn<qint64>("limit"); // 0: refused
+        QTest::addColumn<QString>("origin");
+        QTest::newRow("default") << QByteArray() << QString() << TSocketConnection::kDefaultAnswerLimit << QString();
+        QTest::newRow("environment first") << QByteArray("512") << QStringLiteral("64") << (qint64(512) << 20) << QString();
+        QTest::newRow("settings file") << QByteArray() << QStringLiteral("64") << (qint64(64) << 20) << QString();
+        QTest::newRow("no number") << QByteArray("lots") << QString() << qint64(0) << QStringLiteral("QLX_ANSWER_LIMIT_MIB");
+        QTest::newRow("not positive") << QByteArray() << QStringLiteral("0") << qint64(0) << QStringLiteral("answer-limit-mib");
     }
     void answerLimitConfigured()
     {
         QFETCH(QByteArray, environment);
         QFETCH(QString, setting);
         QFETCH(qint64, limit);
+        QFETCH(QString, origin);
         qputenv("QLX_ANSWER_LIMIT_MIB", environment);
         {
             QSettings settings(ServerSettingsFile(), QSettings::IniFormat);
@@ -280,9 +284,20 @@ private slots:
             else
                 settings.setValue(QStringLiteral("answer-limit-mib"), setting);
         }
-        QCOMPARE(AnswerMemoryLimit(), limit);
-        qunsetenv("QLX_ANSWER_LIMIT_MIB");
-        QSettings(ServerSettingsFile(), QSettings::IniFormat).remove(QStringLiteral("answer-limit-mib"));
+        const auto cleanUp = qScopeGuard([] {
+            qunsetenv("QLX_ANSWER_LIMIT_MIB");
+            QSettings(ServerSettingsFile(), QSettings::IniFormat).remove(QStringLiteral("answer-limit-mib"));
+        });
+        if (limit != 0) {
+            QCOMPARE(AnswerMemoryLimit(), limit);
+            return;
+        }
+        try {
+            AnswerMemoryLimit();
+            QFAIL("a malformed limit was taken");
+        } catch (const EConvertError &error) {
+            QVERIFY2(error.message().contains(origin), qPrintable(error.message()));
+        }
     }
 
     void busyWindowCountsTheLines()
