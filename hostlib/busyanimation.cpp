@@ -8,10 +8,12 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QVBoxLayout>
+#include <memory>
 
 namespace {
 
 QPointer<QWidget> busyWindow;
+std::unique_ptr<TWindowManagerPingPause> busyPingPause;
 QPointer<QLabel> progressLabel;
 QElapsedTimer sinceRepaint;
 int shownCount = 0;
@@ -47,6 +49,7 @@ void ActiveShowAvi(QWidget *owner, int kind)
     // in the middle of the caller's work.
     window->repaint();
     busyWindow = window;
+    busyPingPause = std::make_unique<TWindowManagerPingPause>();
     sinceRepaint.start();
     ++shownCount;
 }
@@ -69,6 +72,7 @@ void ShowAviProgress(qint64 records)
 
 void DeactiveShowAvi()
 {
+    busyPingPause.reset();
     if (busyWindow)
         busyWindow->close();
     busyWindow = nullptr;

@@ -5,7 +5,8 @@ set -euo pipefail
 # postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
 # clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
 # openbox, xdotool, x11-utils: the desktop tier's window manager, input events and window queries.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev sqlite3
+# libxcb1-dev: the runtime asks the window manager, over X11, not to ping while it waits for the server.
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libxcb1-dev sqlite3
           postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils)
 missing=()
 for package in "${packages[@]}"; do
