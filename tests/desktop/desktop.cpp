@@ -63,7 +63,19 @@ bool start(QString &error)
         return run(QStringLiteral("xprop"), { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") })
             .contains(QLatin1String("window id"));
     };
+    // A client may be refused for a moment after Xvfb gave its number, most often on
+    // a loaded machine: every start waits until the display takes a client.
+    const auto takesClients = [] {
+        int status = -1;
+        run(QStringLiteral("xprop"), { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") }, &status);
+        return status == 0;
+    };
     for (int attempt = 0; attempt < 3 && !announced(); ++attempt) {
+        if (!QTest::qWaitFor(takesClients, kConditionWaitMs)) {
+            error = QStringLiteral("Xvfb on %1 takes no clients: %2")
+                        .arg(qEnvironmentVariable("DISPLAY"), QString::fromLocal8Bit(xvfb->readAllStandardError()));
+            return false;
+        }
         windowManager->start(QStringLiteral("openbox"), { QStringLiteral("--sm-disable") });
         const bool ended = QTest::qWaitFor([&] { return announced() || windowManager->waitForFinished(0); },
                                            kConditionWaitMs);

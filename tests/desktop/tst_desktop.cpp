@@ -378,17 +378,17 @@ private slots:
     // takes them for frozen, and offer them again afterwards.
     void windowsOfferNoPingsWhileTheBusyWindowShows()
     {
+        // The protocols are set when a window is created; it need not be mapped yet.
         QWidget window;
         window.setWindowTitle(QStringLiteral("à espera"));
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto *closedMeanwhile = new QWidget;
         closedMeanwhile->show();
-        QVERIFY(QTest::qWaitForWindowExposed(closedMeanwhile));
         const auto protocols = [](const QWidget &shown) {
             return run(QStringLiteral("xprop"), { QStringLiteral("-id"), QString::number(shown.winId()), QStringLiteral("WM_PROTOCOLS") });
         };
-        QVERIFY2(protocols(window).contains(QLatin1String("_NET_WM_PING")), qPrintable(protocols(window)));
+        QVERIFY2(QTest::qWaitFor([&] { return protocols(window).contains(QLatin1String("_NET_WM_PING")); }, kConditionWaitMs),
+                 qPrintable(protocols(window)));
 
         ActiveShowAvi(&window, 6);
         QVERIFY2(!protocols(window).contains(QLatin1String("_NET_WM_PING")), qPrintable(protocols(window)));
