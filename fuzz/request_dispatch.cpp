@@ -30,17 +30,6 @@ RdmGeraArquivo &remoteObject()
     return object;
 }
 
-// Takes a part's rows and drops them.
-struct Ignored : protocol::DataPacketSink
-{
-    void fields(const QList<protocol::FieldDesc> &) override {}
-    void stringValue(qsizetype, QByteArrayView) override {}
-    void dateTimeValue(qsizetype, double) override {}
-    void integerValue(qsizetype, qint64) override {}
-    void nullValue(qsizetype) override {}
-    void endRow() override {}
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -54,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Throws, and so fails, on an unreadable answer or anything after its response.
     const std::unique_ptr<AnswerStream> answer = object.answer(request);
-    Ignored rows;
+    protocol::DataPacketDiscard rows;
     QByteArray payload;
     bool answered = false;
     while (answer->next(payload)) {

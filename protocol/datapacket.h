@@ -62,6 +62,19 @@ public:
     virtual void endPacket() {}
 };
 
+// Takes every value and keeps none: a packet read only to check it, or a base for
+// a sink that looks at one part of it.
+class DataPacketDiscard : public DataPacketSink
+{
+public:
+    void fields(const QList<FieldDesc> &) override {}
+    void stringValue(qsizetype, QByteArrayView) override {}
+    void dateTimeValue(qsizetype, double) override {}
+    void integerValue(qsizetype, qint64) override {}
+    void nullValue(qsizetype) override {}
+    void endRow() override {}
+};
+
 // Decodes a packet streaming into the sink; throws ProtocolError on a malformed
 // packet, a value of another type than its field's, or a row of the wrong length.
 void readDataPacket(const QByteArray &packet, DataPacketSink &sink);

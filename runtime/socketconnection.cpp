@@ -2,6 +2,7 @@
 
 #include "exceptions.h"
 
+#include <datapacket.h>
 #include <frame.h>
 #include <message.h>
 #include <protocolerror.h>
@@ -13,18 +14,13 @@
 namespace {
 
 // Where the parts of an answer go when the call expects it whole.
-class RefuseParts : public protocol::DataPacketSink
+class RefuseParts : public protocol::DataPacketDiscard
 {
 public:
     void fields(const QList<protocol::FieldDesc> &) override
     {
         throw protocol::ProtocolError("an answer in parts where one frame was expected");
     }
-    void stringValue(qsizetype, QByteArrayView) override {}
-    void dateTimeValue(qsizetype, double) override {}
-    void integerValue(qsizetype, qint64) override {}
-    void nullValue(qsizetype) override {}
-    void endRow() override {}
 };
 
 } // namespace

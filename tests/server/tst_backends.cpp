@@ -66,15 +66,11 @@ QMap<QString, QPair<QString, double>> translations(QSqlDatabase &db, Backend bac
     return rows;
 }
 
-struct Lines : DataPacketSink
+struct Lines : DataPacketDiscard
 {
     QByteArrayList values;
-    void fields(const QList<FieldDesc> &) override {}
     void stringValue(qsizetype, QByteArrayView bytes) override { values << bytes.toByteArray(); }
-    void dateTimeValue(qsizetype, double) override {}
-    void integerValue(qsizetype, qint64) override {}
     void nullValue(qsizetype) override { values << QByteArray(); }
-    void endRow() override {}
 };
 
 QByteArrayList lines(const QByteArray &payload)

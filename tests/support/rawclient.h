@@ -10,15 +10,11 @@
 #include <optional>
 
 // The texts of an answer's packet, in order.
-struct Lines : protocol::DataPacketSink
+struct Lines : protocol::DataPacketDiscard
 {
     QByteArrayList values;
-    void fields(const QList<protocol::FieldDesc> &) override {}
     void stringValue(qsizetype, QByteArrayView bytes) override { values << bytes.toByteArray(); }
-    void dateTimeValue(qsizetype, double) override {}
-    void integerValue(qsizetype, qint64) override {}
     void nullValue(qsizetype) override { values << QByteArray(); }
-    void endRow() override {}
 };
 
 struct RawClient
