@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export.h"
+#include "notifyevent.h"
 
 #include <QObject>
 #include <functional>
@@ -8,7 +9,6 @@
 class QKeyEvent;
 class QWidget;
 
-using TNotifyEvent = std::function<void(QObject *Sender)>;
 using TKeyEvent = std::function<void(QObject *Sender, quint16 &Key, Qt::KeyboardModifiers Shift)>;
 
 constexpr quint16 VK_F9 = 120;

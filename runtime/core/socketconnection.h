@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ansistring.h"
-#include "controlevents.h"
+#include "notifyevent.h"
 #include "datetime.h"
 
 #include <datapacket.h>
