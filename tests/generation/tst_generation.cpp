@@ -48,6 +48,45 @@ QByteArray fileBytes(const QString &path)
     return file.readAll();
 }
 
+// The unprivileged user and group "nobody" and "nogroup".
+constexpr uid_t kNobody = 65534;
+
+// Writes the one line "new" to the path in a child process running as `user`:
+// its exit status, 0 written, 1 an I/O error, 2 another failure, 3 no identity
+// change, -1 no end within a minute.
+int writeAs(uid_t user, const QString &path)
+{
+    TClientDataSet lines;
+    const TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+    loadLines(lines, { "new" });
+    const pid_t writer = fork();
+    if (writer == 0) {
+        if (user != geteuid() && (setgid(user) != 0 || setuid(user) != 0))
+            _exit(3);
+        try {
+            WriteScriptFile(Ansi::fromUnicode(path), lines, *line);
+            _exit(0);
+        } catch (const EInOutError &) {
+            _exit(1);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    if (writer < 0)
+        return -1;
+    int status = 0;
+    QDeadlineTimer deadline(60000);
+    while (waitpid(writer, &status, WNOHANG) == 0) {
+        if (deadline.hasExpired()) {
+            kill(writer, SIGKILL);
+            waitpid(writer, &status, 0);
+            return -1;
+        }
+        QTest::qWait(5);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 } // namespace
 
 class TestGeneration : public QObject
@@ -269,7 +308,7 @@ private slots:
         const QString shown = screen.dialogs.records.last().text;
         QVERIFY2(shown.endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(shown)); // the system's own text
         QCOMPARE(fileBytes(path), QByteArray("earlier\r\n"));
-        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("TRD_2026126.sql") });
+        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("TRD_2026126.sql") });
     }
 
     void writtenWhereverAPlainOverwriteWould_data()
@@ -278,7 +317,7 @@ private slots:
         QTest::addColumn<bool>("fileWritable");
         QTest::addColumn<int>("outcome"); // the writer's exit status: 0 written, 1 I/O error
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("directory writable: replaced") << true << true << 0 << QByteArray("new\r\n");
+        QTest::newRow("directory writable") << true << true << 0 << QByteArray("new\r\n");
         QTest::newRow("no new file in the directory: in place") << false << true << 0 << QByteArray("new\r\n");
         QTest::newRow("neither: error, file untouched") << false << false << 1 << QByteArray("earlier text\r\n");
     }
@@ -288,9 +327,7 @@ private slots:
         QFETCH(bool, fileWritable);
         QFETCH(int, outcome);
         QFETCH(QByteArray, after);
-        // Permissions do not bind root: the writer runs in a child process that,
-        // started as root, takes the identity of the unprivileged user "nobody".
-        constexpr uid_t kNobody = 65534;
+        // Permissions do not bind root: the writer takes the identity of "nobody".
         const bool root = geteuid() == 0;
         QTemporaryDir scratch;
         QVERIFY(::chmod(QFile::encodeName(scratch.path()).constData(), 0755) == 0);
@@ -306,38 +343,71 @@ private slots:
             QVERIFY(::chown(QFile::encodeName(directory).constData(), kNobody, kNobody) == 0);
         QVERIFY(::chmod(QFile::encodeName(directory).constData(), directoryWritable ? 0755 : 0555) == 0);
 
-        TClientDataSet lines;
-        const TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
-        loadLines(lines, { "new" });
-        const pid_t writer = fork();
-        if (writer == 0) {
-            if (root && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
-                _exit(3);
-            try {
-                WriteScriptFile(Ansi::fromUnicode(path), lines, *line);
-                _exit(0);
-            } catch (const EInOutError &) {
-                _exit(1);
-            } catch (...) {
-                _exit(2);
-            }
-        }
-        QVERIFY(writer > 0);
-        int status = 0;
-        QDeadlineTimer deadline(60000);
-        while (waitpid(writer, &status, WNOHANG) == 0) {
-            if (deadline.hasExpired()) {
-                kill(writer, SIGKILL);
-                waitpid(writer, &status, 0);
-                QFAIL("the writer did not finish");
-            }
-            QTest::qWait(5);
-        }
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), outcome);
+        QCOMPARE(writeAs(root ? kNobody : geteuid(), path), outcome);
         QCOMPARE(fileBytes(path), after);
-        QCOMPARE(QDir(directory).entryList(QDir::Files), QStringList { QStringLiteral("TRD_2026126.sql") });
+        QCOMPARE(QDir(directory).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("TRD_2026126.sql") });
         ::chmod(QFile::encodeName(directory).constData(), 0755); // so that the scratch directory can go
+    }
+
+    void replaceKeepsOwnerModeAndLinks_data()
+    {
+        QTest::addColumn<uid_t>("owner");   // of the file and its directory
+        QTest::addColumn<uint>("mode");
+        QTest::addColumn<uid_t>("writer");
+        QTest::addColumn<QString>("link");  // another name for the file: "hard", "symbolic" or none
+        QTest::addColumn<bool>("replaced"); // a new file took the old one's place, else written in place
+        QTest::newRow("another's file, the writer may give it away") << kNobody << 0664u << uid_t(0) << QString() << true;
+        QTest::newRow("a private mode") << uid_t(0) << 0600u << uid_t(0) << QString() << true;
+        QTest::newRow("a set-group-id mode") << kNobody << 02660u << uid_t(0) << QString() << true;
+        QTest::newRow("another's file, the writer may not give it away") << uid_t(0) << 0666u << kNobody << QString() << false;
+        QTest::newRow("a hard link") << kNobody << 0664u << uid_t(0) << QStringLiteral("hard") << false;
+        QTest::newRow("a symbolic link") << kNobody << 0664u << uid_t(0) << QStringLiteral("symbolic") << true;
+    }
+    void replaceKeepsOwnerModeAndLinks()
+    {
+        QFETCH(uid_t, owner);
+        QFETCH(uint, mode);
+        QFETCH(uid_t, writer);
+        QFETCH(QString, link);
+        QFETCH(bool, replaced);
+        if (geteuid() != 0)
+            QSKIP("giving files to other users needs root");
+        QTemporaryDir scratch;
+        QVERIFY(::chmod(QFile::encodeName(scratch.path()).constData(), 0755) == 0);
+        const QString directory = scratch.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkdir(directory));
+        const QString file = directory + QStringLiteral("/TRD_2026126.sql");
+        QFile earlier(file);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier text\r\n");
+        earlier.close();
+        QVERIFY(::chown(QFile::encodeName(file).constData(), owner, owner) == 0);
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), mode) == 0);
+        QVERIFY(::chown(QFile::encodeName(directory).constData(), owner, owner) == 0);
+        QString path = file; // where the writer is pointed
+        const QString other = scratch.filePath(QStringLiteral("other.sql"));
+        if (link == QLatin1String("hard"))
+            QVERIFY(::link(QFile::encodeName(file).constData(), QFile::encodeName(other).constData()) == 0);
+        if (link == QLatin1String("symbolic")) {
+            QVERIFY(::symlink(QFile::encodeName(file).constData(), QFile::encodeName(other).constData()) == 0);
+            path = other;
+        }
+        struct stat before {};
+        QVERIFY(::stat(QFile::encodeName(file).constData(), &before) == 0);
+
+        QCOMPARE(writeAs(writer, path), 0);
+        struct stat after {};
+        QVERIFY(::stat(QFile::encodeName(file).constData(), &after) == 0);
+        QCOMPARE(fileBytes(file), QByteArray("new\r\n"));
+        QCOMPARE(after.st_uid, owner);
+        QCOMPARE(after.st_gid, gid_t(owner));
+        QCOMPARE(uint(after.st_mode & 07777), mode);
+        QCOMPARE(after.st_ino != before.st_ino, replaced);
+        if (!link.isEmpty())
+            QCOMPARE(fileBytes(other), QByteArray("new\r\n"));
+        if (link == QLatin1String("symbolic"))
+            QVERIFY(QFileInfo(other).isSymLink());
+        QCOMPARE(QDir(directory).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("TRD_2026126.sql") });
     }
 
     void directoryAtTheFilePathIsAnIoError()
@@ -417,7 +487,7 @@ private slots:
         QCOMPARE(screen.dialogs.records.size(), 1);
         QCOMPARE(int(screen.dialogs.records.first().kind), kind);
         QVERIFY(screen.dialogs.records.first().text.startsWith(QStringLiteral("Falha")));
-        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files), QStringList {}); // nothing written
+        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {}); // nothing written
         QVERIFY(!ShowAviVisible());
         QCOMPARE(server.fake.requests().last().method, failing + throwing); // the run went no further
     }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+// New contents for a file, written so that replacing it changes nothing else about
+// it: its owner, group, mode and other hard links stay as they were.
+//
+// Where the directory takes a new file, the old file (if any) is a regular file with
+// no other hard link, and the new file can be given the old one's owner, group and
+// mode, the contents go to a new file beside it that takes the old one's place in
+// commit(): a failure before then leaves the old file as it was and no new file.
+// Everywhere else the old file is truncated and written in place (a shared directory
+// the writer may not create files in, a file of another owner that the writer may
+// not give away, a hard-linked file): a failure then leaves it partial.
+//
+// A symbolic link at the path is followed: the file it names is the one written.
+// Failures raise EInOutError naming the path and the system's reason.
+class TFileReplacement
+{
+public:
+    explicit TFileReplacement(const QString &path);
+    ~TFileReplacement(); // an uncommitted new file is removed
+    TFileReplacement(const TFileReplacement &) = delete;
+    TFileReplacement &operator=(const TFileReplacement &) = delete;
+
+    // Writes all of the bytes, retrying short writes.
+    void write(const char *bytes, qsizetype size);
+    // Closes the file and, unless written in place, puts it in place of the old one.
+    void commit();
+
+    bool inPlace() const { return m_temporary.isEmpty(); }
+
+private:
+    bool openBeside();
+    void openInPlace();
+    void discard();
+    [[noreturn]] void fail(int systemError);
+
+    QString m_path;      // as given, for the messages
+    QString m_target;    // the file replaced, a symbolic link followed
+    QString m_temporary; // the new file beside it; empty when written in place
+    int m_descriptor = -1;
+};
