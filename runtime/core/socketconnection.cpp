@@ -2,6 +2,7 @@
 
 #include "exceptions.h"
 
+#include <answerstart.h>
 #include <datapacket.h>
 #include <frame.h>
 #include <message.h>
@@ -81,6 +82,7 @@ void TSocketConnection::SetConnected(bool connected)
     }
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket = std::move(socket);
+    m_peerChecked = false;
 }
 
 QString TSocketConnection::connectFailure(const QString &socketError) const
@@ -153,7 +155,9 @@ QByteArray TSocketConnection::exchange(const QByteArray &request, protocol::Data
         while (!reader.next(payload)) {
             if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(timeoutMilliseconds()))
                 failWaiting();
-            reader.append(m_socket->readAll());
+            QByteArray arrived = m_socket->readAll();
+            checkPeer(arrived);
+            reader.append(arrived);
         }
         if (!isPart(payload, parts))
             return payload;
@@ -174,6 +178,22 @@ bool TSocketConnection::isPart(const QByteArray &payload, protocol::DataPacketSi
         m_socket.reset();
         throw;
     }
+}
+
+void TSocketConnection::checkPeer(QByteArray &arrived)
+{
+    if (m_peerChecked)
+        return;
+    while (arrived.size() < protocol::kAnswerStartSize) {
+        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(timeoutMilliseconds()))
+            failWaiting();
+        arrived += m_socket->readAll();
+    }
+    m_peerChecked = true;
+    if (!protocol::couldStartAnswer(arrived, FrameLimit))
+        fail(QStringLiteral("O programa em %1:%2 não fala o protocolo do servidor de aplicação (respondeu \"%3\"): "
+                            "confira o endereço e a porta.")
+                 .arg(Host, QString::number(Port), protocol::printableStart(arrived)));
 }
 
 void TSocketConnection::failWaiting()

@@ -85,6 +85,10 @@ private:
     // Raises the failure of a wait that did not succeed: the time-out, or the lost connection.
     [[noreturn]] void failWaiting();
     [[noreturn]] void fail(const QString &message);
+    // Refuses a peer whose first answer on the connection cannot be this
+    // protocol's; reads on until `arrived` holds enough bytes to tell.
+    void checkPeer(QByteArray &arrived);
 
     std::unique_ptr<QTcpSocket> m_socket;
+    bool m_peerChecked = false;
 };
