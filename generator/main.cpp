@@ -3,6 +3,7 @@
 #include "exitcodes.h"
 #include "generatorarguments.h"
 #include "scriptgeneration.h"
+#include "standardoutput.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -15,27 +16,25 @@ void say(const QString &text)
     std::fprintf(stderr, "qlx02600-gen: %s\n", qPrintable(text));
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The program's result on standard output; a failed write is a file failure.
+int print(const QString &text, int exitCode)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("qlx02600-gen"));
-
-    GeneratorArguments arguments;
     try {
-        arguments = GeneratorArguments::parse(QCoreApplication::arguments());
-    } catch (const EBadArguments &bad) {
-        say(bad.message());
-        say(QStringLiteral("veja qlx02600-gen --help"));
-        return kBadArguments;
+        WriteStandardOutput((text + QLatin1Char('\n')).toLocal8Bit());
+    } catch (const EInOutError &failure) {
+        say(failure.message());
+        return kFileFailure;
     }
-    if (arguments.help) {
-        std::fputs(qPrintable(arguments.helpText), stdout);
-        return kWritten;
-    }
+    return exitCode;
+}
 
-    const bool showProgress = isatty(STDERR_FILENO);
+int run(const GeneratorArguments &arguments)
+{
+    const bool showProgress = !arguments.quiet && isatty(STDERR_FILENO);
+    const auto notice = [&arguments](const QString &text) {
+        if (!arguments.quiet)
+            say(text);
+    };
     try {
         const GenerationResult result = GenerateScript(arguments, [showProgress](const QString &step) {
             if (showProgress)
@@ -43,18 +42,23 @@ int main(int argc, char *argv[])
         });
         switch (result.outcome) {
         case GenerationResult::NothingToWrite:
-            say(QStringLiteral("nenhuma tradução alterada a partir de %1 nas tabelas pedidas; nenhum arquivo gravado")
-                    .arg(arguments.sinceText));
-            return kNothingToWrite;
+            notice(QStringLiteral("nenhuma tradução alterada a partir de %1 nas tabelas pedidas; nenhum arquivo gravado")
+                       .arg(arguments.sinceText));
+            return arguments.dryRun ? print(QStringLiteral("0"), kNothingToWrite) : kNothingToWrite;
         case GenerationResult::ExistingFileKept:
-            say(QStringLiteral("o arquivo já existe e foi mantido (use --overwrite para substituí-lo): %1").arg(result.path));
+            notice(QStringLiteral("o arquivo já existe e foi mantido (use --overwrite para substituí-lo): %1").arg(result.path));
             return kExistingFileKept;
+        case GenerationResult::WouldWrite:
+            notice(QStringLiteral("ensaio: %1 linha(s) a gravar em %2; nada gravado")
+                       .arg(result.lines)
+                       .arg(arguments.toStandardOutput ? QStringLiteral("a saída padrão") : result.path));
+            return print(QString::number(result.lines), kWritten);
         case GenerationResult::Written:
-            std::printf("%s\n", qPrintable(result.path));
-            return kWritten;
+            return arguments.toStandardOutput ? kWritten : print(result.path, kWritten);
         }
     } catch (const EBadArguments &bad) {
-        say(bad.message());
+        if (!bad.message().isEmpty())
+            say(bad.message());
         return kBadArguments;
     } catch (const EInOutError &failure) {
         say(failure.message());
@@ -66,4 +70,28 @@ int main(int argc, char *argv[])
         return kServerFailure;
     }
     return kServerFailure;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    GuardStandardOutput();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qlx02600-gen"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QLX_VERSION));
+
+    GeneratorArguments arguments;
+    try {
+        arguments = GeneratorArguments::parse(QCoreApplication::arguments());
+    } catch (const EBadArguments &bad) {
+        say(bad.message());
+        say(QStringLiteral("veja qlx02600-gen --help"));
+        return kBadArguments;
+    }
+    if (arguments.help)
+        return print(arguments.helpText.chopped(1), kWritten);
+    if (arguments.version)
+        return print(QStringLiteral("qlx02600-gen %1").arg(QCoreApplication::applicationVersion()), kWritten);
+    return run(arguments);
 }

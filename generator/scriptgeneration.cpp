@@ -1,6 +1,6 @@
 #include "scriptgeneration.h"
 
-#include "exitcodes.h"
+#include "standardoutput.h"
 
 #include <filesystem.h>
 #include <recordsetfields.h>
@@ -27,11 +27,21 @@ QString languageIds(TClientDataSet &languages, const TField &id)
 GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::function<void(const QString &)> &progress)
 {
     const TDateTime startMoment = Now();
+    GenerationResult result;
+    const AnsiString path = arguments.toStandardOutput ? AnsiString() : arguments.filePath(startMoment);
+    result.path = arguments.toStandardOutput ? QString() : NativePath(path);
+    const auto kept = [&] { return !arguments.toStandardOutput && !arguments.overwrite && FileExists(path); };
+    if (kept()) {
+        result.outcome = GenerationResult::ExistingFileKept;
+        return result;
+    }
+
     TNetConnection connection;
     connection.ServerName = QLatin1String(kRemoteObjectName);
     connection.Host = arguments.host;
     connection.Port = arguments.port;
     connection.Timeout = arguments.timeoutSeconds;
+    connection.AnswerLimit = arguments.answerLimit;
     TClientDataSet languages;
     const LanguageFields language = DeclareLanguageFields(languages);
     TClientDataSet tables;
@@ -48,28 +58,39 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
         const AnsiString languageId = language.IDIDIOMA->AsString();
 
         AnsiString tableList = arguments.tableList;
-        if (arguments.allTables)
+        if (arguments.allTables) {
             tableList = AllTablesList(connection, tables, *table.CDPROGTRAD);
-        else
-            GetTabela(connection, TRemoteArg::byReference(tableList), AnsiString(), tables);
+        } else {
+            try {
+                GetTabela(connection, TRemoteArg::byReference(tableList), AnsiString(), tables);
+            } catch (const EAbort &) {
+                throw EBadArguments(QString()); // the server's refusal of the list has been shown
+            }
+        }
         progress(QStringLiteral("%1 tabela(s); buscando as linhas do idioma %2 alteradas a partir de %3")
                      .arg(tables.RecordCount()).arg(Ansi::toUnicode(languageId), arguments.sinceText));
         GetPropriedCds(connection, languageId, tableList, arguments.since, lines);
         connection.SetConnected(false);
     }
 
-    GenerationResult result;
     result.lines = lines.RecordCount();
     if (lines.IsEmpty())
         return result;
-    const AnsiString path = arguments.directory + ScriptFileName(startMoment);
-    result.path = NativePath(path);
-    if (FileExists(path) && !arguments.overwrite) {
+    if (kept()) { // made while the lines came
         result.outcome = GenerationResult::ExistingFileKept;
         return result;
     }
-    progress(QStringLiteral("gravando %1 linha(s) em %2").arg(result.lines).arg(result.path));
-    WriteScriptFile(path, lines, *line);
+    if (arguments.dryRun) {
+        result.outcome = GenerationResult::WouldWrite;
+        return result;
+    }
+    if (arguments.toStandardOutput) {
+        progress(QStringLiteral("escrevendo %1 linha(s) na saída padrão").arg(result.lines));
+        WriteScriptLines(lines, *line, [](const char *bytes, qsizetype size) { WriteStandardOutput({ bytes, size }); });
+    } else {
+        progress(QStringLiteral("gravando %1 linha(s) em %2").arg(result.lines).arg(result.path));
+        WriteScriptFile(path, lines, *line);
+    }
     result.outcome = GenerationResult::Written;
     return result;
 }

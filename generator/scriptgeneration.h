@@ -9,11 +9,17 @@
 // file's name and its safe replace.
 struct GenerationResult
 {
-    enum Outcome { Written, NothingToWrite, ExistingFileKept } outcome = NothingToWrite;
-    QString path;
+    enum Outcome {
+        Written,          // to the file, or to standard output
+        WouldWrite,       // --dry-run: lines to write, nothing written
+        NothingToWrite,
+        ExistingFileKept, // found before calling the server, or once the lines came
+    } outcome = NothingToWrite;
+    QString path;         // the file written or kept; empty for standard output
     qsizetype lines = 0;
 };
 
-// Failures leave as the runtime's exceptions: EBadArguments for a language the
-// server does not know, EInOutError for the file, any other for the server.
+// Failures leave as the runtime's exceptions: EBadArguments for a language or a
+// table the server does not have, EInOutError for the file or standard output,
+// any other for the server.
 GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::function<void(const QString &)> &progress);

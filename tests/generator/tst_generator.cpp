@@ -7,6 +7,12 @@
 #include <scriptfile.h>
 
 #include <QTcpServer>
+#include <QRegularExpression>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -19,15 +25,31 @@ struct GeneratorRun
     QByteArray err;
 };
 
-// Runs the generator with no display of any kind in its environment.
-GeneratorRun generate(const QStringList &arguments)
+// How a run's standard output is given to the generator.
+enum class Output { Read, Closed, Full };
+
+// Runs the generator with no display of any kind in its environment, no host
+// setting but those given ("NAME=value") and a settings file of its own.
+GeneratorRun generate(const QStringList &arguments, const QStringList &settings = {}, Output output = Output::Read)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QLX_SERVER", "QLX_TIMEOUT",
+                              "QLX_ANSWER_LIMIT_MIB" })
         environment.remove(QLatin1String(name));
+    static QTemporaryDir configuration; // an empty one unless a test writes qlx/qlxhost.conf there
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configuration.path());
+    for (const QString &setting : settings)
+        environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(QLX_GEN_PATH), arguments);
+    if (output == Output::Read) {
+        process.start(QStringLiteral(QLX_GEN_PATH), arguments);
+    } else {
+        // The shell closes standard output, or points it at a full device.
+        const QString redirect = output == Output::Closed ? QStringLiteral(">&-") : QStringLiteral(">/dev/full");
+        process.start(QStringLiteral("sh"), QStringList { QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" %1").arg(redirect),
+                                                          QStringLiteral(QLX_GEN_PATH) } + arguments);
+    }
     GeneratorRun run;
     if (!process.waitForFinished(kRunLimitMs)) {
         process.kill();
@@ -39,6 +61,48 @@ GeneratorRun generate(const QStringList &arguments)
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return run;
 }
+
+// A port where a program of another kind answers every connection the way
+// PostgreSQL answers a start-up it does not understand, then closes it.
+class ForeignServer
+{
+public:
+    ForeignServer()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(m_listener, 8) == 0
+            && ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            for (;;) {
+                const int client = ::accept(m_listener, nullptr, nullptr);
+                if (client < 0)
+                    return;
+                static const char answer[] = "E\0\0\0\x5cSFATAL\0VFATAL\0C0A000\0Munsupported frontend protocol\0";
+                char request[256];
+                if (::read(client, request, sizeof request) > 0)
+                    (void)!::write(client, answer, sizeof answer - 1);
+                ::close(client);
+            }
+        });
+    }
+    ~ForeignServer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
 
 QByteArray fileBytes(const QString &path)
 {
@@ -120,7 +184,7 @@ private slots:
         QCOMPARE(describe(byGenerator.fake.requests()), describe(byScreen.fake.requests()));
         QCOMPARE(QFileInfo(QString::fromLocal8Bit(run.out.trimmed())).fileName(), screenFile);
         QCOMPARE(fileBytes(QString::fromLocal8Bit(run.out.trimmed())), screenBytes);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { screenFile }); // nothing else left beside it
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { screenFile }); // nothing else left beside it
     }
 
     void exitCodes_data()
@@ -163,7 +227,7 @@ private slots:
         QTest::newRow("directory missing") << eng + since + all + QStringList { QStringLiteral("--dir"), QStringLiteral("/nonexistent/dir") }
                                            << QString() << 2 << QStringLiteral("o diretório não existe");
         QTest::newRow("table the server lacks") << eng + since + QStringList { QStringLiteral("--tables"), QStringLiteral("PRODUTO,NADA") }
-                                                << QString() << 3 << QStringLiteral("Tabela não cadastrada para tradução: NADA.");
+                                                << QString() << 2 << QStringLiteral("Tabela não cadastrada para tradução: NADA.");
         QTest::newRow("a directory bears the file's name") << eng + since + all << QStringLiteral("directory") << 4
                                                            << QStringLiteral("Erro de E/S");
         QTest::newRow("existing file kept") << eng + since + all << QStringLiteral("file") << 5 << QStringLiteral("--overwrite");
@@ -198,10 +262,188 @@ private slots:
             QVERIFY(script.startsWith("INSERT INTO TRADUCAO") && script.endsWith(";\r\n"));
         } else {
             QVERIFY(written.isEmpty());
-            QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), inTheDirectory == QLatin1String("file") ? names.size() : 0);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), inTheDirectory == QLatin1String("file") ? names.size() : 0);
             if (inTheDirectory == QLatin1String("file"))
                 QCOMPARE(fileBytes(dir.filePath(names.first())), QByteArray("earlier\r\n"));
         }
+    }
+
+    void newOptions_data()
+    {
+        // "@DIR" stands for the run's scratch directory; every row but --version adds
+        // the demo server, a language, a moment and --all.
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("fileThere");   // a file at the output's place before the run
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");      // a pattern for the whole of standard output
+        QTest::addColumn<QString>("err");      // a pattern for the whole of standard error
+        QTest::addColumn<QString>("written");  // the file in @DIR afterwards, or none
+        const QString script = QStringLiteral("INSERT INTO TRADUCAO[^\\n]*;\r\n(.*;\r\n)*");
+        const QString none;
+        const QString any = QStringLiteral("(.|\n)*");
+        const QStringList dir { QStringLiteral("--dir"), QStringLiteral("@DIR") };
+        const QStringList toFile { QStringLiteral("--output"), QStringLiteral("@DIR/script.sql") };
+        const QStringList toOutput { QStringLiteral("-o"), QStringLiteral("-") };
+        const QStringList dryRun { QStringLiteral("--dry-run") };
+        const QStringList quiet { QStringLiteral("-q") };
+        const QStringList overwrite { QStringLiteral("--overwrite") };
+        const QStringList later { QStringLiteral("--since"), QStringLiteral("2030-01-01 00:00") };
+        QTest::newRow("--version") << QStringList { QStringLiteral("--version") } << false << 0
+                                   << QStringLiteral("qlx02600-gen \\d+\\.\\d+\\.\\d+\n") << QString() << none;
+        QTest::newRow("--output FILE") << toFile << false << 0 << QStringLiteral("@DIR/script.sql\n") << QString()
+                                       << QStringLiteral("script.sql");
+        QTest::newRow("--output FILE kept") << toFile << true << 5 << QString() << QStringLiteral(".*--overwrite.*\n")
+                                            << QStringLiteral("script.sql");
+        QTest::newRow("--output FILE replaced") << toFile + overwrite << true << 0 << QStringLiteral("@DIR/script.sql\n")
+                                                << QString() << QStringLiteral("script.sql");
+        QTest::newRow("--output -") << toOutput << false << 0 << script << QString() << none;
+        QTest::newRow("--output - with a file named -") << toOutput << true << 0 << script << QString() << QStringLiteral("-");
+        QTest::newRow("--output and --dir") << toFile + dir << false << 2 << QString() << any << none;
+        QTest::newRow("--output in a missing directory")
+            << QStringList { QStringLiteral("--output"), QStringLiteral("@DIR/none/script.sql") } << false << 2 << QString()
+            << QStringLiteral(".*o diretório não existe(.|\n)*") << none;
+        QTest::newRow("--dry-run") << dir + dryRun << false << 0 << QStringLiteral("[1-9]\\d*\n")
+                                   << QStringLiteral("qlx02600-gen: ensaio: \\d+ linha\\(s\\) a gravar em .*; nada gravado\n") << none;
+        QTest::newRow("--dry-run to standard output") << toOutput + dryRun << false << 0 << QStringLiteral("[1-9]\\d*\n") << any << none;
+        QTest::newRow("--dry-run, nothing to write") << dir + dryRun + later << false << 1 << QStringLiteral("0\n") << any << none;
+        QTest::newRow("--dry-run, file kept") << toFile + dryRun << true << 5 << QString() << any << QStringLiteral("script.sql");
+        QTest::newRow("--quiet, written") << dir + quiet << false << 0 << QStringLiteral("/.*\\.sql\n") << QString()
+                                          << QStringLiteral("TRD");
+        QTest::newRow("--quiet, nothing to write") << dir + quiet + later << false << 1 << QString() << QString() << none;
+        QTest::newRow("--quiet, file kept") << toFile + quiet << true << 5 << QString() << QString() << QStringLiteral("script.sql");
+        QTest::newRow("--quiet, an error") << dir + quiet + QStringList { QStringLiteral("--language"), QStringLiteral("FRA") }
+                                           << false << 2 << QString() << QStringLiteral("qlx02600-gen: o servidor não tem o idioma FRA.*\n")
+                                           << none;
+    }
+    void newOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, fileThere);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QString, written);
+        static ServerProcess server({}, true);
+        QTemporaryDir dir;
+        // Relative names resolve in the scratch directory too: "-" is a file there.
+        const QString earlierName = arguments.contains(QStringLiteral("-")) ? QStringLiteral("-") : QStringLiteral("script.sql");
+        if (fileThere) {
+            QFile earlier(dir.filePath(earlierName));
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+            earlier.write("earlier\r\n");
+        }
+        if (arguments != QStringList { QStringLiteral("--version") })
+            arguments = QStringList { QStringLiteral("--server"), server.address(), QStringLiteral("--language"),
+                                      QStringLiteral("ENG"), QStringLiteral("--since"), QStringLiteral("2025-01-01 00:00"),
+                                      QStringLiteral("--all") } + arguments;
+        arguments.replaceInStrings(QStringLiteral("@DIR"), dir.path());
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const GeneratorRun run = generate(arguments);
+        QDir::setCurrent(previous);
+        QVERIFY2(run.exitCode == exitCode, run.err.constData());
+        const auto whole = [&dir](const QString &pattern) {
+            return QRegularExpression(QRegularExpression::anchoredPattern(QString(pattern).replace(QStringLiteral("@DIR"), dir.path())),
+                                      QRegularExpression::DotMatchesEverythingOption);
+        };
+        QVERIFY2(whole(out).match(QString::fromLatin1(run.out)).hasMatch(), run.out.left(200).constData());
+        QVERIFY2(whole(err).match(QString::fromUtf8(run.err)).hasMatch(), run.err.constData());
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), written.isEmpty() ? 0 : 1);
+        if (written.isEmpty())
+            return;
+        QVERIFY2(files.constFirst().startsWith(written), qPrintable(files.constFirst()));
+        const QByteArray bytes = fileBytes(dir.filePath(files.constFirst()));
+        QCOMPARE(bytes == "earlier\r\n", fileThere && exitCode != 0 || earlierName == QLatin1String("-"));
+        if (exitCode == 0 && earlierName != QLatin1String("-"))
+            QVERIFY(bytes.startsWith("INSERT INTO TRADUCAO") && bytes.endsWith(";\r\n"));
+    }
+
+    void settingsAsTheHostReadsThem_data()
+    {
+        QTest::addColumn<QStringList>("settings");   // environment variables, "NAME=value"
+        QTest::addColumn<QString>("settingsFile");   // the settings file's text, "@SERVER" the demo server
+        QTest::addColumn<bool>("serverOption");      // --server given with the demo server
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        const QString closed = QStringLiteral("QLX_SERVER=127.0.0.1:1");
+        QTest::newRow("QLX_SERVER") << QStringList { QStringLiteral("QLX_SERVER=@SERVER") } << QString() << false << 0 << QString();
+        QTest::newRow("settings file") << QStringList() << QStringLiteral("server=@SERVER\n") << false << 0 << QString();
+        QTest::newRow("--server before QLX_SERVER") << QStringList { closed } << QString() << true << 0 << QString();
+        QTest::newRow("QLX_SERVER before the settings file") << QStringList { closed } << QStringLiteral("server=@SERVER\n") << false
+                                                             << 3 << QStringLiteral("127.0.0.1:1");
+        QTest::newRow("malformed QLX_SERVER") << QStringList { QStringLiteral("QLX_SERVER=host:99999") } << QString() << false << 2
+                                              << QStringLiteral("QLX_SERVER (variável de ambiente)");
+        QTest::newRow("malformed QLX_TIMEOUT") << QStringList { QStringLiteral("QLX_TIMEOUT=soon") } << QString() << true << 2
+                                               << QStringLiteral("QLX_TIMEOUT");
+        QTest::newRow("malformed timeout key") << QStringList() << QStringLiteral("timeout=0\n") << true << 2
+                                               << QStringLiteral("timeout (arquivo de configuração");
+        QTest::newRow("malformed QLX_ANSWER_LIMIT_MIB") << QStringList { QStringLiteral("QLX_ANSWER_LIMIT_MIB=0") } << QString() << true
+                                                        << 2 << QStringLiteral("QLX_ANSWER_LIMIT_MIB");
+    }
+    void settingsAsTheHostReadsThem()
+    {
+        QFETCH(QStringList, settings);
+        QFETCH(QString, settingsFile);
+        QFETCH(bool, serverOption);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        static ServerProcess server({}, true);
+        QTemporaryDir configuration;
+        QVERIFY(QDir(configuration.path()).mkpath(QStringLiteral("qlx")));
+        QFile file(configuration.filePath(QStringLiteral("qlx/qlxhost.conf")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QString(settingsFile).replace(QStringLiteral("@SERVER"), server.address()).toUtf8());
+        file.close();
+        settings.replaceInStrings(QStringLiteral("@SERVER"), server.address());
+        settings << QStringLiteral("XDG_CONFIG_HOME=%1").arg(configuration.path());
+        QTemporaryDir dir;
+        QStringList arguments { QStringLiteral("--language"), QStringLiteral("ENG"), QStringLiteral("--since"),
+                                QStringLiteral("2025-01-01 00:00"), QStringLiteral("--all"), QStringLiteral("--dir"), dir.path() };
+        if (serverOption)
+            arguments << QStringLiteral("--server") << server.address();
+        const GeneratorRun run = generate(arguments, settings);
+        QVERIFY2(run.exitCode == exitCode, run.err.constData());
+        QVERIFY2(QString::fromUtf8(run.err).contains(said), run.err.constData());
+    }
+
+    void failedStandardOutput_data()
+    {
+        QTest::addColumn<int>("output");
+        QTest::addColumn<bool>("script"); // the script itself to standard output, else its file's path
+        QTest::newRow("closed, the path") << int(Output::Closed) << false;
+        QTest::newRow("closed, the script") << int(Output::Closed) << true;
+        QTest::newRow("full, the path") << int(Output::Full) << false;
+        QTest::newRow("full, the script") << int(Output::Full) << true;
+    }
+    void failedStandardOutput()
+    {
+        QFETCH(int, output);
+        QFETCH(bool, script);
+        static ServerProcess server({}, true);
+        QTemporaryDir dir;
+        QStringList arguments { QStringLiteral("--server"), server.address(), QStringLiteral("--language"), QStringLiteral("ENG"),
+                                QStringLiteral("--since"), QStringLiteral("2025-01-01 00:00"), QStringLiteral("--all") };
+        arguments << (script ? QStringList { QStringLiteral("--output"), QStringLiteral("-") }
+                             : QStringList { QStringLiteral("--dir"), dir.path() });
+        const GeneratorRun run = generate(arguments, {}, Output(output));
+        QVERIFY2(run.exitCode == 4, run.err.constData());
+        QVERIFY2(run.err.contains("Erro de E/S ao escrever na saída padrão"), run.err.constData());
+    }
+
+    void existingFileNoticedBeforeCallingTheServer()
+    {
+        FakeAppServer server;
+        QTemporaryDir dir;
+        for (const QString &name : todaysFileNames()) {
+            QFile earlier(dir.filePath(name));
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+        }
+        const GeneratorRun run = generate({ QStringLiteral("--server"), server.fake.address(), QStringLiteral("--language"),
+                                            QStringLiteral("EN1"), QStringLiteral("--since"), QStringLiteral("2026-03-05 09:30"),
+                                            QStringLiteral("--all"), QStringLiteral("--dir"), dir.path() });
+        QVERIFY2(run.exitCode == 5, run.err.constData());
+        QCOMPARE(server.fake.connections(), 0);
     }
 
     void serverFailures_data()
@@ -211,6 +453,9 @@ private slots:
         QTest::newRow("nobody listening") << QStringLiteral("closed") << QStringLiteral("Não foi possível conectar");
         QTest::newRow("no answer in time") << QStringLiteral("silent") << QStringLiteral("não respondeu em 1 segundos");
         QTest::newRow("answers with an exception") << QStringLiteral("exception") << QStringLiteral("sem objeto");
+        QTest::newRow("not this protocol") << QStringLiteral("foreign")
+                                           << QStringLiteral("não fala o protocolo do servidor de aplicação (respondeu \"E...\\SFATAL.VFATAL");
+        QTest::newRow("the default port") << QStringLiteral("localhost") << QStringLiteral("localhost:21102");
     }
     void serverFailures()
     {
@@ -224,6 +469,11 @@ private slots:
         QString address = failing.address();
         if (server == QLatin1String("silent"))
             address = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+        ForeignServer foreign;
+        if (server == QLatin1String("foreign"))
+            address = foreign.address();
+        if (server == QLatin1String("localhost"))
+            address = QStringLiteral("localhost");
         if (server == QLatin1String("closed")) {
             address = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
             silent.close();
@@ -234,7 +484,7 @@ private slots:
                                             QStringLiteral("--dir"), dir.path(), QStringLiteral("--timeout"), QStringLiteral("1") });
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(QString::fromUtf8(run.err).contains(said), run.err.constData());
-        QVERIFY(QDir(dir.path()).isEmpty());
+        QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 
     void progressOnlyOnATerminal()
@@ -260,9 +510,10 @@ private slots:
     {
         const GeneratorRun run = generate({ QStringLiteral("--help") });
         QCOMPARE(run.exitCode, 0);
-        for (const char *word : { "--server", "--language", "--since", "--all", "--tables", "--dir", "--overwrite", "--timeout",
-                                  "5 arquivo existente mantido" })
+        for (const char *word : { "Uso:", "Opções:", "--server", "--language", "--since", "--all", "--tables", "--dir", "--output",
+                                  "--overwrite", "--dry-run", "--quiet", "--timeout", "--version", "5 arquivo existente mantido" })
             QVERIFY2(run.out.contains(word), word);
+        QVERIFY2(!run.out.contains("Usage") && !run.out.contains("Options"), run.out.constData());
     }
 };
 
