@@ -23,6 +23,20 @@ QByteArray encoded(const QString &path)
 
 } // namespace
 
+int WriteWhole(int descriptor, const char *bytes, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor, bytes, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : ENOSPC;
+        bytes += written;
+        size -= written;
+    }
+    return 0;
+}
+
 TFileReplacement::TFileReplacement(const QString &path)
     : m_path(path)
     , m_target(path)
@@ -78,15 +92,8 @@ void TFileReplacement::openInPlace()
 
 void TFileReplacement::write(const char *bytes, qsizetype size)
 {
-    while (size > 0) {
-        const ssize_t written = ::write(m_descriptor, bytes, size_t(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            fail(written < 0 ? errno : ENOSPC);
-        bytes += written;
-        size -= written;
-    }
+    if (const int error = WriteWhole(m_descriptor, bytes, size))
+        fail(error);
 }
 
 void TFileReplacement::commit()

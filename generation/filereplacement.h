@@ -2,6 +2,10 @@
 
 #include <QString>
 
+// Writes all of the bytes to the descriptor, retrying short and interrupted
+// writes: 0, or the system's error of the write that failed.
+int WriteWhole(int descriptor, const char *bytes, qsizetype size);
+
 // New contents for a file, written so that replacing it changes nothing else about
 // it: its owner, group, mode and other hard links stay as they were.
 //

@@ -1,6 +1,7 @@
 #include "standardoutput.h"
 
 #include <exceptions.h>
+#include <filereplacement.h>
 
 #include <QString>
 #include <cerrno>
@@ -42,15 +43,6 @@ void WriteStandardOutput(QByteArrayView bytes)
 {
     if (outputClosed)
         fail(EBADF);
-    const char *data = bytes.data();
-    qsizetype size = bytes.size();
-    while (size > 0) {
-        const ssize_t written = ::write(STDOUT_FILENO, data, size_t(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            fail(written < 0 ? errno : ENOSPC);
-        data += written;
-        size -= written;
-    }
+    if (const int error = WriteWhole(STDOUT_FILENO, bytes.data(), bytes.size()))
+        fail(error);
 }

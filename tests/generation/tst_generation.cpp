@@ -51,6 +51,16 @@ QByteArray fileBytes(const QString &path)
 // The unprivileged user and group "nobody" and "nogroup".
 constexpr uid_t kNobody = 65534;
 
+// "earlier text" in a new file in a new directory whose parent anyone may enter.
+bool makeEarlierFile(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString parent = QFileInfo(info.absolutePath()).absolutePath();
+    QFile earlier(path);
+    return ::chmod(QFile::encodeName(parent).constData(), 0755) == 0 && QDir().mkdir(info.absolutePath())
+        && earlier.open(QIODevice::WriteOnly) && earlier.write("earlier text\r\n") == 14;
+}
+
 // Writes the one line "new" to the path in a child process running as `user`:
 // its exit status, 0 written, 1 an I/O error, 2 another failure, 3 no identity
 // change, -1 no end within a minute.
@@ -330,14 +340,9 @@ private slots:
         // Permissions do not bind root: the writer takes the identity of "nobody".
         const bool root = geteuid() == 0;
         QTemporaryDir scratch;
-        QVERIFY(::chmod(QFile::encodeName(scratch.path()).constData(), 0755) == 0);
         const QString directory = scratch.filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkdir(directory));
         const QString path = directory + QStringLiteral("/TRD_2026126.sql");
-        QFile earlier(path);
-        QVERIFY(earlier.open(QIODevice::WriteOnly));
-        earlier.write("earlier text\r\n");
-        earlier.close();
+        QVERIFY(makeEarlierFile(path));
         QVERIFY(::chmod(QFile::encodeName(path).constData(), fileWritable ? 0666 : 0444) == 0);
         if (root && directoryWritable)
             QVERIFY(::chown(QFile::encodeName(directory).constData(), kNobody, kNobody) == 0);
@@ -373,14 +378,9 @@ private slots:
         if (geteuid() != 0)
             QSKIP("giving files to other users needs root");
         QTemporaryDir scratch;
-        QVERIFY(::chmod(QFile::encodeName(scratch.path()).constData(), 0755) == 0);
         const QString directory = scratch.filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkdir(directory));
         const QString file = directory + QStringLiteral("/TRD_2026126.sql");
-        QFile earlier(file);
-        QVERIFY(earlier.open(QIODevice::WriteOnly));
-        earlier.write("earlier text\r\n");
-        earlier.close();
+        QVERIFY(makeEarlierFile(file));
         QVERIFY(::chown(QFile::encodeName(file).constData(), owner, owner) == 0);
         QVERIFY(::chmod(QFile::encodeName(file).constData(), mode) == 0);
         QVERIFY(::chown(QFile::encodeName(directory).constData(), owner, owner) == 0);
