@@ -49,12 +49,74 @@ void copyDemoRows(QSqlDatabase &from, TranslationDb &to)
     }
 }
 
+// The tables among `tables` that hold rows, each with its count: "TRADUCAO (18 rows)".
+// `quoted`: names taken from the catalogue, which any text may be.
+QStringList tablesHoldingRows(QSqlDatabase &database, const QStringList &tables, bool quoted)
+{
+    QStringList holding;
+    for (const QString &table : tables) {
+        const QString name = quoted ? QStringLiteral("\"%1\"").arg(QString(table).replace(QLatin1Char('"'), QStringLiteral("\"\"")))
+                                    : table;
+        QSqlQuery count(database);
+        if (!count.exec(QStringLiteral("SELECT count(*) FROM %1").arg(name)) || !count.next())
+            throw std::runtime_error("cannot count the rows of " + table.toStdString() + ": "
+                                     + count.lastError().text().toStdString());
+        if (const qint64 rows = count.value(0).toLongLong(); rows > 0)
+            holding << QStringLiteral("%1 (%2 rows)").arg(table).arg(rows);
+    }
+    return holding;
+}
+
+[[noreturn]] void refuse(const QString &address, const QStringList &holding)
+{
+    throw DemoRefused(QStringLiteral("the database %1 holds data: %2. --init-demo leaves it as it is; "
+                                     "--force-demo replaces it with the demo's.")
+                          .arg(address, holding.join(QStringLiteral(", ")))
+                          .toStdString());
+}
+
+// A SQLite file that may be replaced: none, an empty one, or a database whose
+// tables are all empty (or `replaceData`). Anything else is left alone.
+void checkSqliteFile(const QString &file, bool replaceData)
+{
+    QFile existing(file);
+    if (!existing.exists() || existing.size() == 0)
+        return;
+    if (!existing.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + file.toStdString() + ": " + existing.errorString().toStdString());
+    if (existing.read(16) != QByteArray("SQLite format 3", 16))
+        throw std::runtime_error(file.toStdString() + " is not a SQLite database; --init-demo leaves it as it is");
+    existing.close();
+    QStringList holding;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("demo-check"));
+        database.setDatabaseName(file);
+        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!database.open())
+            throw std::runtime_error("cannot open " + file.toStdString() + ": " + database.lastError().text().toStdString());
+        QSqlQuery names(database);
+        QStringList tables;
+        if (!names.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+                                       "ESCAPE '\\' ORDER BY name")))
+            throw std::runtime_error("cannot read " + file.toStdString() + ": " + names.lastError().text().toStdString());
+        while (names.next())
+            tables << names.value(0).toString();
+        holding = tablesHoldingRows(database, tables, true);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("demo-check"));
+    if (!holding.isEmpty() && !replaceData)
+        refuse(file, holding);
+}
+
 } // namespace
 
-void createDemoDatabase(const QString &address)
+void createDemoDatabase(const QString &address, bool replaceData)
 {
     if (DatabaseAddress::parse(address).backend == DatabaseAddress::Backend::SQLite) {
-        QFile::remove(address);
+        checkSqliteFile(address, replaceData);
+        // A journal left by the replaced database would be rolled back into the new one.
+        for (const char *suffix : { "", "-journal", "-wal", "-shm" })
+            QFile::remove(address + QLatin1String(suffix));
         TranslationDb db(address, QStringLiteral("demo"));
         db.runScript(QStringLiteral(":/appserver/demo.sql"));
         return;
@@ -64,6 +126,15 @@ void createDemoDatabase(const QString &address)
     TranslationDb target(address, QStringLiteral("demo"));
     target.database().transaction();
     try {
+        // Nobody writes a row between the count and the drop.
+        QSqlQuery lock(target.database());
+        if (!lock.exec(QStringLiteral("LOCK TABLE IDIOMA, PROGTRAD, TRADUCAO IN ACCESS EXCLUSIVE MODE")))
+            throw std::runtime_error("cannot lock the tables: " + lock.lastError().text().toStdString());
+        const QStringList holding = tablesHoldingRows(target.database(),
+                                                      { QStringLiteral("IDIOMA"), QStringLiteral("PROGTRAD"), QStringLiteral("TRADUCAO") },
+                                                      false);
+        if (!holding.isEmpty() && !replaceData)
+            refuse(address, holding);
         target.dropSchema();
         target.runScript(backendsql::schemaResource(target.backend()));
         copyDemoRows(source.database(), target);

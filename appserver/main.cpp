@@ -4,6 +4,7 @@
 #include "calllog.h"
 #include "demodatabase.h"
 #include "descriptors.h"
+#include "listenaddress.h"
 #include "translationdb.h"
 
 #include <QCommandLineParser>
@@ -17,9 +18,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qlx02600-server"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QLX_PACKAGE_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Application server of QLX02600.rdmGeraArquivo."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption dbOption(QStringLiteral("db"),
         QStringLiteral("SQLite database file, or PostgreSQL database as postgresql://user@host:port/dbname "
                        "(password from PGPASSWORD or ~/.pgpass)."), QStringLiteral("FILE|URI"));
@@ -27,8 +30,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Address to listen on (default 127.0.0.1:21102; port 0 picks a free one)."), QStringLiteral("HOST:PORT"),
         QStringLiteral("127.0.0.1:21102"));
     const QCommandLineOption demoOption(QStringLiteral("init-demo"),
-        QStringLiteral("Create a demo database in FILE (or in the PostgreSQL database of URI) and exit."),
+        QStringLiteral("Create a demo database in FILE (or in the PostgreSQL database of URI) and exit; "
+                       "a database that holds data is kept (exit 3)."),
         QStringLiteral("FILE|URI"));
+    const QCommandLineOption forceDemoOption(QStringLiteral("force-demo"),
+        QStringLiteral("With --init-demo: replace a database that holds data."));
     const QCommandLineOption dialectOption(QStringLiteral("script-dialect"),
         QStringLiteral("SQL of the script lines: sqlite or postgresql (default: the database's own)."),
         QStringLiteral("DIALECT"));
@@ -43,11 +49,15 @@ int main(int argc, char *argv[])
         QStringLiteral("BYTES"), QString::number(ServerLimits::kDefaultMaxAnswer));
     const QCommandLineOption callLogOption(QStringLiteral("call-log"),
         QStringLiteral("Write one JSON line for every call received to FILE."), QStringLiteral("FILE"));
-    parser.addOptions({ dbOption, listenOption, demoOption, dialectOption, maxClientsOption, idleOption, maxAnswerOption,
+    parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, idleOption, maxAnswerOption,
                         callLogOption });
-    parser.process(app);
     QTextStream out(stdout);
     QTextStream err(stderr);
+    if (!parser.parse(QCoreApplication::arguments())) { // a bad option is a bad argument, as any other
+        err << parser.errorText() << Qt::endl;
+        return 2;
+    }
+    parser.process(app); // --help, --version
     const long descriptorLimit = raiseDescriptorLimit();
 
     ServerLimits limits;
@@ -75,9 +85,14 @@ int main(int argc, char *argv[])
     }
     if (!dialectName.isEmpty())
         dialect = dialectName == QLatin1String("postgresql") ? ScriptDialect::PostgreSQL : ScriptDialect::SQLite;
+    if (parser.isSet(forceDemoOption) && !parser.isSet(demoOption)) {
+        err << "--force-demo goes with --init-demo" << Qt::endl;
+        return 2;
+    }
+    ListenAddress listenAddress;
     try {
         if (parser.isSet(demoOption)) {
-            createDemoDatabase(parser.value(demoOption));
+            createDemoDatabase(parser.value(demoOption), parser.isSet(forceDemoOption));
             out << "demo database: " << parser.value(demoOption) << Qt::endl;
             return 0;
         }
@@ -85,6 +100,7 @@ int main(int argc, char *argv[])
             err << "--db FILE or --db URI is required" << Qt::endl;
             return 2;
         }
+        listenAddress = ListenAddress::parse(parser.value(listenOption));
         TranslationDb check(parser.value(dbOption), QStringLiteral("startup"));
         if (QString error; parser.isSet(callLogOption) && !CallLog::open(parser.value(callLogOption), error)) {
             err << "cannot write the call log " << parser.value(callLogOption) << ": " << error << Qt::endl;
@@ -96,21 +112,33 @@ int main(int argc, char *argv[])
     } catch (const std::invalid_argument &badAddress) {
         err << badAddress.what() << Qt::endl;
         return 2;
+    } catch (const DemoRefused &refused) {
+        err << refused.what() << Qt::endl;
+        return 3;
     } catch (const std::exception &failure) {
         err << failure.what() << Qt::endl;
         return 1;
     }
 
-    const QString listen = parser.value(listenOption);
-    const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
-    const QHostAddress address(colon < 0 ? listen : listen.left(colon));
-    const quint16 port = colon < 0 ? 21102 : listen.mid(colon + 1).toUShort();
     AppServer server(parser.value(dbOption), *dialect, limits);
-    if (address.isNull() || !server.listen(address, port)) {
-        err << "cannot listen on " << listen << ": " << server.errorString() << Qt::endl;
+    try {
+        const QList<QHostAddress> addresses = listenAddress.addresses();
+        for (const QHostAddress &address : addresses) {
+            if (server.listen(address, listenAddress.port))
+                break;
+        }
+    } catch (const std::runtime_error &unresolved) {
+        err << unresolved.what() << Qt::endl;
         return 1;
     }
-    out << "listening on " << server.serverAddress().toString() << ':' << server.serverPort() << Qt::endl;
+    if (!server.isListening()) {
+        err << "cannot listen on " << listenAddress.text << ": " << server.errorString() << Qt::endl;
+        return 1;
+    }
+    const QHostAddress bound = server.serverAddress();
+    const QString shown = bound.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(bound.toString())
+                                                                            : bound.toString();
+    out << "listening on " << shown << ':' << server.serverPort() << Qt::endl;
     err << "serving at most " << limits.maxClients << " clients, closing sessions idle for " << limits.idleTimeout
         << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit << Qt::endl;
     return QCoreApplication::exec();

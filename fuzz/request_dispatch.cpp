@@ -23,7 +23,7 @@ RdmGeraArquivo &remoteObject()
     static QCoreApplication application(argc, argv);
     static QTemporaryDir directory;
     static const QString file = directory.filePath(QStringLiteral("demo.db"));
-    static const bool created = (createDemoDatabase(file), true);
+    static const bool created = (createDemoDatabase(file, false), true);
     static TranslationDb database(file, QStringLiteral("fuzz"));
     static RdmGeraArquivo object(database.database(), database.backend(), ScriptDialect::SQLite);
     Q_UNUSED(created);

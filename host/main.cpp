@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -74,21 +75,47 @@ std::optional<int> printModuleInfo(int argc, char *argv[])
     return std::nullopt;
 }
 
+// A bad option, --help and --version are answered before the application opens its
+// display, so they work without one. Qt's own options ("-platform", "-style", one dash
+// and a word) are the application's to take first.
+std::optional<int> answerWithoutDisplay(QCommandLineParser &parser, int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const bool qtOptions = std::any_of(arguments.cbegin() + 1, arguments.cend(), [](const QString &argument) {
+        return argument.size() > 2 && argument.startsWith(QLatin1Char('-')) && argument.at(1) != QLatin1Char('-');
+    });
+    if (!parser.parse(arguments)) {
+        if (qtOptions)
+            return std::nullopt;
+        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    const QStringList given = parser.optionNames();
+    const auto asked = [&given](std::initializer_list<const char *> names) {
+        return std::any_of(names.begin(), names.end(), [&given](const char *name) { return given.contains(QLatin1String(name)); });
+    };
+    if (!asked({ "h", "?", "help", "help-all", "v", "version" }))
+        return std::nullopt;
+    QCoreApplication app(argc, argv);
+    parser.process(app); // prints the help or the version and exits
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (const std::optional<int> status = printModuleInfo(argc, argv))
         return *status;
-    // A write past the file-size limit then fails with EFBIG and is reported like any
-    // other I/O error, instead of the signal ending the host.
-    std::signal(SIGXFSZ, SIG_IGN);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("qlxhost"));
+    QCoreApplication::setApplicationName(QStringLiteral("qlxhost"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QLX_PACKAGE_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Desktop client that loads screen modules."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption serverOption(QStringLiteral("server"),
         QStringLiteral("Application server address (else QLX_SERVER, else the settings file)."), QStringLiteral("HOST:PORT"));
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
@@ -103,7 +130,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption moduleInfoOption(QStringLiteral("module-info"),
         QStringLiteral("Print the version record of the module at PATH and exit (no display needed)."), QStringLiteral("PATH"));
     parser.addOptions({ serverOption, timeoutOption, openOption, moduleOption, screenshotOption, moduleInfoOption });
-    parser.process(app);
+    if (const std::optional<int> status = answerWithoutDisplay(parser, argc, argv))
+        return *status;
+
+    // A write past the file-size limit then fails with EFBIG and is reported like any
+    // other I/O error, instead of the signal ending the host.
+    std::signal(SIGXFSZ, SIG_IGN);
+    QApplication app(argc, argv);
+    if (!parser.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    parser.process(app); // --help and --version given after Qt's own options
 
     if (parser.isSet(serverOption)) {
         SetServerAddressOption(parser.value(serverOption));

@@ -8,7 +8,7 @@ bash tools/build.sh release
 bin=build/release/bin
 db=build/demo.db
 log=build/demo-server.log
-"$bin/qlx02600-server" --init-demo "$db" >/dev/null
+"$bin/qlx02600-server" --init-demo "$db" --force-demo >/dev/null
 "$bin/qlx02600-server" --db "$db" --listen "127.0.0.1:${QLX_DEMO_PORT:-0}" >"$log" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null' EXIT

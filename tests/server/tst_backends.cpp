@@ -178,6 +178,95 @@ private slots:
         QVERIFY2(output.contains(said.toUtf8()), output.constData());
     }
 
+    void initDemoKeepsDataUnlessForced_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<QString>("state"); // of the database before --init-demo: "data" or "empty tables"
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<int>("status");
+        for (const Backend backend : { Backend::SQLite, Backend::PostgreSQL }) {
+            const char *name = backend == Backend::SQLite ? "SQLite" : "PostgreSQL";
+            QTest::addRow("%s holding data", name) << backend << QStringLiteral("data") << false << 3;
+            QTest::addRow("%s holding data, forced", name) << backend << QStringLiteral("data") << true << 0;
+            QTest::addRow("%s with empty tables", name) << backend << QStringLiteral("empty tables") << false << 0;
+        }
+    }
+    void initDemoKeepsDataUnlessForced()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(QString, state);
+        QFETCH(bool, force);
+        QFETCH(int, status);
+        if (backend == Backend::PostgreSQL && !postgresReady())
+            QSKIP(qPrintable(m_clusterFailure));
+        const QString address = demoDatabase(backend);
+        {
+            QSqlDatabase db = openDatabase(backend, address, QStringLiteral("before"));
+            QSqlQuery query(db);
+            if (state == QLatin1String("data")) {
+                QVERIFY(query.exec(QStringLiteral("INSERT INTO TRADUCAO VALUES ('UNIDADE', 'KG', 'DSUNIDADE', 'ENG', "
+                                                  "'Kilogram', %1)").arg(backendsql::moment(backend)).replace(
+                                                      QLatin1Char('?'), QStringLiteral("46500"))));
+            } else {
+                for (const char *table : { "TRADUCAO", "PROGTRAD", "IDIOMA" })
+                    QVERIFY(query.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table))));
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("before"));
+
+        QStringList arguments { QStringLiteral("--init-demo"), address };
+        if (force)
+            arguments << QStringLiteral("--force-demo");
+        QByteArray said;
+        QCOMPARE(runProgram(QStringLiteral(QLX_SERVER_PATH), arguments, {}, &said), status);
+        if (status != 0)
+            QVERIFY2(said.contains("holds data") && said.contains("TRADUCAO (") && said.contains("--force-demo"),
+                     said.constData());
+
+        int kilograms = -1;
+        int translations = -1;
+        {
+            QSqlDatabase db = openDatabase(backend, address, QStringLiteral("after"));
+            QSqlQuery query(db);
+            QVERIFY(query.exec(QStringLiteral("SELECT count(*), sum(CASE WHEN CDCHAVE = 'KG' THEN 1 ELSE 0 END) FROM TRADUCAO")));
+            QVERIFY(query.next());
+            translations = query.value(0).toInt();
+            kilograms = query.value(1).toInt();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("after"));
+        if (status != 0) {
+            QCOMPARE(kilograms, 1); // kept, with the rest
+            QVERIFY(translations > 18);
+        } else {
+            QCOMPARE(kilograms, 0);
+            QCOMPARE(translations, 18); // the demo's own
+        }
+    }
+
+    void initDemoLeavesOtherFilesAlone_data()
+    {
+        QTest::addColumn<bool>("force");
+        QTest::newRow("plain") << false;
+        QTest::newRow("forced") << true;
+    }
+    void initDemoLeavesOtherFilesAlone()
+    {
+        QFETCH(bool, force);
+        const QString notes = m_dir.filePath(QStringLiteral("notes-%1.txt").arg(force));
+        QFile file(notes);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a database\n");
+        file.close();
+        QStringList arguments { QStringLiteral("--init-demo"), notes };
+        if (force)
+            arguments << QStringLiteral("--force-demo");
+        QByteArray said;
+        QCOMPARE(runProgram(QStringLiteral(QLX_SERVER_PATH), arguments, {}, &said), 1);
+        QVERIFY2(said.contains("is not a SQLite database"), said.constData());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("not a database\n"));
+    }
+
     void sameAnswersFromBothBackends_data()
     {
         QTest::addColumn<QString>("dialect");
