@@ -36,7 +36,7 @@ for program in qlx02600-server qlx02600-gen qlxhost; do
   set -e
   [ $status -eq 2 ] || fail "$program --no-such-option exited with $status, not 2: $said"
 done
-for program in qlx02600-server qlxhost; do
+for program in qlx02600-server qlx02600-gen qlxhost; do
   version=$(timeout $limit "$bin/$program" --version) || fail "$program --version exited with $?"
   grep -qE "^$program [0-9]+\.[0-9]+\.[0-9]+$" <<<"$version" || fail "$program --version printed: $version"
 done
