@@ -34,6 +34,26 @@ TRadioGroup::TRadioGroup(QWidget *parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
+void TRadioGroup::paintEvent(QPaintEvent *)
+{
+    // An etched frame, as TBevel's line, with the caption over its top line.
+    constexpr int kCaptionIndent = 8;
+    constexpr int kCaptionGap = 2;
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const QRect frame = rect().adjusted(0, metrics.height() / 2, -2, -2);
+    painter.setPen(palette().color(QPalette::Dark));
+    painter.drawRect(frame);
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(frame.translated(1, 1));
+    if (title().isEmpty())
+        return;
+    const QRect caption(kCaptionIndent, 0, metrics.horizontalAdvance(title()) + 2 * kCaptionGap, metrics.height());
+    painter.fillRect(caption, palette().color(backgroundRole()));
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(caption, Qt::AlignCenter | Qt::TextShowMnemonic, title());
+}
+
 QFont ScreenFont()
 {
     QFont font;

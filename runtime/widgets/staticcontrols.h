@@ -38,11 +38,17 @@ public:
     ~TGroupBox() override;
 };
 
-// A captioned frame; its buttons may be siblings laid over it.
+// A captioned frame; its buttons may be siblings laid over it. The frame's top
+// line runs through the middle of the caption, so that buttons placed from the
+// caption's lower edge on are inside the frame, clear of its line, whatever the
+// style would do with a group box's title.
 class QLX_EXPORT TRadioGroup : public QGroupBox
 {
 public:
     explicit TRadioGroup(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 // The screens' font: 8 points (11 pixels), MS Sans Serif or the nearest face.

@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QPixmap>
 #include <QTest>
 
 class TestScreenState : public QObject
@@ -122,6 +123,42 @@ private slots:
         const QImage picture = entry->grab().toImage();
         const QPoint inside(6, picture.height() / 2); // in the field, left of any text
         QCOMPARE(QColor(picture.pixel(inside)).name(), QColor(clInfoBk).name());
+    }
+
+    void tablesFrameLineClearsItsButtons_data()
+    {
+        QTest::addColumn<qreal>("scale");
+        QTest::newRow("100 %") << 1.0;
+        QTest::newRow("2x") << 2.0;
+    }
+    void tablesFrameLineClearsItsButtons()
+    {
+        QFETCH(qreal, scale);
+        TfrmGeraArquivo screen;
+        screen.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&screen));
+        QWidget *area = screen.rdgTabelas->parentWidget();
+        QPixmap pixels(area->size() * scale);
+        pixels.setDevicePixelRatio(scale);
+        area->render(&pixels);
+        const QImage picture = pixels.toImage();
+        // Right of the buttons, the frame's top line is the first row that differs
+        // from the area's background all the way across.
+        const QRect frame = screen.rdgTabelas->geometry();
+        const int left = int((screen.BtnTabelas->geometry().right() + 4) * scale);
+        const int right = int((frame.right() - 4) * scale);
+        const int background = qGray(picture.pixel(left, int(frame.center().y() * scale)));
+        int line = -1;
+        for (int y = int(frame.top() * scale); y < int(frame.bottom() * scale) && line < 0; ++y) {
+            bool across = true;
+            for (int x = left; x <= right && across; ++x)
+                across = qAbs(qGray(picture.pixel(x, y)) - background) > 8;
+            if (across)
+                line = y;
+        }
+        QVERIFY2(line >= 0, "no frame line found");
+        const int todosTop = int(screen.rbtTodos->geometry().top() * scale);
+        QVERIFY2(line < todosTop, qPrintable(QStringLiteral("the frame's line at %1, Todos from %2").arg(line).arg(todosTop)));
     }
 
     void languageItemsAreThirteenPixelsHigh()
