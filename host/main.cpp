@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 
 #include <application.h>
+#include <qttranslations.h>
 #include <servertimeout.h>
 #include <exceptions.h>
 #include <serveraddress.h>
@@ -142,6 +143,9 @@ int main(int argc, char *argv[])
         return 2;
     }
     parser.process(app); // --help and --version given after Qt's own options
+    if (!InstallQtTranslations())
+        std::fprintf(stderr, "qlxhost: Qt's Portuguese translations are missing (package qt6-translations-l10n); "
+                             "Qt's own dialogs stay in English\n");
 
     if (parser.isSet(serverOption)) {
         SetServerAddressOption(parser.value(serverOption));

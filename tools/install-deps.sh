@@ -5,9 +5,11 @@ set -euo pipefail
 # postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
 # clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
 # openbox, xdotool, x11-utils: the desktop tier's window manager, input events and window queries.
+# qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
 # libxcb1-dev: the runtime asks the window manager, over X11, not to ping while it waits for the server.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libxcb1-dev sqlite3
-          postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils)
+          postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils
+          qt6-translations-l10n)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "export.h"
+
+// Puts Qt's own texts (the directory dialog's places, columns and filters, the
+// standard buttons, the edit fields' context menus) in Brazilian Portuguese, the
+// screens' language, whatever the system's locale. Qt's translation files come
+// from Debian's qt6-translations-l10n; false when they are not there, and Qt's
+// texts then stay in English.
+QLX_EXPORT bool InstallQtTranslations();
