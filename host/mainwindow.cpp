@@ -22,7 +22,7 @@ MainWindow::MainWindow(HMODULE module, QWidget *parent)
     connect(open, &QAction::triggered, this, &MainWindow::openScreen);
     menu->addSeparator();
     menu->addAction(QStringLiteral("&Sair"), this, &QWidget::close);
-    QMenu *help = menuBar()->addMenu(QStringLiteral("A&juda"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Ajuda"));
     help->addAction(QStringLiteral("&Sobre"), this, &MainWindow::showAbout);
     auto *welcome = new QLabel(QStringLiteral("Escolha uma tela no menu Módulos."), this);
     welcome->setAlignment(Qt::AlignCenter);

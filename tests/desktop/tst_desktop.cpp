@@ -360,11 +360,43 @@ private slots:
         QCOMPARE(seen.name(), QStringLiteral("#ffffe1"));
     }
 
+    // The table picker and a message box open centred on the screen that opened
+    // them, wherever it was moved, not on the host's window.
+    void dialogsCentredOnTheScreen_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("table picker") << QStringLiteral("Tabelas");
+        QTest::newRow("message box") << kError;
+    }
+    void dialogsCentredOnTheScreen()
+    {
+        QFETCH(QString, dialog);
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        xdotool({ QStringLiteral("windowmove"), session.screen(), QStringLiteral("480"), QStringLiteral("400") });
+        QVERIFY(QTest::qWaitFor([&] { return geometry(session.screen()).left() >= 480; }, kConditionWaitMs));
+        const QRect screen = geometry(session.screen());
+        if (dialog == kError) {
+            keys({ QStringLiteral("alt+c") }); // nothing filled: the language's message
+        } else {
+            click(session.screen(), kLista);
+            keys({ QStringLiteral("F9") });
+        }
+        const QString opened = waitForActiveWindow(dialog);
+        QVERIFY(!opened.isEmpty());
+        const QRect shown = geometry(opened);
+        keys({ QStringLiteral("Escape") });
+        // Centred on the frames: the client areas' centres differ by about a title bar.
+        QVERIFY2(qAbs(shown.center().x() - screen.center().x()) <= 4 && qAbs(shown.center().y() - screen.center().y()) <= 32,
+                 qPrintable(QStringLiteral("the dialog's centre (%1, %2), the screen's (%3, %4)")
+                                .arg(shown.center().x()).arg(shown.center().y()).arg(screen.center().x()).arg(screen.center().y())));
+    }
+
     void aboutShowsTheVersionRecord()
     {
         Session session(false);
         QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
-        keys({ QStringLiteral("alt+j") });
+        keys({ QStringLiteral("alt+a") });
         keys({ QStringLiteral("s") });
         QVERIFY(!waitForActiveWindow(kNotice).isEmpty());
         const QImage picture = screenshot(QDir::current().filePath(QStringLiteral("desktop-sobre.png")));
