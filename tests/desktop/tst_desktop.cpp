@@ -367,6 +367,7 @@ private slots:
         QTest::addColumn<QString>("dialog");
         QTest::newRow("table picker") << QStringLiteral("Tabelas");
         QTest::newRow("message box") << kError;
+        QTest::newRow("message box after the fetch") << kNotice;
     }
     void dialogsCentredOnTheScreen()
     {
@@ -378,6 +379,9 @@ private slots:
         const QRect screen = geometry(session.screen());
         if (dialog == kError) {
             keys({ QStringLiteral("alt+c") }); // nothing filled: the language's message
+        } else if (dialog == kNotice) {
+            fillTheScreen(session);
+            keys({ QStringLiteral("alt+c") }); // the script written: the success notice
         } else {
             click(session.screen(), kLista);
             keys({ QStringLiteral("F9") });
