@@ -7,6 +7,7 @@
 namespace protocol {
 
 // Frames: a 4-byte big-endian length N, then N bytes holding one CBOR item.
+constexpr qint64 kFrameHeaderSize = 4;
 constexpr qint64 kDefaultFrameLimit = qint64(1) << 30;
 // The largest length the 4-byte header can state.
 constexpr qint64 kFrameLengthLimit = 0xFFFFFFFF;

@@ -33,6 +33,11 @@ constexpr qsizetype kRequestArgumentLimit = 16;             // arguments of one 
 constexpr qsizetype kRequestTextLimit = 4 * 1024 * 1024;    // UTF-8 bytes of one text
 constexpr int kRequestNestingLimit = 8;                     // arrays and maps inside each other
 constexpr qsizetype kRequestItemLimit = 1024;               // data items in the whole request
+// The day counts a date argument may hold: from 1 January of year 1 up to, not
+// including, 1 January 10000 (days since 30 December 1899, counted straight through
+// before it). Anything else, NaN and infinities included, is refused.
+constexpr double kEarliestDayCount = -693593;
+constexpr double kDayCountEnd = 2958466;
 
 QByteArray encodeRequest(const Request &request);
 // Reads a request streaming, against its documented shape and the bounds above;

@@ -158,6 +158,9 @@ private:
                                                         : double(m_reader.toFloat16());
                     m_reader.next();
                     value = Value::Number;
+                    // Not >= and <: a NaN fails both.
+                    if (!(argument.date >= kEarliestDayCount && argument.date < kDayCountEnd))
+                        throw ProtocolError("a day count outside the years 1 to 9999");
                 } else {
                     throw ProtocolError("an argument's value must be a text or a day count");
                 }

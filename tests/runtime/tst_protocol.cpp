@@ -11,6 +11,8 @@
 #include <QCborValue>
 #include <QTest>
 
+#include <limits>
+
 using namespace protocol;
 
 namespace {
@@ -160,6 +162,19 @@ private slots:
         QTest::newRow("a text over the bound") << argument(QStringLiteral("str"), QString(kRequestTextLimit + 1, QLatin1Char('t')));
         QTest::newRow("a text longer than the request") << shaped({}).replace(QByteArray::fromHex("616d"), QByteArray::fromHex("7a7fffffff6d"));
         QTest::newRow("invalid UTF-8 in a text") << shaped({}).replace(QByteArray::fromHex("616d"), QByteArray::fromHex("61ff"));
+        // A day count the years 1 to 9999 do not hold: every backend would read it otherwise.
+        const auto dateRow = [&](const char *name, double value) {
+            QTest::newRow(name) << argument(QStringLiteral("date"), value);
+        };
+        dateRow("a NaN date", std::numeric_limits<double>::quiet_NaN());
+        dateRow("an infinite date", std::numeric_limits<double>::infinity());
+        dateRow("a minus infinite date", -std::numeric_limits<double>::infinity());
+        dateRow("a date before year 1", kEarliestDayCount - 0.25);
+        dateRow("the first moment of year 10000", kDayCountEnd);
+        dateRow("the largest double", std::numeric_limits<double>::max());
+        QTest::newRow("a NaN date in half precision")
+            << shaped({}).replace(QByteArray::fromHex("80"),
+                                  QByteArray::fromHex("81a2646b696e6464646174656576616c7565f97e00"));
         QTest::newRow("two methods") << shaped({}).replace(QByteArray::fromHex("a3"), QByteArray::fromHex("a4"))
                                         + QCborValue(QStringLiteral("method")).toCbor() + QCborValue(QStringLiteral("n")).toCbor();
         QTest::newRow("trailing bytes") << QCborValue(QCborMap { { QStringLiteral("object"), QStringLiteral("x") },
@@ -200,6 +215,12 @@ private slots:
         QTest::newRow("as many arguments as allowed") << request(most) << int(kRequestArgumentLimit) << 45000.5;
         QTest::newRow("a text as long as allowed") << request({ textArgument }) << 1 << 0.0;
         QTest::newRow("a date in single precision") << request({ dateArgument }, {}, QCborValue::UseFloat) << 1 << 45000.5;
+        const auto dated = [&](double value) {
+            return request({ QCborMap { { QStringLiteral("kind"), QStringLiteral("date") }, { QStringLiteral("value"), value } } });
+        };
+        QTest::newRow("1 January of year 1") << dated(kEarliestDayCount) << 1 << kEarliestDayCount;
+        QTest::newRow("the last moment of year 9999") << dated(kDayCountEnd - 1e-9) << 1 << kDayCountEnd - 1e-9;
+        QTest::newRow("the day before day zero") << dated(-1.25) << 1 << -1.25;
     }
     void requestShapesAccepted()
     {
