@@ -2,9 +2,11 @@
 
 #include <utility>
 
-WholeAnswer::WholeAnswer(QByteArray payload)
+WholeAnswer::WholeAnswer(QByteArray payload, qint64 rows, QString outcome)
     : m_payload(std::move(payload))
 {
+    m_rows = rows;
+    m_outcome = std::move(outcome);
 }
 
 bool WholeAnswer::next(QByteArray &payload)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 // An answer on its way to the client, handed out a message at a time so that the
 // session can stop asking while the client is slow.
@@ -10,13 +11,23 @@ public:
     virtual ~AnswerStream() = default;
     // The payload of the next frame; false once the last was given.
     virtual bool next(QByteArray &payload) = 0;
+
+    // Rows handed out so far.
+    qint64 rows() const { return m_rows; }
+    // How the answer ended, once its last message was given: "ok", "failure" (a
+    // failure reported in the result) or the class of the exception sent.
+    const QString &outcome() const { return m_outcome; }
+
+protected:
+    qint64 m_rows = 0;
+    QString m_outcome;
 };
 
 // An answer that is one message.
 class WholeAnswer : public AnswerStream
 {
 public:
-    explicit WholeAnswer(QByteArray payload);
+    WholeAnswer(QByteArray payload, qint64 rows, QString outcome);
     bool next(QByteArray &payload) override;
 
 private:

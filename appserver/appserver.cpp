@@ -1,7 +1,7 @@
 #include "appserver.h"
 
 #include "clientsession.h"
-#include "descriptors.h"
+#include "serverlog.h"
 
 #include <frame.h>
 #include <message.h>
@@ -13,8 +13,43 @@
 #include <QTimer>
 
 #include <memory>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+const QString kDescriptorsBusy = QStringLiteral("Servidor de aplicação ocupado: sem descritores de arquivo livres "
+                                                "para uma nova conexão. Tente novamente mais tarde.");
+
+// The client's address, an IPv4 one also when it came over IPv6 as ::ffff:a.b.c.d.
+QString peerOf(qintptr descriptor)
+{
+    sockaddr_storage peer {};
+    socklen_t size = sizeof peer;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+        return QStringLiteral("unknown");
+    QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
+    bool mapped = false;
+    if (const quint32 v4 = address.toIPv4Address(&mapped); mapped)
+        address = QHostAddress(v4);
+    return address.toString();
+}
+
+// Answers busy without waiting for anything; the caller closes the descriptor.
+void answerBusyAtOnce(int descriptor)
+{
+    const QByteArray busy = protocol::frameOf(protocol::encodeExceptionResponse(QStringLiteral("EServerBusy"), kDescriptorsBusy));
+    ::send(descriptor, busy.constData(), size_t(busy.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // What the client already sent is read, so that closing ends the connection with
+    // FIN, not with a reset that could discard the answer on its way.
+    char sink[4096];
+    for (int i = 0; i < 16 && ::recv(descriptor, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::shutdown(descriptor, SHUT_WR);
+}
+
+} // namespace
 
 AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits, QObject *parent)
     : QTcpServer(parent)
@@ -23,24 +58,35 @@ AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimit
     , m_limits(limits)
 {
     connect(this, &QTcpServer::acceptError, this, &AppServer::acceptFailed);
+    m_acceptRetry.setSingleShot(true);
+    m_acceptRetry.setInterval(kAcceptRetryMs);
+    connect(&m_acceptRetry, &QTimer::timeout, this, &AppServer::resumeAfterStarving);
 }
 
 void AppServer::incomingConnection(qintptr descriptor)
 {
+    const QString peer = peerOf(descriptor);
     if (m_sessions >= m_limits.maxClients) {
-        refuse(descriptor, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões atingido. "
-                                          "Tente novamente mais tarde.").arg(m_limits.maxClients));
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões atingido. "
+                                                "Tente novamente mais tarde.").arg(m_limits.maxClients));
+    } else if (m_sessionsOfAddress.value(peer) >= m_limits.maxClientsPerAddress) {
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões deste endereço "
+                                                "atingido. Tente novamente mais tarde.").arg(m_limits.maxClientsPerAddress));
     } else if (!descriptorsToSpare(kSessionDescriptors)) {
         // A thread that cannot get its wakeup descriptor would end the whole process.
-        refuse(descriptor, QStringLiteral("Servidor de aplicação ocupado: sem descritores de arquivo livres "
-                                          "para uma nova conexão. Tente novamente mais tarde."));
-    } else if (!startSession(descriptor)) {
-        refuse(descriptor, QStringLiteral("Servidor de aplicação ocupado: não foi possível iniciar o atendimento "
-                                          "da conexão. Tente novamente mais tarde."));
+        startStarving(QStringLiteral("fewer than %1 descriptors free for a new session").arg(kSessionDescriptors));
+        ++m_refusedWhileStarving;
+        answerBusyAtOnce(int(descriptor));
+        ::close(int(descriptor));
+    } else if (!startSession(descriptor, peer)) {
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: não foi possível iniciar o atendimento "
+                                                "da conexão. Tente novamente mais tarde."));
+    } else {
+        stopStarving();
     }
 }
 
-bool AppServer::startSession(qintptr descriptor)
+bool AppServer::startSession(qintptr descriptor, const QString &peer)
 {
     auto *thread = new QThread(this);
     auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits);
@@ -53,7 +99,13 @@ bool AppServer::startSession(qintptr descriptor)
     connect(session, &ClientSession::finished, session, &QObject::deleteLater);
     connect(session, &QObject::destroyed, thread, &QThread::quit);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    connect(thread, &QThread::finished, this, [this] { --m_sessions; });
+    connect(thread, &QThread::finished, this, [this, peer] {
+        --m_sessions;
+        if (--m_sessionsOfAddress[peer] <= 0)
+            m_sessionsOfAddress.remove(peer);
+        if (m_acceptPaused) // its descriptors are free now
+            resumeAfterStarving();
+    });
     thread->start();
     if (!thread->isRunning()) {
         delete session;
@@ -61,13 +113,14 @@ bool AppServer::startSession(qintptr descriptor)
         return false;
     }
     ++m_sessions;
+    ++m_sessionsOfAddress[peer];
     running->tryAcquire(1, kSessionStartMs);
     return true;
 }
 
-void AppServer::refuse(qintptr descriptor, const QString &message)
+void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message)
 {
-    QTextStream(stderr) << "connection refused: " << message << Qt::endl;
+    logLine(QStringLiteral("connection refused: %1: %2").arg(peer, message));
     auto *socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
         ::close(int(descriptor));
@@ -92,9 +145,39 @@ void AppServer::refuse(qintptr descriptor, const QString &message)
 
 void AppServer::acceptFailed(QAbstractSocket::SocketError)
 {
-    // QTcpServer stops accepting after such a failure (out of descriptors, most often):
-    // the connections wait in the backlog until it tries again.
-    QTextStream(stderr) << "accepting paused: " << errorString() << "; trying again in " << kAcceptRetryMs
-                        << " ms" << Qt::endl;
-    QTimer::singleShot(kAcceptRetryMs, this, &QTcpServer::resumeAccepting);
+    // QTcpServer stops accepting after such a failure (out of descriptors, most often),
+    // so the listening socket does not wake the server again and again. The waiting
+    // connections are answered busy as far as the reserved descriptor allows.
+    startStarving(QStringLiteral("accepting failed: %1").arg(errorString()));
+    m_acceptPaused = true;
+    const int listener = int(socketDescriptor());
+    for (int i = 0; i < kMostAnsweredAtOnce && m_reserve.acceptWith(listener, answerBusyAtOnce); ++i)
+        ++m_refusedWhileStarving;
+    m_acceptRetry.start();
+}
+
+void AppServer::resumeAfterStarving()
+{
+    m_acceptRetry.stop();
+    m_acceptPaused = false;
+    resumeAccepting();
+}
+
+void AppServer::startStarving(const QString &reason)
+{
+    if (m_starving)
+        return;
+    m_starving = true;
+    m_refusedWhileStarving = 0;
+    logLine(QStringLiteral("out of descriptors (%1): new connections are answered busy until a descriptor is free")
+                .arg(reason));
+}
+
+void AppServer::stopStarving()
+{
+    if (!m_starving)
+        return;
+    m_starving = false;
+    logLine(QStringLiteral("descriptors free again: serving new connections; %1 were answered busy meanwhile")
+                .arg(m_refusedWhileStarving));
 }

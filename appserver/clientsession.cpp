@@ -1,7 +1,9 @@
 #include "clientsession.h"
 
 #include "answerstream.h"
+#include "databasefailure.h"
 #include "rdmgeraarquivo.h"
+#include "serverlog.h"
 #include "translationdb.h"
 
 #include <protocolerror.h>
@@ -27,13 +29,19 @@ ClientSession::~ClientSession() = default;
 
 void ClientSession::start()
 {
+    m_sessionTime.start();
     m_socket = new QTcpSocket(this);
     if (!m_socket->setSocketDescriptor(m_descriptor)) {
         QTextStream(stderr) << "client dropped: " << m_socket->errorString() << Qt::endl;
         ::close(int(m_descriptor));
-        emit finished();
+        finish(QStringLiteral("socket-error"));
         return;
     }
+    const QHostAddress address = m_socket->peerAddress();
+    m_peer.address = (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
+                                                                          : QStringLiteral("%1:%2"))
+                         .arg(address.toString())
+                         .arg(m_socket->peerPort());
     // Unread bytes stay in the kernel, where they hold the client back.
     m_socket->setReadBufferSize(kReadChunk);
     m_idle = new QTimer(this);
@@ -45,9 +53,10 @@ void ClientSession::start()
         if (m_answer && !m_closing) {
             QTextStream(stderr) << "client dropped after " << m_answered << " answers: gone while " << m_request.method
                                 << " was answered" << Qt::endl;
+            endCall(QStringLiteral("client-gone"));
         }
         m_answer.reset(); // ends its query at once
-        emit finished();
+        finish(m_closing ? m_end : QStringLiteral("client-closed"));
     });
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::answerWritten);
     try {
@@ -56,8 +65,10 @@ void ClientSession::start()
         m_object = std::make_unique<RdmGeraArquivo>(m_database->database(), m_database->backend(), m_dialect,
                                                     [this] { return clientGone(); });
     } catch (const std::exception &failure) {
-        sendException(QStringLiteral("EDatabaseError"), QString::fromUtf8(failure.what()));
-        drop(QString::fromUtf8(failure.what()), Close::AfterWriting);
+        sendException(QLatin1String(DatabaseFailure::kExceptionClass),
+                      DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
+                                              QString::fromUtf8(failure.what())));
+        drop(QStringLiteral("database not opened"), Close::AfterWriting, QStringLiteral("database-error"));
         return;
     }
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readRequests);
@@ -81,7 +92,7 @@ void ClientSession::readRequests()
             }
         }
     } catch (const protocol::ProtocolError &oversized) {
-        drop(QString::fromUtf8(oversized.what()), Close::AtOnce);
+        drop(QString::fromUtf8(oversized.what()), Close::AtOnce, QStringLiteral("protocol-error"));
     }
 }
 
@@ -93,11 +104,13 @@ bool ClientSession::answer(const QByteArray &payload)
     } catch (const protocol::ProtocolError &failure) {
         // A request that cannot be read is answered, then the connection ends.
         sendException(QStringLiteral("EProtocolError"), QString::fromUtf8(failure.what()));
-        drop(QString::fromUtf8(failure.what()), Close::AfterWriting);
+        drop(QString::fromUtf8(failure.what()), Close::AfterWriting, QStringLiteral("protocol-error"));
         return false;
     }
     m_request = request;
-    m_answer = m_object->answer(request);
+    m_call = AuditLog::Call();
+    m_callTime.start();
+    m_answer = m_object->answer(request, &m_call);
     return sendAnswer();
 }
 
@@ -109,30 +122,80 @@ bool ClientSession::sendAnswer()
         try {
             more = m_answer->next(payload);
         } catch (const RdmGeraArquivo::Abandoned &) {
+            endCall(QStringLiteral("client-gone"));
             m_answer.reset();
-            drop(QStringLiteral("gone while %1 was answered").arg(m_request.method), Close::AtOnce);
+            drop(QStringLiteral("gone while %1 was answered").arg(m_request.method), Close::AtOnce,
+                 QStringLiteral("client-gone"));
             return false;
         }
         if (!more) {
+            endCall(m_answer->outcome());
             m_answer.reset();
             ++m_answered;
             break;
         }
-        try {
-            m_socket->write(protocol::frameHeader(payload.size(), m_limits.maxAnswer));
-        } catch (const protocol::FrameTooLarge &tooLarge) {
-            // The rest of the answer is dropped: the client discards what it got.
-            m_answer.reset();
-            ++m_answered;
-            payload = RdmGeraArquivo::failureAnswer(
-                m_request, QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.")
-                               .arg(tooLarge.size())
-                               .arg(tooLarge.limit()));
-            m_socket->write(protocol::frameHeader(payload.size()));
+        const qint64 frameBytes = protocol::kFrameHeaderSize + payload.size();
+        // A client refuses a frame over its own limit whatever the answer's.
+        if (payload.size() > protocol::kDefaultFrameLimit) {
+            refuseOversizedAnswer(m_call.bytes, frameBytes, protocol::kDefaultFrameLimit);
+            return !m_closing;
         }
+        if (m_call.bytes + frameBytes > m_limits.maxAnswer) {
+            refuseOversizedAnswer(m_call.bytes, frameBytes, 0);
+            return !m_closing;
+        }
+        m_call.bytes += frameBytes;
+        m_socket->write(protocol::frameHeader(payload.size()));
         m_socket->write(payload);
     }
     return true;
+}
+
+void ClientSession::refuseOversizedAnswer(qint64 sent, qint64 frameBytes, qint64 frameLimit)
+{
+    qint64 size = sent + frameBytes;
+    QByteArray payload;
+    try {
+        while (m_answer->next(payload))
+            size += protocol::kFrameHeaderSize + payload.size();
+    } catch (const RdmGeraArquivo::Abandoned &) {
+        endCall(QStringLiteral("client-gone"));
+        m_answer.reset();
+        drop(QStringLiteral("gone while %1 was answered").arg(m_request.method), Close::AtOnce,
+             QStringLiteral("client-gone"));
+        return;
+    }
+    m_answer.reset();
+    ++m_answered;
+    // The client discards the parts it got on this failure.
+    const QString message = frameLimit > 0
+        ? QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.").arg(size).arg(frameLimit)
+        : QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes.").arg(size).arg(m_limits.maxAnswer);
+    payload = RdmGeraArquivo::failureAnswer(m_request, message);
+    m_socket->write(protocol::frameHeader(payload.size()));
+    m_socket->write(payload);
+    m_call.bytes = sent + protocol::kFrameHeaderSize + payload.size();
+    endCall(QStringLiteral("too-large"));
+}
+
+void ClientSession::endCall(const QString &outcome)
+{
+    m_call.outcome = outcome;
+    if (m_answer) // an answer refused for its size delivered none
+        m_call.lines = m_answer->rows();
+    m_call.milliseconds = m_callTime.elapsed();
+    logLine(AuditLog::callLine(m_peer, m_call));
+    m_bytesSent += m_call.bytes;
+}
+
+void ClientSession::finish(const QString &how)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (!m_peer.address.isEmpty())
+        logLine(AuditLog::endLine(m_peer, how, m_answered, m_bytesSent, m_sessionTime.elapsed() / 1000));
+    emit finished();
 }
 
 void ClientSession::sendException(const QString &exceptionClass, const QString &message)
@@ -153,10 +216,10 @@ void ClientSession::idleTimedOut()
 {
     if (m_closing) { // its last answer never went out
         m_socket->abort();
-        emit finished();
+        finish(m_end);
         return;
     }
-    drop(QStringLiteral("idle for %1 s").arg(m_limits.idleTimeout), Close::AtOnce);
+    drop(QStringLiteral("idle for %1 s").arg(m_limits.idleTimeout), Close::AtOnce, QStringLiteral("idle-timeout"));
 }
 
 bool ClientSession::clientGone() const
@@ -165,14 +228,15 @@ bool ClientSession::clientGone() const
     return ::poll(&end, 1, 0) > 0 && (end.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
-void ClientSession::drop(const QString &reason, Close close)
+void ClientSession::drop(const QString &reason, Close close, const QString &end)
 {
     m_closing = true;
+    m_end = end;
     QTextStream(stderr) << "client dropped after " << m_answered << " answers: " << reason << Qt::endl;
     if (close == Close::AtOnce)
         m_socket->abort();
     else
         m_socket->disconnectFromHost(); // the idle time-out ends a close that does not complete
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
-        emit finished();
+        finish(m_end);
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "auditlog.h"
 #include "scriptline.h"
 #include "serverlimits.h"
 
 #include <frame.h>
 #include <message.h>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -20,7 +22,8 @@ class TranslationDb;
 // connection: requests answered in order, the next one read only once the previous
 // answer has gone out to the socket, so a client that does not read its answers
 // stops being read from. An answer is produced only as fast as the client takes
-// it, and dropped with its query when the client goes.
+// it, and dropped with its query when the client goes. Every call and the end of
+// the connection leave a line in the audit trail.
 class ClientSession : public QObject
 {
     Q_OBJECT
@@ -46,6 +49,14 @@ private:
     enum class Close { AfterWriting, AtOnce };
 
     void readRequests();
+    // The answer's frames are counted against --max-answer: an answer that would pass
+    // it is produced to the end without being sent, so that the failure sent instead
+    // names its size.
+    void refuseOversizedAnswer(qint64 sent, qint64 frameBytes, qint64 frameLimit);
+    // Logs the call whose answer ended so.
+    void endCall(const QString &outcome);
+    // Logs the end of the connection (once) and lets the server delete the session.
+    void finish(const QString &how);
     // Starts the answer to one request; false when the connection is being closed.
     bool answer(const QByteArray &payload);
     // Sends what the client can take of the current answer; false when the
@@ -56,7 +67,8 @@ private:
     void idleTimedOut();
     // Whether the client has closed its end: asked while a long answer is built.
     bool clientGone() const;
-    void drop(const QString &reason, Close close);
+    // Closes the connection for `reason`; `end` is how the audit trail names it.
+    void drop(const QString &reason, Close close, const QString &end);
 
     qintptr m_descriptor;
     QString m_databaseAddress;
@@ -66,6 +78,14 @@ private:
     QTimer *m_idle = nullptr;
     qint64 m_answered = 0;
     bool m_closing = false;
+    bool m_finished = false;
+    QString m_end; // how the connection ended, once it is being closed
+    AuditLog::Peer m_peer; // its subject is the client certificate's, where TLS gives one
+    AuditLog::Call m_call; // the call being answered
+    QElapsedTimer m_callTime;
+    QElapsedTimer m_sessionTime;
+    qint64 m_bytesSent = 0; // by the calls answered before
+
     std::unique_ptr<TranslationDb> m_database;
     std::unique_ptr<RdmGeraArquivo> m_object;
     std::unique_ptr<AnswerStream> m_answer; // holds the object's query: destroyed first

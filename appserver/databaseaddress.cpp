@@ -1,5 +1,6 @@
 #include "databaseaddress.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 #include <QUrlQuery>
 #include <stdexcept>
@@ -8,7 +9,8 @@ namespace {
 
 [[noreturn]] void refuse(const QString &text, const QString &reason)
 {
-    throw std::invalid_argument(QStringLiteral("invalid database address %1: %2").arg(text, reason).toStdString());
+    throw std::invalid_argument(
+        QStringLiteral("invalid database address %1: %2").arg(DatabaseAddress::masked(text), reason).toStdString());
 }
 
 // A libpq connection keyword's value, quoted as libpq's key='value' syntax wants it.
@@ -19,6 +21,27 @@ QString quotedOption(const QString &key, QString value)
 }
 
 } // namespace
+
+QString DatabaseAddress::masked(const QString &text)
+{
+    // Read as written, not through QUrl, so that an address QUrl refuses is masked too.
+    QString shown = text;
+    if (const qsizetype scheme = shown.indexOf(QLatin1String("://")); scheme > 0) {
+        const qsizetype start = scheme + 3;
+        // The user part ends at the last '@' before the query; a password may hold '@',
+        // '/' or even '?' of its own.
+        qsizetype query = shown.indexOf(QLatin1Char('?'), start);
+        qsizetype at = query < 0 ? shown.lastIndexOf(QLatin1Char('@')) : shown.lastIndexOf(QLatin1Char('@'), query);
+        if (at < start)
+            at = shown.lastIndexOf(QLatin1Char('@'));
+        const qsizetype colon = shown.indexOf(QLatin1Char(':'), start);
+        if (at >= start && colon >= start && colon < at)
+            shown.replace(colon + 1, at - colon - 1, QStringLiteral("****"));
+    }
+    static const QRegularExpression passwordKeyword(QStringLiteral("([?&]password=)[^&#]*"),
+                                                    QRegularExpression::CaseInsensitiveOption);
+    return shown.replace(passwordKeyword, QStringLiteral("\\1****"));
+}
 
 DatabaseAddress DatabaseAddress::parse(const QString &text)
 {

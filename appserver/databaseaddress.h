@@ -24,4 +24,7 @@ struct DatabaseAddress
     // Reads a --db or --init-demo value; an address that cannot be used throws
     // std::invalid_argument with a message that says why.
     static DatabaseAddress parse(const QString &text);
+    // The address as it may be shown: a password in it, wherever it was written
+    // (user:password@ or ?password=), replaced by "****".
+    static QString masked(const QString &text);
 };

@@ -2,8 +2,10 @@
 
 #include <QVarLengthArray>
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 long raiseDescriptorLimit()
@@ -33,4 +35,35 @@ bool descriptorsToSpare(int count)
     for (int descriptor : opened)
         close(descriptor);
     return spare;
+}
+
+DescriptorReserve::DescriptorReserve()
+    : m_reserved(::open("/dev/null", O_RDONLY | O_CLOEXEC))
+{
+}
+
+DescriptorReserve::~DescriptorReserve()
+{
+    if (m_reserved >= 0)
+        ::close(m_reserved);
+}
+
+int DescriptorReserve::acceptInReserve(int listener)
+{
+    if (m_reserved < 0) // lost to another thread the last time: try to take it again
+        m_reserved = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (m_reserved < 0)
+        return -1;
+    ::close(m_reserved);
+    m_reserved = -1;
+    const int client = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client < 0)
+        m_reserved = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    return client;
+}
+
+void DescriptorReserve::closeAndRetake(int client)
+{
+    ::close(client);
+    m_reserved = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }

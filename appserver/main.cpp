@@ -5,6 +5,7 @@
 #include "demodatabase.h"
 #include "descriptors.h"
 #include "listenaddress.h"
+#include "privatefiles.h"
 #include "translationdb.h"
 
 #include <QCommandLineParser>
@@ -41,16 +42,21 @@ int main(int argc, char *argv[])
     const QCommandLineOption maxClientsOption(QStringLiteral("max-clients"),
         QStringLiteral("Clients served at once; one more is answered busy (default %1).").arg(ServerLimits::kDefaultMaxClients),
         QStringLiteral("N"), QString::number(ServerLimits::kDefaultMaxClients));
+    const QCommandLineOption perAddressOption(QStringLiteral("max-clients-per-address"),
+        QStringLiteral("Clients served at once from one address; one more is answered busy (default %1).")
+            .arg(ServerLimits::kDefaultMaxClientsPerAddress),
+        QStringLiteral("N"), QString::number(ServerLimits::kDefaultMaxClientsPerAddress));
     const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
         QStringLiteral("Close a session idle for this long (default %1).").arg(ServerLimits::kDefaultIdleTimeout),
         QStringLiteral("SECONDS"), QString::number(ServerLimits::kDefaultIdleTimeout));
     const QCommandLineOption maxAnswerOption(QStringLiteral("max-answer"),
-        QStringLiteral("Largest answer sent; a larger one is reported as a failure (default %1).").arg(ServerLimits::kDefaultMaxAnswer),
+        QStringLiteral("Largest answer sent, all its parts counted; a larger one is reported as a failure "
+                       "naming its size (default %1).").arg(ServerLimits::kDefaultMaxAnswer),
         QStringLiteral("BYTES"), QString::number(ServerLimits::kDefaultMaxAnswer));
     const QCommandLineOption callLogOption(QStringLiteral("call-log"),
         QStringLiteral("Write one JSON line for every call received to FILE."), QStringLiteral("FILE"));
-    parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, idleOption, maxAnswerOption,
-                        callLogOption });
+    parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, perAddressOption,
+                        idleOption, maxAnswerOption, callLogOption });
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!parser.parse(QCoreApplication::arguments())) { // a bad option is a bad argument, as any other
@@ -58,6 +64,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     parser.process(app); // --help, --version
+    makeNewFilesPrivate();
     const long descriptorLimit = raiseDescriptorLimit();
 
     ServerLimits limits;
@@ -72,8 +79,9 @@ int main(int argc, char *argv[])
         return value;
     };
     limits.maxClients = int(number(maxClientsOption, ServerLimits::kMostClients));
+    limits.maxClientsPerAddress = int(number(perAddressOption, ServerLimits::kMostClients));
     limits.idleTimeout = int(number(idleOption, ServerLimits::kMostIdleTimeout));
-    limits.maxAnswer = number(maxAnswerOption, protocol::kFrameLengthLimit);
+    limits.maxAnswer = number(maxAnswerOption, ServerLimits::kMostAnswer);
     if (!valid)
         return 2;
 
@@ -93,7 +101,7 @@ int main(int argc, char *argv[])
     try {
         if (parser.isSet(demoOption)) {
             createDemoDatabase(parser.value(demoOption), parser.isSet(forceDemoOption));
-            out << "demo database: " << parser.value(demoOption) << Qt::endl;
+            out << "demo database: " << DatabaseAddress::masked(parser.value(demoOption)) << Qt::endl;
             return 0;
         }
         if (!parser.isSet(dbOption)) {
@@ -105,6 +113,10 @@ int main(int argc, char *argv[])
         if (QString error; parser.isSet(callLogOption) && !CallLog::open(parser.value(callLogOption), error)) {
             err << "cannot write the call log " << parser.value(callLogOption) << ": " << error << Qt::endl;
             return 1;
+        }
+        if (check.backend() == DatabaseAddress::Backend::SQLite) {
+            if (const QString warning = sharedFileWarning(parser.value(dbOption)); !warning.isEmpty())
+                err << warning << Qt::endl;
         }
         if (!dialect) // the database's own
             dialect = check.backend() == DatabaseAddress::Backend::PostgreSQL ? ScriptDialect::PostgreSQL
@@ -139,7 +151,8 @@ int main(int argc, char *argv[])
     const QString shown = bound.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(bound.toString())
                                                                             : bound.toString();
     out << "listening on " << shown << ':' << server.serverPort() << Qt::endl;
-    err << "serving at most " << limits.maxClients << " clients, closing sessions idle for " << limits.idleTimeout
+    err << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerAddress
+        << " from one address, closing sessions idle for " << limits.idleTimeout
         << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit << Qt::endl;
     return QCoreApplication::exec();
 }

@@ -2,7 +2,9 @@
 
 #include "backendsql.h"
 #include "calllog.h"
+#include "databasefailure.h"
 #include "scriptlinestream.h"
+#include "serverlog.h"
 
 #include <cp1252.h>
 #include <datapacket.h>
@@ -30,6 +32,12 @@ struct ReportedFailure
     QString message;
 };
 
+// A statement the database did not run: its connection may have broken.
+struct StatementFailed
+{
+    QString detail;
+};
+
 void expectArguments(const protocol::Request &request, std::initializer_list<ArgumentKind> kinds)
 {
     bool matches = request.args.size() == qsizetype(kinds.size());
@@ -54,7 +62,7 @@ QSqlQuery run(QSqlDatabase &database, const QString &sql, const QVariantList &va
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!query.exec())
-        throw BadCall { QStringLiteral("EDatabaseError"), query.lastError().text() };
+        throw StatementFailed { query.lastError().text() };
     return query;
 }
 
@@ -151,27 +159,59 @@ QByteArray RdmGeraArquivo::failureAnswer(const protocol::Request &request, const
     return protocol::encodeFailureResponse(message, refs);
 }
 
-std::unique_ptr<AnswerStream> RdmGeraArquivo::answer(const protocol::Request &request)
+std::unique_ptr<AnswerStream> RdmGeraArquivo::answer(const protocol::Request &request, AuditLog::Call *call)
 {
     CallLog::record(request);
+    AuditLog::Call ignored;
+    AuditLog::Call &audit = call ? *call : ignored;
+    audit.method = request.method;
+    QString detail;
+    try {
+        return dispatch(request, audit);
+    } catch (const StatementFailed &failure) {
+        detail = failure.detail;
+    }
+    // A connection the database dropped (a restart) fails every later statement: it
+    // is opened anew and the call tried once more, at once.
+    logLine(QStringLiteral("database statement failed, reopening the session's connection: %1").arg(detail));
+    m_database.close();
+    QString message;
+    if (!m_database.open()) {
+        message = DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
+                                          m_database.lastError().text());
+    } else {
+        try {
+            return dispatch(request, audit);
+        } catch (const StatementFailed &failure) {
+            message = DatabaseFailure::reportStatement(failure.detail);
+        }
+    }
+    return std::make_unique<WholeAnswer>(
+        protocol::encodeExceptionResponse(QLatin1String(DatabaseFailure::kExceptionClass), message), 0,
+        QLatin1String(DatabaseFailure::kExceptionClass));
+}
+
+std::unique_ptr<AnswerStream> RdmGeraArquivo::dispatch(const protocol::Request &request, AuditLog::Call &call)
+{
     try {
         if (request.object != QLatin1String(kName))
             throw BadCall { QStringLiteral("EOleSysError"), QStringLiteral("Objeto desconhecido: %1.").arg(request.object) };
         if (request.method == QLatin1String("GetIdioma"))
-            return std::make_unique<WholeAnswer>(getIdioma(request));
+            return getIdioma(request);
         if (request.method == QLatin1String("GetTabela"))
-            return std::make_unique<WholeAnswer>(getTabela(request));
+            return getTabela(request, call);
         if (request.method == QLatin1String("GetPropriedCds"))
-            return getPropriedCds(request);
+            return getPropriedCds(request, call);
         throw BadCall { QStringLiteral("EOleException"), QStringLiteral("Método desconhecido: %1.").arg(request.method) };
     } catch (const BadCall &bad) {
-        return std::make_unique<WholeAnswer>(protocol::encodeExceptionResponse(bad.exceptionClass, bad.message));
+        return std::make_unique<WholeAnswer>(protocol::encodeExceptionResponse(bad.exceptionClass, bad.message), 0,
+                                             bad.exceptionClass);
     } catch (const ReportedFailure &failure) {
-        return std::make_unique<WholeAnswer>(failureAnswer(request, failure.message));
+        return std::make_unique<WholeAnswer>(failureAnswer(request, failure.message), 0, QStringLiteral("failure"));
     }
 }
 
-QByteArray RdmGeraArquivo::getIdioma(const protocol::Request &request)
+std::unique_ptr<AnswerStream> RdmGeraArquivo::getIdioma(const protocol::Request &request)
 {
     expectArguments(request, {});
     const QList<protocol::FieldDesc> fields { { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
@@ -182,7 +222,9 @@ QByteArray RdmGeraArquivo::getIdioma(const protocol::Request &request)
     QSqlQuery query = run(m_database, QStringLiteral("SELECT IDIDIOMA, DSIDIOMA, IDIPROP, %1 FROM IDIOMA ORDER BY NRORDEM, %2")
                                           .arg(backendsql::dayCount(m_backend, QStringLiteral("DTGERIDITRAD")),
                                                backendsql::insertionOrder(m_backend)));
+    qint64 rows = 0;
     while (query.next()) {
+        ++rows;
         const QString row = QStringLiteral("IDIOMA %1").arg(query.value(0).toString());
         for (int column = 0; column < 3; ++column) {
             if (query.isNull(column))
@@ -195,10 +237,10 @@ QByteArray RdmGeraArquivo::getIdioma(const protocol::Request &request)
         else
             packet.addDateTime(query.value(3).toDouble());
     }
-    return protocol::encodeOkResponse(packet.finish(), {});
+    return std::make_unique<WholeAnswer>(protocol::encodeOkResponse(packet.finish(), {}), rows, QStringLiteral("ok"));
 }
 
-QByteArray RdmGeraArquivo::getTabela(const protocol::Request &request)
+std::unique_ptr<AnswerStream> RdmGeraArquivo::getTabela(const protocol::Request &request, AuditLog::Call &call)
 {
     expectArguments(request, { ArgumentKind::Str, ArgumentKind::Str });
     const QString list = request.args.at(0).text;
@@ -213,6 +255,7 @@ QByteArray RdmGeraArquivo::getTabela(const protocol::Request &request)
     }
     if (!all)
         codes = knownTables(tables, splitTableList(list));
+    call.tables = int(codes.size());
 
     const protocol::FieldDesc markField { QStringLiteral("IDMARCADO"), FieldKind::String, 1 };
     const protocol::FieldDesc codeField { QStringLiteral("CDPROGTRAD"), FieldKind::String, kTableCodeSize };
@@ -228,16 +271,20 @@ QByteArray RdmGeraArquivo::getTabela(const protocol::Request &request)
     QStringList refs;
     if (request.args.at(0).kind == ArgumentKind::StrRef)
         refs << (all ? list : normalised); // a list comes back in the padded form the server splits
-    return protocol::encodeOkResponse(packet.finish(), refs);
+    return std::make_unique<WholeAnswer>(protocol::encodeOkResponse(packet.finish(), refs), codes.size(),
+                                         QStringLiteral("ok"));
 }
 
-std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Request &request)
+std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Request &request, AuditLog::Call &call)
 {
     expectArguments(request, { ArgumentKind::Str, ArgumentKind::Str, ArgumentKind::Date });
     const QString language = request.args.at(0).text.trimmed();
     const QString list = request.args.at(1).text;
     const double since = request.args.at(2).date;
-    const QStringList codes = knownTables(allTables(m_database), splitTableList(list));
+    call.language = language;
+    const QStringList tableList = splitTableList(list);
+    call.tables = int(tableList.size());
+    const QStringList codes = knownTables(allTables(m_database), tableList);
 
     // No table: a query that yields nothing keeps one way of answering.
     QVariantList values { language, since };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "answerstream.h"
+#include "auditlog.h"
 #include "databaseaddress.h"
 #include "scriptline.h"
 
@@ -29,14 +30,18 @@ public:
 
     RdmGeraArquivo(QSqlDatabase database, DatabaseAddress::Backend backend, ScriptDialect dialect,
                    ClientGone clientGone = {});
-    std::unique_ptr<AnswerStream> answer(const protocol::Request &request);
+    // The answer to `request`, with what the audit trail keeps of the call in `call`.
+    // A statement that fails reopens the database connection and the call is tried
+    // once more; a second failure is answered EDatabaseError with a reference number.
+    std::unique_ptr<AnswerStream> answer(const protocol::Request &request, AuditLog::Call *call = nullptr);
     // A failure reported in the result, with the request's by-reference texts as they came.
     static QByteArray failureAnswer(const protocol::Request &request, const QString &message);
 
 private:
-    QByteArray getIdioma(const protocol::Request &request);
-    QByteArray getTabela(const protocol::Request &request);
-    std::unique_ptr<AnswerStream> getPropriedCds(const protocol::Request &request);
+    std::unique_ptr<AnswerStream> dispatch(const protocol::Request &request, AuditLog::Call &call);
+    std::unique_ptr<AnswerStream> getIdioma(const protocol::Request &request);
+    std::unique_ptr<AnswerStream> getTabela(const protocol::Request &request, AuditLog::Call &call);
+    std::unique_ptr<AnswerStream> getPropriedCds(const protocol::Request &request, AuditLog::Call &call);
 
     QSqlDatabase m_database;
     DatabaseAddress::Backend m_backend;

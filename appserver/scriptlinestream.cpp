@@ -1,5 +1,6 @@
 #include "scriptlinestream.h"
 
+#include "databasefailure.h"
 #include "rdmgeraarquivo.h"
 
 #include <datapacket.h>
@@ -31,17 +32,22 @@ bool ScriptLineStream::next(QByteArray &payload)
         return false;
     protocol::DataPacketWriter packet({ { QStringLiteral("LINHA"), protocol::FieldKind::String, int(kLineLimit) } });
     Translation row;
+    qint64 rows = 0; // in this message
     while (packet.size() < kPartSize) {
         if (!m_query.next()) {
             m_done = true;
             if (m_query.lastError().isValid()) {
-                payload = protocol::encodeExceptionResponse(QStringLiteral("EDatabaseError"), m_query.lastError().text());
+                m_outcome = QLatin1String(DatabaseFailure::kExceptionClass);
+                payload = protocol::encodeExceptionResponse(
+                    m_outcome, DatabaseFailure::reportStatement(m_query.lastError().text()));
             } else {
+                m_outcome = QStringLiteral("ok");
+                m_rows += rows;
                 payload = protocol::encodeOkResponse(packet.finish(), m_refs);
             }
             return true;
         }
-        if (m_rows++ % RdmGeraArquivo::kClientCheckRows == 0 && m_clientGone && m_clientGone())
+        if (m_rowsRead++ % RdmGeraArquivo::kClientCheckRows == 0 && m_clientGone && m_clientGone())
             throw RdmGeraArquivo::Abandoned {};
         row.table = m_query.value(0).toString();
         row.key = m_query.value(1).toString();
@@ -62,11 +68,14 @@ bool ScriptLineStream::next(QByteArray &payload)
             // What was sent is void: the client drops it on this answer.
             m_done = true;
             m_query.finish();
+            m_outcome = QStringLiteral("failure");
             payload = protocol::encodeFailureResponse(failure, m_refs);
             return true;
         }
         packet.addString(m_line);
+        ++rows;
     }
+    m_rows += rows;
     payload = protocol::encodePart(packet.finish());
     return true;
 }

@@ -30,6 +30,6 @@ private:
     QStringList m_refs;
     std::function<bool()> m_clientGone;
     QByteArray m_line;
-    qint64 m_rows = 0;
+    qint64 m_rowsRead = 0;
     bool m_done = false;
 };

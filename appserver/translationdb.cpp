@@ -50,7 +50,7 @@ TranslationDb::TranslationDb(const QString &address, const QString &connectionNa
     if (!m_database.isValid())
         throw std::runtime_error("the Qt SQL driver " + driver.toStdString() + " is not installed");
     if (!m_database.open())
-        throw std::runtime_error("cannot open " + address.toStdString() + ": " + m_database.lastError().text().toStdString());
+        throw std::runtime_error("cannot open " + DatabaseAddress::masked(address).toStdString() + ": " + m_database.lastError().text().toStdString());
     createSchema();
 }
 

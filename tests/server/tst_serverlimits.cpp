@@ -5,11 +5,14 @@
 
 #include <QCborStreamWriter>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <memory>
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace protocol;
 
@@ -116,6 +119,27 @@ int answersOfLastDrop(const QByteArray &log)
     for (auto match = drop.globalMatch(QString::fromUtf8(log)); match.hasNext();)
         answers = match.next().captured(1).toInt();
     return answers;
+}
+
+// Bytes of the frames of the last answer a client received, headers included.
+qint64 answerBytes(const RawClient &client)
+{
+    qint64 bytes = client.responseSize + kFrameHeaderSize;
+    for (qsizetype part : client.partSizes)
+        bytes += part + kFrameHeaderSize;
+    return bytes;
+}
+
+// CPU time the process has used, in clock ticks.
+qint64 cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // After the command's closing parenthesis: state is field 3, utime 14, stime 15.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
 }
 
 } // namespace
@@ -275,20 +299,127 @@ private slots:
         QVERIFY(servedWithin(server.port(), 10000));
     }
 
+    void answerOverTheLimitReportedAsFailure_data()
+    {
+        QTest::addColumn<std::function<void(QSqlDatabase &)>>("seed");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<bool>("inParts");
+        QTest::newRow("one message") << std::function<void(QSqlDatabase &)>(seedTables) << QStringLiteral("PRODUTO") << false;
+        // About 3.3 MB: four parts and the final response.
+        QTest::newRow("many parts") << seedLines(3000, 1000) << QStringLiteral("UNIDADE") << true;
+    }
     void answerOverTheLimitReportedAsFailure()
     {
-        ServerProcess server(seedTables, false, { QStringLiteral("--max-answer"), QStringLiteral("2000") });
-        RawClient client(server.port());
-        const Response large = client.call(QStringLiteral("GetPropriedCds"),
-                                           { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(0) });
-        QVERIFY(!large.isException);
-        const QCborMap result = large.result.toMap();
-        QCOMPARE(result.value(QLatin1String("ok")).toBool(true), false);
-        QVERIFY2(QRegularExpression(QStringLiteral("^A resposta de \\d{4} bytes excede o limite de 2000 bytes de uma mensagem\\.$"))
-                     .match(result.value(QLatin1String("message")).toString()).hasMatch(),
-                 qPrintable(result.value(QLatin1String("message")).toString()));
-        QCOMPARE(large.refs, QStringList { QStringLiteral("PRODUTO") });
-        QVERIFY(servedLanguages(client.call(QStringLiteral("GetIdioma"), {})));
+        QFETCH(std::function<void(QSqlDatabase &)>, seed);
+        QFETCH(QString, table);
+        QFETCH(bool, inParts);
+        const QList<Argument> args { text(QStringLiteral("ENG")), text(table, ArgumentKind::StrRef), date(0) };
+        qint64 size = 0;
+        {
+            ServerProcess unlimited(seed);
+            RawClient client(unlimited.port());
+            QVERIFY(!client.call(QStringLiteral("GetPropriedCds"), args).isException);
+            QCOMPARE(client.partSizes.isEmpty(), !inParts);
+            size = answerBytes(client);
+        }
+        // Every frame counts, headers included: the answer passes at its own size, not one byte less.
+        for (const qint64 limit : { size - 1, size }) {
+            ServerProcess server(seed, false, { QStringLiteral("--max-answer"), QString::number(limit) });
+            RawClient client(server.port());
+            const Response answer = client.call(QStringLiteral("GetPropriedCds"), args);
+            QVERIFY(!answer.isException);
+            const QCborMap result = answer.result.toMap();
+            QCOMPARE(result.value(QLatin1String("ok")).toBool(), limit == size);
+            if (limit < size) {
+                QCOMPARE(result.value(QLatin1String("message")).toString(),
+                         QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes.").arg(size).arg(limit));
+                QVERIFY2(server.log().contains("outcome=too-large"), server.log().constData());
+            }
+            QCOMPARE(answer.refs, QStringList { table });
+            QVERIFY(servedLanguages(client.call(QStringLiteral("GetIdioma"), {})));
+        }
+    }
+
+    void oneAddressGetsItsShare_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("share");
+        QTest::newRow("default") << QStringList() << 8;
+        QTest::newRow("set") << QStringList { QStringLiteral("--max-clients-per-address"), QStringLiteral("2") } << 2;
+    }
+    void oneAddressGetsItsShare()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, share);
+        ServerProcess server(seedTables, false, options);
+        const QHostAddress greedy(QStringLiteral("127.0.0.2"));
+        const QHostAddress other(QStringLiteral("127.0.0.3"));
+        std::vector<std::unique_ptr<RawClient>> sessions;
+        for (int i = 0; i < share; ++i) {
+            sessions.push_back(std::make_unique<RawClient>(server.port(), greedy));
+            QVERIFY(servedLanguages(sessions.back()->call(QStringLiteral("GetIdioma"), {})));
+        }
+        RawClient over(server.port(), greedy);
+        over.send(languagesRequest());
+        const std::optional<Response> busy = over.receive();
+        QVERIFY(busy);
+        QCOMPARE(busy->exceptionClass, QStringLiteral("EServerBusy"));
+        QCOMPARE(busy->exceptionMessage, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões deste "
+                                                        "endereço atingido. Tente novamente mais tarde.").arg(share));
+        QVERIFY(closedWithin(over.socket, 5000));
+        QVERIFY(server.log().contains("connection refused: 127.0.0.2: "));
+
+        // Another address is served, and the greedy one again once one of its sessions ends.
+        RawClient neighbour(server.port(), other);
+        QVERIFY(servedLanguages(neighbour.call(QStringLiteral("GetIdioma"), {})));
+        sessions.pop_back();
+        const QDeadlineTimer deadline(10000);
+        bool servedAgain = false;
+        while (!servedAgain && !deadline.hasExpired()) {
+            RawClient again(server.port(), greedy);
+            servedAgain = servedLanguages(again.call(QStringLiteral("GetIdioma"), {}));
+        }
+        QVERIFY(servedAgain);
+    }
+
+    void auditTrailNamesTheClientAndEveryCall()
+    {
+        ServerProcess server(seedLines(40, 10));
+        qint64 linesBytes = 0;
+        qint64 lines = 0;
+        qint64 unknownBytes = 0;
+        int port = 0;
+        {
+            RawClient client(server.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+            port = client.socket.localPort();
+            const Response answer = client.call(QStringLiteral("GetPropriedCds"),
+                { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO             UNIDADE"), ArgumentKind::StrRef),
+                  date(0) });
+            lines = packetStrings(answer).size() + client.parts.values.size();
+            QCOMPARE(lines, 41);
+            linesBytes = answerBytes(client);
+            // A method name a client made up to forge a line of its own.
+            QVERIFY(client.call(QStringLiteral("Get\naudit peer=10.0.0.1 \"x"), {}).isException);
+            unknownBytes = answerBytes(client);
+        }
+        QVERIFY2(server.waitForLog(" end="), server.log().constData());
+        const QString log = QString::fromUtf8(server.log());
+        const QString peer = QStringLiteral("audit peer=127.0.0.2:%1 ").arg(port);
+        const QStringList expected {
+            QRegularExpression::escape(peer + QStringLiteral("call=\"GetPropriedCds\" language=\"ENG\" tables=2 lines=%1 bytes=%2 ms=")
+                                                  .arg(lines).arg(linesBytes)) + QStringLiteral("\\d+ outcome=ok\n"),
+            QRegularExpression::escape(peer + QStringLiteral("call=\"Get\\u000aaudit peer=10.0.0.1 \\\"x\" lines=0 bytes=%1 ms=")
+                                                  .arg(unknownBytes)) + QStringLiteral("\\d+ outcome=EOleException\n"),
+            QRegularExpression::escape(peer + QStringLiteral("end=client-closed calls=2 bytes=%1 seconds=").arg(linesBytes + unknownBytes))
+                + QStringLiteral("\\d+\n"),
+        };
+        qsizetype at = 0;
+        for (const QString &line : expected) {
+            const QRegularExpressionMatch match = QRegularExpression(line).match(log, at);
+            QVERIFY2(match.hasMatch(), qPrintable(QStringLiteral("no line %1 in order in\n%2").arg(line, log)));
+            at = match.capturedEnd();
+        }
+        QVERIFY(!log.contains(QStringLiteral("\naudit peer=10.0.0.1")));
     }
 
     void softDescriptorLimitRaisedToTheHardOne()
@@ -350,7 +481,7 @@ private slots:
 
     void outOfDescriptorsKeepsServing()
     {
-        ServerProcess server(seedTables);
+        ServerProcess server(seedTables, false, { QStringLiteral("--max-clients-per-address"), QStringLiteral("100") });
         const qint64 pid = server.pid();
         // Twelve descriptors to spare: room for a session or two, not for thirty clients.
         const rlim_t room = rlim_t(openDescriptors(pid) + 12);
@@ -380,11 +511,108 @@ private slots:
         }
         QVERIFY(served > 0);
         QVERIFY(busy > 0);
-        QVERIFY(server.log().contains("accepting paused"));
         QVERIFY(server.running());
 
         clients.clear();
         QVERIFY(servedWithin(server.port(), 10000));
+        // One episode, logged once at its start and once at its end.
+        QVERIFY2(server.waitForLog("descriptors free again"), server.log().constData());
+        QCOMPARE(server.log().count("out of descriptors"), 1);
+        QVERIFY2(server.log().contains(QByteArrayLiteral("; %1 were answered busy meanwhile").replace("%1", QByteArray::number(busy))),
+                 server.log().constData());
+    }
+
+    void noDescriptorLeftPausesAcceptingWithoutSpinning()
+    {
+        // Far more clients allowed than descriptors: the descriptor limit is what stops them.
+        ServerProcess server(seedTables, false, { QStringLiteral("--max-clients"), QStringLiteral("2000"),
+                                                  QStringLiteral("--max-clients-per-address"), QStringLiteral("2000") });
+        const qint64 pid = server.pid();
+        rlimit original {};
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_NOFILE, nullptr, &original), 0);
+        // Not one descriptor free: accepting itself fails. The limit bounds descriptor
+        // numbers, so it goes to the lowest number not in use.
+        const QStringList open = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        rlim_t none = 0;
+        while (open.contains(QString::number(none)))
+            ++none;
+        const rlimit lowered { none, original.rlim_max };
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_NOFILE, &lowered, nullptr), 0);
+
+        const qint64 ticksBefore = cpuTicks(pid);
+        QElapsedTimer wall;
+        wall.start();
+        for (int i = 0; i < 6; ++i) {
+            RawClient newcomer(server.port());
+            newcomer.send(languagesRequest());
+            const std::optional<Response> response = newcomer.receive();
+            QVERIFY2(response, server.log().constData());
+            QCOMPARE(response->exceptionClass, QStringLiteral("EServerBusy"));
+            QVERIFY2(response->exceptionMessage.contains(QStringLiteral("sem descritores")), qPrintable(response->exceptionMessage));
+        }
+        // Between newcomers the server sleeps: it does not retry accepting in a loop.
+        QTest::qWait(1500);
+        const qint64 ticks = cpuTicks(pid) - ticksBefore;
+        const qint64 wallTicks = wall.elapsed() * sysconf(_SC_CLK_TCK) / 1000;
+        QVERIFY2(ticks * 4 < wallTicks, qPrintable(QStringLiteral("%1 ticks of CPU in %2").arg(ticks).arg(wallTicks)));
+        QCOMPARE(server.log().count("out of descriptors"), 1);
+        QVERIFY2(server.log().contains("out of descriptors (accepting failed: "), server.log().constData());
+
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_NOFILE, &original, nullptr), 0);
+        QVERIFY(servedWithin(server.port(), 10000));
+        QVERIFY2(server.waitForLog("descriptors free again"), server.log().constData());
+    }
+
+    void filesCreatedForTheServerOnly_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("database created by --db") << QStringList { QStringLiteral("--db"), QStringLiteral("new.db") }
+                                                  << QStringLiteral("new.db");
+        QTest::newRow("call log") << QStringList { QStringLiteral("--db"), QStringLiteral("new.db"), QStringLiteral("--call-log"),
+                                                   QStringLiteral("calls.log") }
+                                  << QStringLiteral("calls.log");
+        QTest::newRow("demo database") << QStringList { QStringLiteral("--init-demo"), QStringLiteral("demo.db") }
+                                       << QStringLiteral("demo.db");
+    }
+    void filesCreatedForTheServerOnly()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        QProcess server;
+        server.setWorkingDirectory(dir.path());
+        server.setChildProcessModifier([] { umask(022); }); // the usual umask: 0644 files
+        server.setProcessChannelMode(QProcess::MergedChannels);
+        server.start(QStringLiteral(QLX_SERVER_PATH), arguments + QStringList { QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0") });
+        QVERIFY(server.waitForStarted());
+        QByteArray said;
+        while (!said.contains("listening on ") && !said.contains("demo database") && server.waitForReadyRead(60000))
+            said += server.readAll();
+        server.kill();
+        server.waitForFinished();
+        struct stat created {};
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath(file)).constData(), &created), 0);
+        QCOMPARE(created.st_mode & 0777, mode_t(0600));
+    }
+
+    void aDatabaseOthersMayReadIsWarnedAbout()
+    {
+        ServerProcess server(seedTables);
+        QVERIFY(QFile::setPermissions(server.databaseFile(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                                 | QFile::ReadOther));
+        QProcess warned;
+        warned.setProcessChannelMode(QProcess::MergedChannels);
+        warned.start(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--db"), server.databaseFile(), QStringLiteral("--listen"),
+                                                        QStringLiteral("127.0.0.1:0") });
+        QByteArray said;
+        while (!said.contains("listening on ") && warned.waitForReadyRead(60000))
+            said += warned.readAll();
+        warned.kill();
+        warned.waitForFinished();
+        QVERIFY2(said.contains(QStringLiteral("warning: %1 may be read by other users (mode 0644); chmod 600 %1")
+                                   .arg(server.databaseFile()).toUtf8()),
+                 said.constData());
     }
 };
 

@@ -27,8 +27,17 @@ struct RawClient
     protocol::FrameReader reader;
     Lines parts; // the rows of the parts before the last response
     QList<qsizetype> partSizes;
+    qsizetype responseSize = 0; // of the last response's payload
 
-    explicit RawClient(int port) { socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port)); socket.waitForConnected(kWaitMs); }
+    // Connects to the server on 127.0.0.1 from `from` (a loopback address of the
+    // 127.0.0.0/8 range), or from wherever the system picks.
+    explicit RawClient(int port, const QHostAddress &from = {})
+    {
+        if (!from.isNull())
+            socket.bind(from);
+        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+        socket.waitForConnected(kWaitMs);
+    }
     void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(kWaitMs); }
     // The next response, or nothing when the server closed the connection; the rows
     // of the parts before it are in `parts`.
@@ -40,8 +49,10 @@ struct RawClient
         for (;;) {
             reader.append(socket.readAll()); // bytes that came before a close are still read
             while (reader.next(payload)) {
-                if (!protocol::readPart(payload, parts))
+                if (!protocol::readPart(payload, parts)) {
+                    responseSize = payload.size();
                     return protocol::decodeResponse(payload);
+                }
                 partSizes << payload.size();
             }
             if (!socket.waitForReadyRead(kWaitMs))
