@@ -28,12 +28,9 @@ QString DatabaseAddress::masked(const QString &text)
     QString shown = text;
     if (const qsizetype scheme = shown.indexOf(QLatin1String("://")); scheme > 0) {
         const qsizetype start = scheme + 3;
-        // The user part ends at the last '@' before the query; a password may hold '@',
-        // '/' or even '?' of its own.
-        qsizetype query = shown.indexOf(QLatin1Char('?'), start);
-        qsizetype at = query < 0 ? shown.lastIndexOf(QLatin1Char('@')) : shown.lastIndexOf(QLatin1Char('@'), query);
-        if (at < start)
-            at = shown.lastIndexOf(QLatin1Char('@'));
+        // The user part ends at the last '@': a password may hold '@', '/' or '?' of its
+        // own. (An '@' in a query value masks more than the password, never less.)
+        const qsizetype at = shown.lastIndexOf(QLatin1Char('@'));
         const qsizetype colon = shown.indexOf(QLatin1Char(':'), start);
         if (at >= start && colon >= start && colon < at)
             shown.replace(colon + 1, at - colon - 1, QStringLiteral("****"));

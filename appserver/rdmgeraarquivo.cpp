@@ -58,7 +58,10 @@ QSqlQuery run(QSqlDatabase &database, const QString &sql, const QVariantList &va
 {
     QSqlQuery query(database);
     query.setForwardOnly(true);
-    query.prepare(sql);
+    // A statement that cannot be prepared (a table gone) fails with its own error, not
+    // with the one its execution would give.
+    if (!query.prepare(sql))
+        throw StatementFailed { query.lastError().text() };
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!query.exec())

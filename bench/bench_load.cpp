@@ -108,7 +108,16 @@ public:
                 closed();
         });
     }
-    void open() { m_socket.connectToHost(m_host, m_port); }
+    void open()
+    {
+        // On loopback every client comes from an address of its own (127.0.1.0 onwards),
+        // as users on their own machines do: the server's per-address cap is not the
+        // limit measured here.
+        static quint32 nextSource = (127u << 24) | (1u << 8);
+        if (QHostAddress(m_host).isLoopback())
+            m_socket.bind(QHostAddress(nextSource++));
+        m_socket.connectToHost(m_host, m_port);
+    }
     void close()
     {
         m_closing = true;

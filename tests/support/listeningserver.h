@@ -5,8 +5,10 @@
 #include <frame.h>
 #include <message.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 class ListeningServer
@@ -16,7 +18,7 @@ public:
 
     explicit ListeningServer(const QStringList &arguments)
     {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setStandardErrorFile(m_logDir.filePath(QStringLiteral("server.log")));
         m_process.start(QStringLiteral(QLX_SERVER_PATH),
                         arguments + QStringList { QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0") });
         while (m_port == 0 && m_process.waitForReadyRead(kWaitMs)) {
@@ -35,8 +37,15 @@ public:
 
     int port() const { return m_port; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // What the server wrote to its standard error.
+    QByteArray log() const
+    {
+        QFile file(m_logDir.filePath(QStringLiteral("server.log")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
 private:
+    QTemporaryDir m_logDir;
     QProcess m_process;
     int m_port = 0;
 };

@@ -71,13 +71,7 @@ public:
             probe.listen(QHostAddress::LocalHost, 0);
             m_port = probe.serverPort();
             probe.close();
-            m_running = runTool(QStringLiteral("pg_ctl"),
-                                { QStringLiteral("-D"), dataDirectory(), QStringLiteral("-l"), m_dir.filePath(QStringLiteral("log")),
-                                  QStringLiteral("-w"), QStringLiteral("-t"), QString::number(kToolLimitMs / 1000 - 10),
-                                  QStringLiteral("-o"),
-                                  QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1").arg(m_port).arg(m_dir.path()),
-                                  QStringLiteral("start") },
-                                failure);
+            m_running = startOnPort(failure);
         }
         if (m_running)
             qputenv("PGPASSWORD", kPassword); // libpq's, for the servers started and for the test's own connections
@@ -92,6 +86,21 @@ public:
                                                 QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop") },
                     ignored);
         }
+    }
+
+    // Stops the cluster as an administrator's restart does (fast: sessions are ended).
+    bool stop(QString &failure)
+    {
+        m_running = !runTool(QStringLiteral("pg_ctl"), { QStringLiteral("-D"), dataDirectory(), QStringLiteral("-m"),
+                                                         QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop") },
+                             failure);
+        return !m_running;
+    }
+    // Starts a stopped cluster again on its port.
+    bool restart(QString &failure)
+    {
+        m_running = startOnPort(failure);
+        return m_running;
     }
 
     int port() const { return m_port; }
@@ -143,6 +152,17 @@ private:
             return true;
         const passwd *nobody = getpwnam("nobody");
         return nobody && chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid) == 0;
+    }
+
+    bool startOnPort(QString &failure) const
+    {
+        return runTool(QStringLiteral("pg_ctl"),
+                       { QStringLiteral("-D"), dataDirectory(), QStringLiteral("-l"), m_dir.filePath(QStringLiteral("log")),
+                         QStringLiteral("-w"), QStringLiteral("-t"), QString::number(kToolLimitMs / 1000 - 10),
+                         QStringLiteral("-o"),
+                         QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1").arg(m_port).arg(m_dir.path()),
+                         QStringLiteral("start") },
+                       failure);
     }
 
     bool runTool(const QString &tool, const QStringList &arguments, QString &failure) const
