@@ -1,6 +1,7 @@
 // qlxhost: loads a screen module at run time, as the desktop client does, and
 // opens its screen through IniProc.
 #include "mainwindow.h"
+#include "screenshot.h"
 
 #include <application.h>
 #include <qttranslations.h>
@@ -11,10 +12,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
@@ -22,30 +21,6 @@
 #include <optional>
 
 namespace {
-
-// Saves a picture of the whole screen, then closes every window.
-void takeScreenshotAndQuit(const QString &fileName)
-{
-    const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    picture.save(&buffer, "PNG");
-    // Unbuffered, so that a short write (a full disk, a file-size limit) shows in the count.
-    QFile file(fileName);
-    const bool saved = !png.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(png) == png.size();
-    if (saved) {
-        std::printf("screenshot: %s\n", qPrintable(QDir(fileName).absolutePath()));
-    } else {
-        file.remove();
-        std::fprintf(stderr, "could not save the screenshot to %s\n", qPrintable(fileName));
-    }
-    std::fflush(stdout);
-    if (QWidget *modal = QApplication::activeModalWidget())
-        modal->close();
-    QApplication::closeAllWindows();
-    QApplication::quit();
-}
 
 // The module beside the program (a build tree), else in the installed layout's library directory.
 QString defaultModulePath()
@@ -127,7 +102,8 @@ int main(int argc, char *argv[])
         QStringLiteral("The module to load (default: libqlx02600.so beside this program, else in ../lib/qlx02600)."),
         QStringLiteral("PATH"));
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the open screen to FILE, then quit."), QStringLiteral("FILE"));
+        QStringLiteral("Open the screen, save a picture of it to FILE once it has settled, then quit "
+                       "(the whole screen on X11, the screen's window on Wayland)."), QStringLiteral("FILE"));
     const QCommandLineOption moduleInfoOption(QStringLiteral("module-info"),
         QStringLiteral("Print the version record of the module at PATH and exit (no display needed)."), QStringLiteral("PATH"));
     parser.addOptions({ serverOption, timeoutOption, openOption, moduleOption, screenshotOption, moduleInfoOption });
@@ -180,13 +156,14 @@ int main(int argc, char *argv[])
         MainWindow window(module);
         Application().SetMainForm(&window);
         window.show();
-        if (parser.isSet(screenshotOption)) {
-            const QString file = parser.value(screenshotOption);
-            QTimer::singleShot(2000, [file] { takeScreenshotAndQuit(file); });
-        }
+        std::optional<ScreenshotOnSettle> screenshot;
+        if (parser.isSet(screenshotOption))
+            screenshot.emplace(parser.value(screenshotOption));
         if (parser.isSet(openOption) || parser.isSet(screenshotOption))
             QTimer::singleShot(0, &window, &MainWindow::openScreen);
         status = QApplication::exec();
+        if (screenshot && !screenshot->succeeded())
+            status = 1;
         Application().FreeOwnedForms();
     }
     UnloadPackage(module);

@@ -21,6 +21,8 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -116,21 +118,67 @@ private slots:
         QCOMPARE(found, expected);
     }
 
-    void aWriteOverTheFileSizeLimitFailsWithoutKillingTheHost()
+    // --screenshot: a picture, or a non-zero exit with the reason and an earlier file as it was.
+    void screenshotSavedOrExitStatusSaysNot_data()
     {
+        QTest::addColumn<QString>("target"); // relative to a scratch directory
+        QTest::addColumn<bool>("earlierFile");
+        QTest::addColumn<rlim_t>("fileSizeLimit"); // 0: none
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("written") << QStringLiteral("s.png") << false << rlim_t(0) << true;
+        QTest::newRow("replacing an earlier file") << QStringLiteral("s.png") << true << rlim_t(0) << true;
+        QTest::newRow("over the file-size limit") << QStringLiteral("s.png") << true << rlim_t(1024) << false;
+        QTest::newRow("in a missing directory") << QStringLiteral("missing/s.png") << false << rlim_t(0) << false;
+        QTest::newRow("onto a directory") << QStringLiteral("taken") << false << rlim_t(0) << false;
+    }
+    void screenshotSavedOrExitStatusSaysNot()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, earlierFile);
+        QFETCH(rlim_t, fileSizeLimit);
+        QFETCH(bool, saved);
         QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("taken")));
+        const QString path = dir.filePath(target);
+        const QByteArray earlier("an earlier file");
+        if (earlierFile) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(earlier) == earlier.size());
+        }
         QProcess host;
-        host.setChildProcessModifier([] {
+        host.setChildProcessModifier([fileSizeLimit] {
+            if (fileSizeLimit == 0)
+                return;
             rlimit limit {};
             getrlimit(RLIMIT_FSIZE, &limit);
-            limit.rlim_cur = 1024; // far below any screenshot
+            limit.rlim_cur = fileSizeLimit; // far below any screenshot
             setrlimit(RLIMIT_FSIZE, &limit);
         });
+        // No server: the picture shows the screen's error over it.
         host.start(QStringLiteral(QLX_HOST_PATH), { QStringLiteral("--server"), QStringLiteral("127.0.0.1:1"),
-                                                    QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("s.png")) });
-        QVERIFY(host.waitForFinished(60000));
-        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
-        QVERIFY(host.readAllStandardError().contains("could not save the screenshot"));
+                                                    QStringLiteral("--screenshot"), path });
+        QVERIFY(host.waitForFinished(120000));
+        QCOMPARE(host.exitStatus(), QProcess::NormalExit); // not ended by SIGXFSZ
+        const QByteArray output = host.readAllStandardOutput();
+        const QByteArray errors = host.readAllStandardError();
+        QFile file(path);
+        if (saved) {
+            QVERIFY2(host.exitCode() == 0, errors.constData());
+            QCOMPARE(output, "screenshot: " + QFileInfo(path).absoluteFilePath().toUtf8() + '\n');
+            QVERIFY(!QImage(path).isNull());
+        } else {
+            QVERIFY2(host.exitCode() != 0, output.constData());
+            QVERIFY2(errors.contains("could not save the screenshot to " + path.toUtf8() + ": "), errors.constData());
+            QVERIFY(!output.contains("screenshot:"));
+            if (earlierFile) {
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QCOMPARE(file.readAll(), earlier);
+            } else {
+                QVERIFY(!QFileInfo(path).isFile());
+            }
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden).size(),
+                 QFileInfo(path).isFile() ? 1 : 0); // nothing left beside
     }
 
     void oneInstancePerLoadKeepsTheInputs()
