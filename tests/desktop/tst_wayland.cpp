@@ -1,0 +1,216 @@
+// The host as a Wayland client of a real compositor (Weston, headless): the real host
+// against the real server, read from the compositor's own pictures. Weston places the windows where it likes, so the pictures
+// are read by what the windows show, not by where they are.
+#include "weston.h"
+
+#include <serverprocess.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using weston::kConditionWaitMs;
+
+// The screen's fields show this background; the directory field is about 280 pixels wide.
+constexpr QRgb kFieldBackground = 0xffffffe1;
+constexpr int kDirectoryFieldRun = 250;
+// The busy window's bar is about 200 pixels wide and 18 high, filled with the highlight
+// blue and its moving stripes.
+constexpr int kBarRun = 120;
+constexpr int kBarRows = 8;
+// The error icon of a message box is a red disc about 30 pixels across.
+constexpr int kErrorIconPixels = 200;
+
+bool isBarBlue(QRgb pixel)
+{
+    return qBlue(pixel) >= 130 && qBlue(pixel) - qRed(pixel) >= 80 && qGreen(pixel) >= 90;
+}
+
+bool isErrorRed(QRgb pixel)
+{
+    return qRed(pixel) >= 180 && qGreen(pixel) <= 70 && qBlue(pixel) <= 70;
+}
+
+// The longest horizontal run of pixels that `matches` holds for, in one row.
+template <class Match>
+int longestRun(const QImage &picture, int y, Match matches)
+{
+    int longest = 0;
+    int run = 0;
+    for (int x = 0; x < picture.width(); ++x) {
+        run = matches(picture.pixel(x, y)) ? run + 1 : 0;
+        longest = qMax(longest, run);
+    }
+    return longest;
+}
+
+// The busy window's bar: the rows with a long run of its blue. Empty when none shows.
+QRect busyBar(const QImage &picture)
+{
+    QRect bar;
+    int rows = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < picture.width(); ++x) {
+            run = isBarBlue(picture.pixel(x, y)) ? run + 1 : 0;
+            if (run == kBarRun) {
+                bar |= QRect(x - kBarRun + 1, y, kBarRun, 1);
+                ++rows;
+            }
+        }
+    }
+    return rows >= kBarRows ? bar : QRect();
+}
+
+bool screenDrawn(const QImage &picture)
+{
+    for (int y = 0; y < picture.height(); ++y) {
+        if (longestRun(picture, y, [](QRgb pixel) { return pixel == kFieldBackground; }) >= kDirectoryFieldRun)
+            return true;
+    }
+    return false;
+}
+
+bool errorShown(const QImage &picture)
+{
+    int red = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            red += isErrorRed(picture.pixel(x, y)) ? 1 : 0;
+    }
+    return red >= kErrorIconPixels;
+}
+
+// The host on the compositor, with settings of its own.
+class WaylandHost
+{
+public:
+    explicit WaylandHost(const QStringList &arguments)
+    {
+        QProcessEnvironment environment = weston::clientEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        environment.remove(QStringLiteral("QLX_SERVER"));
+        m_process.setProcessEnvironment(environment);
+        m_process.start(QStringLiteral(QLX_HOST_PATH), arguments);
+    }
+    ~WaylandHost()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(kConditionWaitMs))
+                m_process.kill();
+            m_process.waitForFinished(kConditionWaitMs);
+        }
+    }
+
+    QProcess &process() { return m_process; }
+    bool running() const { return m_process.state() == QProcess::Running; }
+
+private:
+    QTemporaryDir m_config;
+    QProcess m_process;
+};
+
+// Saves the picture beside the test when it fails, for whoever reads the log.
+void keepOnFailure(const QImage &picture, const char *what)
+{
+    if (!QTest::currentTestFailed() || picture.isNull())
+        return;
+    const QString name = QDir::current().filePath(QStringLiteral("wayland-%1-%2.png")
+                                                      .arg(QString::fromLatin1(QTest::currentTestFunction()),
+                                                           QString::fromLatin1(what)));
+    picture.save(name);
+    qWarning("picture at the failure: %s", qPrintable(name));
+}
+
+} // namespace
+
+class TestWayland : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        const weston::Started started = weston::start(error);
+        if (started == weston::Started::CannotRun)
+            QSKIP(qPrintable(error));
+        QVERIFY2(started == weston::Started::Yes, qPrintable(error));
+    }
+
+    void cleanupTestCase() { weston::stop(); }
+
+    // The screen opens on the compositor and is drawn once its languages have come,
+    // with no busy window left and no error over it.
+    void screenDrawnWithItsLanguages()
+    {
+        ServerProcess server({}, true);
+        QVERIFY(server.port() != 0);
+        WaylandHost host({ QStringLiteral("--server"), server.address(), QStringLiteral("--open") });
+        QImage loaded;
+        const bool shown = QTest::qWaitFor([&] {
+            loaded = weston::screenshot();
+            return screenDrawn(loaded) && busyBar(loaded).isEmpty();
+        }, kConditionWaitMs);
+        keepOnFailure(loaded, "loaded");
+        QVERIFY2(shown, "the screen was not drawn without the busy window");
+        QVERIFY2(!errorShown(loaded), "an error was shown over the screen");
+        keepOnFailure(loaded, "error");
+        QVERIFY(host.running());
+    }
+
+    // --screenshot on Wayland: the host draws the front window itself; a picture it
+    // cannot save ends it with a non-zero status.
+    void screenshotOption_data()
+    {
+        QTest::addColumn<bool>("serverUp");
+        QTest::addColumn<QString>("target"); // relative to a scratch directory
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("ofTheScreen"); // else of the error over it
+        QTest::newRow("the screen") << true << QStringLiteral("tela.png") << true << true;
+        QTest::newRow("no server: the error in front") << false << QStringLiteral("erro.png") << true << false;
+        QTest::newRow("in a missing directory") << true << QStringLiteral("falta/tela.png") << false << false;
+    }
+    void screenshotOption()
+    {
+        QFETCH(bool, serverUp);
+        QFETCH(QString, target);
+        QFETCH(bool, saved);
+        QFETCH(bool, ofTheScreen);
+        QTemporaryDir scratch;
+        const QString file = scratch.filePath(target);
+        ServerProcess server({}, true);
+        const QString address = serverUp ? server.address() : QStringLiteral("127.0.0.1:1");
+        WaylandHost host({ QStringLiteral("--server"), address, QStringLiteral("--screenshot"), file });
+        QVERIFY(host.process().waitForFinished(3 * kConditionWaitMs));
+        QCOMPARE(host.process().exitStatus(), QProcess::NormalExit);
+        const QByteArray output = host.process().readAllStandardOutput();
+        const QByteArray errors = host.process().readAllStandardError();
+        if (!saved) {
+            QVERIFY2(host.process().exitCode() != 0, output.constData());
+            QVERIFY2(errors.contains("could not save the screenshot to " + file.toUtf8()), errors.constData());
+            QVERIFY(!QFileInfo::exists(file));
+            return;
+        }
+        QVERIFY2(host.process().exitCode() == 0, errors.constData());
+        QCOMPARE(output, "screenshot: " + QFileInfo(file).absoluteFilePath().toUtf8() + '\n');
+        const QImage picture(file);
+        QVERIFY(!picture.isNull());
+        // The window itself, not the whole output.
+        QVERIFY2(picture.width() < weston::kWidth && picture.height() < weston::kHeight,
+                 qPrintable(QStringLiteral("%1x%2").arg(picture.width()).arg(picture.height())));
+        QCOMPARE(screenDrawn(picture), ofTheScreen);
+        QCOMPARE(errorShown(picture), !ofTheScreen);
+        QVERIFY(busyBar(picture).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWayland)
+#include "tst_wayland.moc"
