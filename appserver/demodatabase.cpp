@@ -15,16 +15,18 @@ struct DemoTable
     const char *name;
     QStringList columns;
     QString momentColumn; // the one column that holds a day count, or none
+    const char *order; // the order rows were added in, or the key's
 };
 
 const DemoTable kDemoTables[] = {
-    { "IDIOMA", { "IDIDIOMA", "DSIDIOMA", "IDIPROP", "DTGERIDITRAD", "NRORDEM" }, QStringLiteral("DTGERIDITRAD") },
-    { "PROGTRAD", { "CDPROGTRAD", "IDMARCADO" }, QString() },
+    { "IDIOMA", { "IDIDIOMA", "DSIDIOMA", "IDIPROP", "DTGERIDITRAD", "NRORDEM" }, QStringLiteral("DTGERIDITRAD"),
+      "rowid" },
+    { "PROGTRAD", { "CDPROGTRAD", "IDMARCADO" }, QString(), "rowid" },
     { "TRADUCAO", { "CDPROGTRAD", "CDCHAVE", "NMCAMPO", "IDIDIOMA", "DSTRADUCAO", "DTALTERACAO" },
-      QStringLiteral("DTALTERACAO") },
+      QStringLiteral("DTALTERACAO"), "IDIDIOMA, CDPROGTRAD, CDCHAVE, NMCAMPO" },
 };
 
-// Copies every demo row, in the order it was added, with its moments converted.
+// Copies every demo row, in its table's order, with its moments converted.
 void copyDemoRows(QSqlDatabase &from, TranslationDb &to)
 {
     for (const DemoTable &table : kDemoTables) {
@@ -33,8 +35,8 @@ void copyDemoRows(QSqlDatabase &from, TranslationDb &to)
             values << (column == table.momentColumn ? backendsql::moment(to.backend()) : QStringLiteral("?"));
         QSqlQuery source(from);
         source.setForwardOnly(true);
-        if (!source.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid").arg(table.columns.join(QLatin1Char(',')),
-                                                                             QLatin1String(table.name))))
+        if (!source.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3")
+                             .arg(table.columns.join(QLatin1Char(',')), QLatin1String(table.name), QLatin1String(table.order))))
             throw std::runtime_error("demo data unreadable: " + source.lastError().text().toStdString());
         QSqlQuery target(to.database());
         target.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")

@@ -3,7 +3,9 @@
 #include "backendsql.h"
 #include "calllog.h"
 #include "databasefailure.h"
+#include "queuedscriptrows.h"
 #include "scriptlinestream.h"
+#include "scriptrowsource.h"
 #include "serverlog.h"
 
 #include <cp1252.h>
@@ -131,14 +133,6 @@ QStringList knownTables(const QList<QPair<QString, QString>> &tables, const QStr
             throw ReportedFailure { QStringLiteral("Tabela não cadastrada para tradução: %1.").arg(code) };
     }
     return codes;
-}
-
-QString placeholders(qsizetype count)
-{
-    QStringList marks;
-    for (qsizetype i = 0; i < count; ++i)
-        marks << QStringLiteral("?");
-    return marks.join(QLatin1Char(','));
 }
 
 } // namespace
@@ -289,17 +283,12 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Req
     call.tables = int(tableList.size());
     const QStringList codes = knownTables(allTables(m_database), tableList);
 
-    // No table: a query that yields nothing keeps one way of answering.
-    QVariantList values { language, since };
-    for (const QString &code : codes)
-        values << code;
-    QSqlQuery query = run(m_database,
-        QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, %1 FROM TRADUCAO "
-                       "WHERE IDIDIOMA = ? AND DTALTERACAO >= %2 AND CDPROGTRAD IN (%3) "
-                       "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO")
-            .arg(backendsql::dayCount(m_backend, QStringLiteral("DTALTERACAO")), backendsql::moment(m_backend),
-                 codes.isEmpty() ? QStringLiteral("NULL") : placeholders(codes.size())),
-        values);
-    return std::make_unique<ScriptLineStream>(std::move(query), m_dialect, QStringList { list },
-                                              m_clientGone);
+    std::unique_ptr<ScriptRows> rows;
+    try {
+        rows = openScriptRows(m_database, m_backend, { language, since, codes });
+    } catch (const std::runtime_error &failure) {
+        throw StatementFailed { QString::fromStdString(failure.what()) };
+    }
+    return std::make_unique<ScriptLineStream>(std::make_unique<QueuedScriptRows>(std::move(rows)), m_dialect,
+                                              QStringList { list }, m_clientGone);
 }

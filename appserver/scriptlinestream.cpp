@@ -6,20 +6,19 @@
 #include <datapacket.h>
 #include <message.h>
 
-#include <QSqlError>
-
 namespace {
 
 QString placeOf(const Translation &translation)
 {
-    return QStringLiteral("%1 %2 %3").arg(translation.table, translation.key, translation.column);
+    const auto text = [](std::string_view bytes) { return QString::fromUtf8(bytes.data(), qsizetype(bytes.size())); };
+    return QStringLiteral("%1 %2 %3").arg(text(translation.table), text(translation.key), text(translation.column));
 }
 
 } // namespace
 
-ScriptLineStream::ScriptLineStream(QSqlQuery query, ScriptDialect dialect, QStringList refs,
+ScriptLineStream::ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs,
                                    std::function<bool()> clientGone)
-    : m_query(std::move(query))
+    : m_source(std::move(rows))
     , m_dialect(dialect)
     , m_refs(std::move(refs))
     , m_clientGone(std::move(clientGone))
@@ -34,12 +33,13 @@ bool ScriptLineStream::next(QByteArray &payload)
     Translation row;
     qint64 rows = 0; // in this message
     while (packet.size() < kPartSize) {
-        if (!m_query.next()) {
+        if (!m_source->next(row)) {
             m_done = true;
-            if (m_query.lastError().isValid()) {
+            const QString error = m_source->error();
+            m_source.reset();
+            if (!error.isEmpty()) {
                 m_outcome = QLatin1String(DatabaseFailure::kExceptionClass);
-                payload = protocol::encodeExceptionResponse(
-                    m_outcome, DatabaseFailure::reportStatement(m_query.lastError().text()));
+                payload = protocol::encodeExceptionResponse(m_outcome, DatabaseFailure::reportStatement(error));
             } else {
                 m_outcome = QStringLiteral("ok");
                 m_rows += rows;
@@ -49,14 +49,13 @@ bool ScriptLineStream::next(QByteArray &payload)
         }
         if (m_rowsRead++ % RdmGeraArquivo::kClientCheckRows == 0 && m_clientGone && m_clientGone())
             throw RdmGeraArquivo::Abandoned {};
-        row.table = m_query.value(0).toString();
-        row.key = m_query.value(1).toString();
-        row.column = m_query.value(2).toString();
-        row.language = m_query.value(3).toString();
-        row.text = m_query.value(4).toString();
-        row.changedAt = m_query.value(5).toDouble();
         QString failure;
-        if (!writeScriptLine(m_line, row, m_dialect))
+        const LineFault fault = writeScriptLine(m_line, row, m_dialect);
+        if (fault == LineFault::MomentNotWritable)
+            failure = QStringLiteral("A tradução de %1 tem a data de alteração %2, que o script não pode escrever "
+                                     "(só do ano 1 ao ano 9999).")
+                          .arg(placeOf(row), QString::number(row.changedAt, 'g', 17));
+        else if (fault == LineFault::NotWindows1252)
             failure = QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(placeOf(row));
         // Database command-line tools end a line at a NUL: the rest of the script would be lost.
         else if (m_line.contains('\0'))
@@ -67,7 +66,7 @@ bool ScriptLineStream::next(QByteArray &payload)
         if (!failure.isEmpty()) {
             // What was sent is void: the client drops it on this answer.
             m_done = true;
-            m_query.finish();
+            m_source.reset();
             m_outcome = QStringLiteral("failure");
             payload = protocol::encodeFailureResponse(failure, m_refs);
             return true;

@@ -2,12 +2,13 @@
 
 #include "answerstream.h"
 #include "scriptline.h"
+#include "scriptrows.h"
 
-#include <QSqlQuery>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
-// The script lines of GetPropriedCds, read from the query as the client takes
+// The script lines of GetPropriedCds, read from the rows as the client takes
 // them: parts of about kPartSize bytes, then the final response with the last
 // rows, or with the failure that stopped the lines. Every kClientCheckRows rows
 // it asks whether the client has gone, and throws RdmGeraArquivo::Abandoned if so.
@@ -19,13 +20,12 @@ public:
     // The longest line the script may hold, in bytes.
     static constexpr qsizetype kLineLimit = 4000;
 
-    // `query` yields table, key, column, language, text and day count, in line order.
-    ScriptLineStream(QSqlQuery query, ScriptDialect dialect, QStringList refs,
+    ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs,
                      std::function<bool()> clientGone);
     bool next(QByteArray &payload) override;
 
 private:
-    QSqlQuery m_query;
+    std::unique_ptr<ScriptRows> m_source;
     ScriptDialect m_dialect;
     QStringList m_refs;
     std::function<bool()> m_clientGone;

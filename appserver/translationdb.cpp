@@ -1,10 +1,12 @@
 #include "translationdb.h"
 
 #include "backendsql.h"
+#include "translationlayout.h"
 
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTextStream>
 #include <stdexcept>
 
 namespace {
@@ -20,6 +22,13 @@ QSqlQuery exec(QSqlDatabase &database, const QString &sql)
     if (!query.exec(sql))
         throw std::runtime_error("database statement failed: " + query.lastError().text().toStdString());
     return query;
+}
+
+// A database left in the older layout still answers; the operator learns why.
+void reportLayout(const QString &failure)
+{
+    if (!failure.isEmpty())
+        QTextStream(stderr) << "TRADUCAO keeps its older layout (rows read with a sort): " << failure << Qt::endl;
 }
 
 } // namespace
@@ -63,21 +72,28 @@ TranslationDb::~TranslationDb()
 
 void TranslationDb::createSchema()
 {
+    const QString schema = backendsql::schemaResource(m_address.backend);
     if (m_address.backend == DatabaseAddress::Backend::SQLite) {
-        runScript(backendsql::schemaResource(m_address.backend));
+        if (translationlayout::current(m_database, m_address.backend))
+            runScript(schema);
+        else
+            reportLayout(translationlayout::migrate(m_database, m_address.backend, kSchemaLock, [&] { runScript(schema); }));
         return;
     }
     // A role that may only read finds the tables in place and creates nothing.
     QSqlQuery present = exec(m_database, QStringLiteral(
         "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema() "
         "AND table_name IN ('idioma', 'progtrad', 'traducao')"));
-    if (present.next() && present.value(0).toInt() == 3)
+    if (present.next() && present.value(0).toInt() == 3) {
+        if (!translationlayout::current(m_database, m_address.backend))
+            reportLayout(translationlayout::migrate(m_database, m_address.backend, kSchemaLock, {}));
         return;
+    }
     m_database.transaction();
     try {
         exec(m_database, QStringLiteral("SET LOCAL client_min_messages TO WARNING")); // no notice for each existing table
         exec(m_database, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock));
-        runScript(backendsql::schemaResource(m_address.backend));
+        runScript(schema);
     } catch (...) {
         m_database.rollback();
         throw;

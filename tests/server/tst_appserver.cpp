@@ -124,6 +124,15 @@ private slots:
         QTest::newRow("U+009D in a translation")
             << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = 'x' || char(157) WHERE CDCHAVE = '2'") << lines
             << QStringList { "PRODUTO 2 DS", "Windows-1252" };
+        QTest::newRow("infinite moment")
+            << QStringLiteral("UPDATE TRADUCAO SET DTALTERACAO = 1e999 WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "data de alteração inf" };
+        QTest::newRow("moment in year 10000")
+            << QStringLiteral("UPDATE TRADUCAO SET DTALTERACAO = 2958466 WHERE CDCHAVE = '2'") << lines
+            << QStringList { "PRODUTO 2 DS", "data de alteração 2958466" };
+        QTest::newRow("moment stored as text")
+            << QStringLiteral("UPDATE TRADUCAO SET DTALTERACAO = 'ontem' WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "data de alteração" };
         QTest::newRow("key holding %1 in the over-limit message")
             << QStringLiteral("UPDATE TRADUCAO SET CDCHAVE = 'X%1%2', DSTRADUCAO = DSTRADUCAO || '%3' WHERE CDPROGTRAD = 'LONGO'")
                    .arg(QLatin1String("%1"), QLatin1String("%2"), QString(200, QLatin1Char('z')))
@@ -234,7 +243,7 @@ private slots:
                                       << QByteArray("'a' || char(13) || '' || char(10) || 'b', 100)");
         QTest::newRow("empty text") << QStringLiteral("") << 100.0 << QByteArray("'', 100)");
         QTest::newRow("Windows-1252 letters") << QStringLiteral("Ação €") << 100.0 << QByteArray("'A\xe7\xe3o \x80', 100)");
-        QTest::newRow("shortest day count") << QStringLiteral("x") << 46000.1 << QByteArray("'x', 46000.1)");
+        QTest::newRow("day count in 17 digits") << QStringLiteral("x") << 46000.1 << QByteArray("'x', 46000.099999999999)");
         QTest::newRow("time of day") << QStringLiteral("x") << 46000.0 + 13.0 / 24 << QByteArray("'x', 46000.541666666664)");
     }
     void scriptLineValues()

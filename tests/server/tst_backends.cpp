@@ -392,13 +392,13 @@ private slots:
         QTest::addColumn<QByteArray>("lineBreak");
         QTest::addColumn<QByteArray>("moment");
         QTest::newRow("SQLite") << Backend::SQLite << QStringList() << QByteArray("'Wash cold.' || char(10) || 'Do not bleach.'")
-                                << QByteArray(", 46330.1)");
+                                << QByteArray(", 46330.099999999999)");
         QTest::newRow("PostgreSQL") << Backend::PostgreSQL << QStringList() << QByteArray("'Wash cold.' || chr(10) || 'Do not bleach.'")
                                     << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')");
         QTest::newRow("PostgreSQL for SQLite") << Backend::PostgreSQL
                                                << QStringList { QStringLiteral("--script-dialect"), QStringLiteral("sqlite") }
                                                << QByteArray("'Wash cold.' || char(10) || 'Do not bleach.'")
-                                               << QByteArray(", 46330.1)");
+                                               << QByteArray(", 46330.099999999999)");
         QTest::newRow("SQLite for PostgreSQL") << Backend::SQLite
                                                << QStringList { QStringLiteral("--script-dialect"), QStringLiteral("postgresql") }
                                                << QByteArray("'Wash cold.' || chr(10) || 'Do not bleach.'")
