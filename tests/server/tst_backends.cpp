@@ -371,6 +371,8 @@ private slots:
             { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(46400.123456) } },
             { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(46400.1234561) } },
             { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("POR")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(45000) } },
+            // Two tables with others between them in key order.
+            { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE             CATEGORIA"), ArgumentKind::StrRef), date(0) } },
             { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("XYZ")), text(kAllTables, ArgumentKind::StrRef), date(0) } },
             { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(QStringLiteral("NENHUMA"), ArgumentKind::StrRef), date(0) } },
             { QStringLiteral("GetPropriedCds"), { text(QStringLiteral("ENG")), text(QString(), ArgumentKind::StrRef), date(0) } },
