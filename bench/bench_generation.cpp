@@ -217,7 +217,8 @@ bool quietly(const QString &program, const QStringList &arguments)
 // Seeds the PostgreSQL database with the rows createDatabase() makes.
 void createPostgresDatabase(const QString &uri, const QString &serverBinary, qint64 rows)
 {
-    must(quietly(serverBinary, { QStringLiteral("--init-demo"), uri }), QStringLiteral("cannot create the schema in ") + uri);
+    must(quietly(serverBinary, { QStringLiteral("--init-demo"), uri, QStringLiteral("--force-demo") }),
+         QStringLiteral("cannot create the schema in ") + uri);
     const QString seed = QStringLiteral(
         "DELETE FROM TRADUCAO; DELETE FROM PROGTRAD; DELETE FROM IDIOMA;"
         "INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('LANG', 'Inglês');"
