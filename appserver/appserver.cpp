@@ -7,7 +7,7 @@
 #include <message.h>
 
 #include <QSemaphore>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
@@ -51,11 +51,13 @@ void answerBusyAtOnce(int descriptor)
 
 } // namespace
 
-AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits, QObject *parent)
+AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
+                     std::optional<QSslConfiguration> tls, QObject *parent)
     : QTcpServer(parent)
     , m_databaseAddress(std::move(databaseAddress))
     , m_dialect(dialect)
     , m_limits(limits)
+    , m_tls(std::move(tls))
 {
     connect(this, &QTcpServer::acceptError, this, &AppServer::acceptFailed);
     m_acceptRetry.setSingleShot(true);
@@ -89,7 +91,7 @@ void AppServer::incomingConnection(qintptr descriptor)
 bool AppServer::startSession(qintptr descriptor, const QString &peer)
 {
     auto *thread = new QThread(this);
-    auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits);
+    auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits, m_tls);
     session->moveToThread(thread);
     // Accepting waits until the session holds its own descriptors (its thread's wakeup,
     // its socket, its database), so that no other connection takes the ones counted on.
@@ -121,7 +123,10 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
 void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message)
 {
     logLine(QStringLiteral("connection refused: %1: %2").arg(peer, message));
-    auto *socket = new QTcpSocket(this);
+    QTcpSocket *socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
+    auto *tls = qobject_cast<QSslSocket *>(socket);
+    if (tls)
+        tls->setSslConfiguration(*m_tls);
     if (!socket->setSocketDescriptor(descriptor)) {
         ::close(int(descriptor));
         delete socket;
@@ -131,10 +136,16 @@ void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &m
     // Once the answer is out, only the sending side is closed: a client that calls at
     // once still reads the answer instead of losing it to a reset; what it sends is
     // dropped, and the socket goes when the client closes or the linger time is up.
-    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
-        if (socket->bytesToWrite() == 0)
+    const auto closeSending = [socket, tls] {
+        const bool sent = socket->bytesToWrite() == 0 && (!tls || (tls->isEncrypted() && tls->encryptedBytesToWrite() == 0));
+        if (sent)
             ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
-    });
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, closeSending);
+    if (tls) {
+        connect(tls, &QSslSocket::encryptedBytesWritten, tls, closeSending);
+        tls->startServerEncryption();
+    }
     connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(kRefusalLingerMs, socket, [socket] {

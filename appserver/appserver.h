@@ -5,13 +5,15 @@
 #include "serverlimits.h"
 
 #include <QHash>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTimer>
+#include <optional>
 
 // Accepts clients and serves each in a thread of its own, so that one long
 // generation does not hold up another client. Over the client cap or the cap of one
 // address, or short of descriptors or threads, a connection is answered "busy" and
-// closed. When accepting itself fails for want of descriptors, the server stops
+// closed (over TLS on a TLS server). When accepting itself fails for want of descriptors, the server stops
 // accepting until a session ends (or a moment has passed), answering the waiting
 // connections busy through a reserved descriptor; such an episode is logged once.
 class AppServer : public QTcpServer
@@ -31,8 +33,10 @@ public:
     // A refused connection is closed when its client closes, or this much later.
     static constexpr int kRefusalLingerMs = 5000;
 
-    // `databaseAddress`: a SQLite file or a postgresql:// URI.
-    AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits, QObject *parent = nullptr);
+    // `databaseAddress`: a SQLite file or a postgresql:// URI; `tls`: the sessions'
+    // handshake, none for plaintext.
+    AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
+              std::optional<QSslConfiguration> tls = std::nullopt, QObject *parent = nullptr);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -49,6 +53,7 @@ private:
     QString m_databaseAddress;
     ScriptDialect m_dialect;
     ServerLimits m_limits;
+    std::optional<QSslConfiguration> m_tls;
     int m_sessions = 0;
     QHash<QString, int> m_sessionsOfAddress;
     DescriptorReserve m_reserve;

@@ -4,24 +4,30 @@
 #include "databasefailure.h"
 #include "rdmgeraarquivo.h"
 #include "serverlog.h"
+#include "servertls.h"
 #include "translationdb.h"
 
 #include <protocolerror.h>
 
-#include <QTcpSocket>
+#include <QSocketNotifier>
+#include <QSslSocket>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits)
+ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
+                             std::optional<QSslConfiguration> tls)
     : m_descriptor(descriptor)
     , m_databaseAddress(std::move(databaseAddress))
     , m_dialect(dialect)
     , m_limits(limits)
+    , m_tls(std::move(tls))
 {
 }
 
@@ -30,12 +36,55 @@ ClientSession::~ClientSession() = default;
 void ClientSession::start()
 {
     m_sessionTime.start();
-    m_socket = new QTcpSocket(this);
+    m_idle = new QTimer(this);
+    m_idle->setSingleShot(true);
+    m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
+    connect(m_idle, &QTimer::timeout, this, &ClientSession::idleTimedOut);
+    m_idle->start();
+    if (!m_tls) {
+        if (adopt(new QTcpSocket(this)))
+            serve();
+        return;
+    }
+    // How the client speaks shows in its first byte, read without taking it.
+    m_firstByte = new QSocketNotifier(m_descriptor, QSocketNotifier::Read, this);
+    connect(m_firstByte, &QSocketNotifier::activated, this, &ClientSession::firstByteArrived);
+}
+
+void ClientSession::firstByteArrived()
+{
+    unsigned char first = 0;
+    const ssize_t peeked = ::recv(int(m_descriptor), &first, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    m_firstByte->setEnabled(false);
+    m_firstByte->deleteLater();
+    m_firstByte = nullptr;
+    if (peeked <= 0) {
+        ::close(int(m_descriptor));
+        finish(QStringLiteral("client-closed"));
+        return;
+    }
+    if (first == kTlsHandshakeRecord) {
+        startTls();
+        return;
+    }
+    if (!adopt(new QTcpSocket(this)))
+        return;
+    const QString refusal = QStringLiteral("o servidor só aceita conexões TLS: configure no cliente a autoridade "
+                                           "confiável (--tls-ca, QLX_TLS_CA ou tls-ca=)");
+    sendException(QLatin1String(protocol::kTlsRefusedClass), refusal);
+    drop(QStringLiteral("a plaintext client on a TLS server"), Close::AfterWriting, QStringLiteral("tls-refused"));
+}
+
+bool ClientSession::adopt(QTcpSocket *socket)
+{
+    m_socket = socket;
     if (!m_socket->setSocketDescriptor(m_descriptor)) {
         QTextStream(stderr) << "client dropped: " << m_socket->errorString() << Qt::endl;
         ::close(int(m_descriptor));
         finish(QStringLiteral("socket-error"));
-        return;
+        return false;
     }
     const QHostAddress address = m_socket->peerAddress();
     m_peer.address = (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
@@ -44,11 +93,6 @@ void ClientSession::start()
                          .arg(m_socket->peerPort());
     // Unread bytes stay in the kernel, where they hold the client back.
     m_socket->setReadBufferSize(kReadChunk);
-    m_idle = new QTimer(this);
-    m_idle->setSingleShot(true);
-    m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
-    connect(m_idle, &QTimer::timeout, this, &ClientSession::idleTimedOut);
-    m_idle->start();
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         if (m_answer && !m_closing) {
             QTextStream(stderr) << "client dropped after " << m_answered << " answers: gone while " << m_request.method
@@ -59,6 +103,48 @@ void ClientSession::start()
         finish(m_closing ? m_end : QStringLiteral("client-closed"));
     });
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::answerWritten);
+    return true;
+}
+
+void ClientSession::startTls()
+{
+    auto *socket = new QSslSocket(this);
+    socket->setSslConfiguration(*m_tls);
+    if (!adopt(socket))
+        return;
+    // A client certificate that fails verification does not end the handshake: the
+    // client is told why over TLS, and served nothing.
+    connect(socket, &QSslSocket::sslErrors, this, [this, socket](const QList<QSslError> &errors) {
+        m_clientRefusal = clientCertificateRefusal(errors);
+        QStringList reasons;
+        for (const QSslError &refused : errors)
+            reasons << refused.errorString();
+        m_clientRefusalLog = reasons.join(QStringLiteral("; "));
+        socket->ignoreSslErrors();
+    });
+    connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+        if (!m_clientRefusal.isEmpty()) {
+            sendException(QLatin1String(protocol::kTlsRefusedClass), m_clientRefusal);
+            drop(QStringLiteral("client certificate refused: %1").arg(m_clientRefusalLog), Close::AfterWriting,
+                 QStringLiteral("tls-refused"));
+            return;
+        }
+        if (const QSslCertificate peer = socket->peerCertificate(); !peer.isNull())
+            m_peer.subject = certificateSubject(peer);
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
+        if (socket->isEncrypted() || m_closing
+            || (error != QAbstractSocket::SslHandshakeFailedError && error != QAbstractSocket::SslInternalError))
+            return;
+        drop(QStringLiteral("TLS handshake failed: %1").arg(socket->errorString()), Close::AtOnce,
+             QStringLiteral("tls-handshake-failed"));
+    });
+    socket->startServerEncryption();
+    serve();
+}
+
+void ClientSession::serve()
+{
     try {
         const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
         m_database = std::make_unique<TranslationDb>(m_databaseAddress, connection);
@@ -80,7 +166,7 @@ void ClientSession::readRequests()
     QByteArray payload;
     try {
         // Nothing more is read while an answer is still going out.
-        while (!m_closing && !m_answer && m_socket->bytesToWrite() == 0) {
+        while (!m_closing && m_clientRefusal.isEmpty() && !m_answer && m_socket->bytesToWrite() == 0) {
             if (m_frames.next(payload)) {
                 m_idle->start();
                 if (!answer(payload))
@@ -214,6 +300,13 @@ void ClientSession::answerWritten()
 
 void ClientSession::idleTimedOut()
 {
+    if (!m_socket) { // a TLS server's client that never spoke
+        m_firstByte->setEnabled(false);
+        ::close(int(m_descriptor));
+        QTextStream(stderr) << "client dropped: silent for " << m_limits.idleTimeout << " s" << Qt::endl;
+        finish(QStringLiteral("idle-timeout"));
+        return;
+    }
     if (m_closing) { // its last answer never went out
         m_socket->abort();
         finish(m_end);

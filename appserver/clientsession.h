@@ -9,10 +9,13 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class AnswerStream;
+class QSocketNotifier;
 class QTcpSocket;
 class QTimer;
 class RdmGeraArquivo;
@@ -23,7 +26,9 @@ class TranslationDb;
 // answer has gone out to the socket, so a client that does not read its answers
 // stops being read from. An answer is produced only as fast as the client takes
 // it, and dropped with its query when the client goes. Every call and the end of
-// the connection leave a line in the audit trail.
+// the connection leave a line in the audit trail. With TLS, a client whose first
+// byte is no TLS handshake is told so in plaintext, and one whose certificate is
+// refused is told why over TLS; either connection then ends.
 class ClientSession : public QObject
 {
     Q_OBJECT
@@ -36,7 +41,9 @@ public:
     // Bytes of an answer waiting on the socket before the session stops producing more.
     static constexpr qint64 kOutgoingLimit = 4 * 1024 * 1024;
 
-    ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits);
+    // `tls`: the handshake's configuration; none for a plaintext server.
+    ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
+                  std::optional<QSslConfiguration> tls);
     ~ClientSession() override;
 
 public slots:
@@ -48,6 +55,11 @@ signals:
 private:
     enum class Close { AfterWriting, AtOnce };
 
+    void firstByteArrived();
+    // Gives the descriptor to `socket`; false when the connection is already over.
+    bool adopt(QTcpSocket *socket);
+    void startTls();
+    void serve();
     void readRequests();
     // The answer's frames are counted against --max-answer: an answer that would pass
     // it is produced to the end without being sent, so that the failure sent instead
@@ -74,6 +86,10 @@ private:
     QString m_databaseAddress;
     ScriptDialect m_dialect;
     ServerLimits m_limits;
+    std::optional<QSslConfiguration> m_tls;
+    QString m_clientRefusal; // why the client's certificate is not taken, for the client
+    QString m_clientRefusalLog; // the same, for the log
+    QSocketNotifier *m_firstByte = nullptr; // until a TLS server knows how its client speaks
     QTcpSocket *m_socket = nullptr;
     QTimer *m_idle = nullptr;
     qint64 m_answered = 0;

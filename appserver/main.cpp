@@ -6,12 +6,15 @@
 #include "descriptors.h"
 #include "listenaddress.h"
 #include "privatefiles.h"
+#include "servertls.h"
 #include "translationdb.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QSslSocket>
 #include <QTextStream>
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -55,8 +58,19 @@ int main(int argc, char *argv[])
         QStringLiteral("BYTES"), QString::number(ServerLimits::kDefaultMaxAnswer));
     const QCommandLineOption callLogOption(QStringLiteral("call-log"),
         QStringLiteral("Write one JSON line for every call received to FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption tlsCertOption(QStringLiteral("tls-cert"),
+        QStringLiteral("Serve over TLS with this PEM certificate (its chain may follow it); needs --tls-key."),
+        QStringLiteral("PEM"));
+    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"),
+        QStringLiteral("The unencrypted PEM private key of --tls-cert."), QStringLiteral("PEM"));
+    const QCommandLineOption tlsClientCaOption(QStringLiteral("tls-client-ca"),
+        QStringLiteral("Serve only clients whose certificate this PEM authority signed (mutual TLS)."),
+        QStringLiteral("PEM"));
+    const QCommandLineOption allowPlaintextOption(QStringLiteral("allow-plaintext"),
+        QStringLiteral("Listen without TLS on an address outside the loopback range."));
     parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, perAddressOption,
-                        idleOption, maxAnswerOption, callLogOption });
+                        idleOption, maxAnswerOption, callLogOption, tlsCertOption, tlsKeyOption, tlsClientCaOption,
+                        allowPlaintextOption });
     QTextStream out(stdout);
     QTextStream err(stderr);
     if (!parser.parse(QCoreApplication::arguments())) { // a bad option is a bad argument, as any other
@@ -84,6 +98,14 @@ int main(int argc, char *argv[])
     limits.maxAnswer = number(maxAnswerOption, ServerLimits::kMostAnswer);
     if (!valid)
         return 2;
+
+    std::optional<QSslConfiguration> tls;
+    try {
+        tls = loadServerTls({ parser.value(tlsCertOption), parser.value(tlsKeyOption), parser.value(tlsClientCaOption) });
+    } catch (const std::invalid_argument &unusable) {
+        err << unusable.what() << Qt::endl;
+        return 2;
+    }
 
     std::optional<ScriptDialect> dialect;
     const QString dialectName = parser.value(dialectOption);
@@ -132,9 +154,17 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    AppServer server(parser.value(dbOption), *dialect, limits);
+    AppServer server(parser.value(dbOption), *dialect, limits, tls);
     try {
         const QList<QHostAddress> addresses = listenAddress.addresses();
+        // Other machines reach the translations only over TLS, unless the operator says otherwise.
+        const bool beyondLoopback = std::any_of(addresses.begin(), addresses.end(),
+                                                [](const QHostAddress &address) { return !address.isLoopback(); });
+        if (beyondLoopback && !tls && !parser.isSet(allowPlaintextOption)) {
+            err << "refusing to listen on " << listenAddress.text << " without TLS: give --tls-cert and --tls-key "
+                << "(or --allow-plaintext to serve other machines in clear text)" << Qt::endl;
+            return 2;
+        }
         for (const QHostAddress &address : addresses) {
             if (server.listen(address, listenAddress.port))
                 break;
@@ -151,6 +181,9 @@ int main(int argc, char *argv[])
     const QString shown = bound.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(bound.toString())
                                                                             : bound.toString();
     out << "listening on " << shown << ':' << server.serverPort() << Qt::endl;
+    if (tls)
+        err << "TLS on, " << (tls->peerVerifyMode() == QSslSocket::VerifyPeer ? "client certificates required"
+                                                                              : "no client certificate asked") << Qt::endl;
     err << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerAddress
         << " from one address, closing sessions idle for " << limits.idleTimeout
         << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit << Qt::endl;

@@ -7,6 +7,7 @@
 #include <serveraddress.h>
 #include <servertimeout.h>
 #include <socketconnection.h>
+#include <tlssetting.h>
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -130,8 +131,16 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
         QStringLiteral("Espera máxima pelo servidor, em segundos (padrão %1, até %2).")
             .arg(kDefaultTimeoutSeconds).arg(kLongestTimeoutSeconds),
         QStringLiteral("SEGUNDOS"));
+    const QCommandLineOption tlsCa(QStringLiteral("tls-ca"),
+        QStringLiteral("Conecta com TLS, confiando só no servidor cujo certificado esta autoridade PEM assinou\n"
+                       "(senão QLX_TLS_CA, senão tls-ca= do arquivo de configuração)."), QStringLiteral("PEM"));
+    const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
+        QStringLiteral("Certificado PEM deste cliente, para um servidor que o exija\n(senão QLX_TLS_CERT, senão tls-cert=)."),
+        QStringLiteral("PEM"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+        QStringLiteral("Chave PEM sem senha de --tls-cert (senão QLX_TLS_KEY, senão tls-key=)."), QStringLiteral("PEM"));
     const QList<QCommandLineOption> options { help, version, server, language, since, all, tables, dir, output,
-                                              overwrite, dryRun, quiet, timeout };
+                                              overwrite, dryRun, quiet, timeout, tlsCa, tlsCert, tlsKey };
     parser.addOptions(options);
 
     GeneratorArguments arguments;
@@ -152,6 +161,8 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
     SetTimeoutOption(parser.value(timeout));
     arguments.timeoutSeconds = setting(ServerTimeout);
     arguments.answerLimit = setting(AnswerMemoryLimit);
+    SetTlsOptions(parser.value(tlsCa), parser.value(tlsCert), parser.value(tlsKey));
+    arguments.tls = setting(ConfiguredTls);
 
     const QString languageId = required(parser, language);
     if (languageId.size() > kLanguageIdSize)

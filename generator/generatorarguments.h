@@ -3,6 +3,7 @@
 #include <ansistring.h>
 #include <datetime.h>
 #include <exceptions.h>
+#include <tlsclient.h>
 
 #include <QStringList>
 
@@ -24,6 +25,7 @@ struct GeneratorArguments
     quint16 port = 0;
     int timeoutSeconds = 0;
     qint64 answerLimit = 0;    // bytes one answer may take in memory
+    TTlsFiles tls;             // the TLS files, through the same settings
     AnsiString language;       // IDIDIOMA, as given
     TDateTime since = 0;       // from --since 'YYYY-MM-DD HH:MM'
     QString sinceText;

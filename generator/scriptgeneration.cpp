@@ -42,6 +42,7 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
     connection.Port = arguments.port;
     connection.Timeout = arguments.timeoutSeconds;
     connection.AnswerLimit = arguments.answerLimit;
+    connection.Tls = arguments.tls;
     TClientDataSet languages;
     const LanguageFields language = DeclareLanguageFields(languages);
     TClientDataSet tables;

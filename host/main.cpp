@@ -8,6 +8,7 @@
 #include <servertimeout.h>
 #include <exceptions.h>
 #include <serveraddress.h>
+#include <tlssetting.h>
 #include <versioninfo.h>
 
 #include <QApplication>
@@ -106,7 +107,16 @@ int main(int argc, char *argv[])
                        "(the whole screen on X11, the screen's window on Wayland)."), QStringLiteral("FILE"));
     const QCommandLineOption moduleInfoOption(QStringLiteral("module-info"),
         QStringLiteral("Print the version record of the module at PATH and exit (no display needed)."), QStringLiteral("PATH"));
-    parser.addOptions({ serverOption, timeoutOption, openOption, moduleOption, screenshotOption, moduleInfoOption });
+    const QCommandLineOption tlsCaOption(QStringLiteral("tls-ca"),
+        QStringLiteral("Connect over TLS, trusting the server's certificate only if this PEM authority signed it "
+                       "(else QLX_TLS_CA, else the settings file's tls-ca)."), QStringLiteral("PEM"));
+    const QCommandLineOption tlsCertOption(QStringLiteral("tls-cert"),
+        QStringLiteral("This client's PEM certificate, for a server that requires one (else QLX_TLS_CERT, "
+                       "else tls-cert)."), QStringLiteral("PEM"));
+    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"),
+        QStringLiteral("The unencrypted PEM key of --tls-cert (else QLX_TLS_KEY, else tls-key)."), QStringLiteral("PEM"));
+    parser.addOptions({ serverOption, timeoutOption, openOption, moduleOption, screenshotOption, moduleInfoOption,
+                        tlsCaOption, tlsCertOption, tlsKeyOption });
     if (const std::optional<int> status = answerWithoutDisplay(parser, argc, argv))
         return *status;
 
@@ -140,6 +150,13 @@ int main(int argc, char *argv[])
             return 2;
         }
         SetTimeoutOption(parser.value(timeoutOption));
+    }
+    SetTlsOptions(parser.value(tlsCaOption), parser.value(tlsCertOption), parser.value(tlsKeyOption));
+    try {
+        ConfiguredTls();
+    } catch (const Exception &failure) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
+        return 2;
     }
     const QString modulePath = parser.isSet(moduleOption) ? parser.value(moduleOption) : defaultModulePath();
 

@@ -49,6 +49,9 @@ Request decodeRequest(const QByteArray &payload);
 QByteArray encodeOkResponse(const QByteArray &encodedPacket, const QStringList &refs);
 QByteArray encodeFailureResponse(const QString &message, const QStringList &refs);
 QByteArray encodeExceptionResponse(const QString &exceptionClass, const QString &message);
+// The exception a TLS server answers a client it will not serve with: one that
+// spoke plaintext, or whose certificate it refused. The message gives the reason.
+inline constexpr char kTlsRefusedClass[] = "ETlsRefused";
 
 // A large answer travels as parts, {"part": P}, each a data packet of some of
 // its rows, before the final response; the rows of the final response's packet

@@ -7,6 +7,7 @@
 #include <busyanimation.h>
 #include <servertimeout.h>
 #include <serveraddress.h>
+#include <tlssetting.h>
 
 void TfrmGeraArquivo::netGeraArquivoBeforeConnect(QObject *)
 {
@@ -14,6 +15,7 @@ void TfrmGeraArquivo::netGeraArquivoBeforeConnect(QObject *)
     netGeraArquivo->Port = WebPort();
     netGeraArquivo->Timeout = ServerTimeout();
     netGeraArquivo->AnswerLimit = AnswerMemoryLimit();
+    netGeraArquivo->Tls = ConfiguredTls();
 }
 
 void TfrmGeraArquivo::FormCreate(QObject *)

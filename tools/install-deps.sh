@@ -5,13 +5,14 @@ set -euo pipefail
 # postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
 # clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
 # openbox, xdotool, x11-utils: the desktop tier's window manager, input events and window queries.
+# openssl: the TLS tests make a throw-away certificate authority; the README's team recipe uses it too.
 # qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
 # weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
 # libsqlite3-dev, libpq-dev: the server reads script rows through SQLite's and PostgreSQL's client libraries.
 # libxcb1-dev: the runtime asks the window manager, over X11, not to ping while it waits for the server.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libxcb1-dev libsqlite3-dev libpq-dev sqlite3
           postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils
-          qt6-translations-l10n
+          qt6-translations-l10n openssl
           weston qt6-wayland)
 missing=()
 for package in "${packages[@]}"; do

@@ -8,7 +8,7 @@
 #include <message.h>
 #include <protocolerror.h>
 
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <algorithm>
 #include <limits>
 
@@ -73,13 +73,22 @@ void TSocketConnection::SetConnected(bool connected)
     }
     if (BeforeConnect)
         BeforeConnect(nullptr);
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(Host, quint16(Port));
+    std::unique_ptr<QTcpSocket> socket;
+    if (Tls.Enabled()) {
+        std::unique_ptr<QSslSocket> tls = NewTlsSocket(Tls);
+        tls->connectToHostEncrypted(Host, quint16(Port));
+        socket = std::move(tls);
+    } else {
+        socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(Host, quint16(Port));
+    }
     if (!socket->waitForConnected(timeoutMilliseconds())) {
         const bool timedOut = socket->error() == QAbstractSocket::SocketTimeoutError;
         throw ESocketError(connectFailure(
             timedOut ? QStringLiteral("sem resposta em %1 segundos").arg(Timeout) : socket->errorString()));
     }
+    if (Tls.Enabled())
+        WaitForTls(static_cast<QSslSocket &>(*socket), Host, serverName(), timeoutMilliseconds());
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket = std::move(socket);
     m_peerChecked = false;
@@ -127,6 +136,8 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
     } catch (const protocol::ProtocolError &failure) {
         fail(QStringLiteral("Resposta inválida do servidor de aplicação: %1").arg(QString::fromUtf8(failure.what())));
     }
+    if (response.isException && response.exceptionClass == QLatin1String(protocol::kTlsRefusedClass))
+        fail(QStringLiteral("Conexão com o servidor de aplicação %1 recusada: %2.").arg(serverName(), response.exceptionMessage));
     if (response.isException)
         throw ERemoteError(response.exceptionClass, response.exceptionMessage);
 
@@ -194,6 +205,11 @@ void TSocketConnection::checkPeer(QByteArray &arrived)
         fail(QStringLiteral("O programa em %1:%2 não fala o protocolo do servidor de aplicação (respondeu \"%3\"): "
                             "confira o endereço e a porta.")
                  .arg(Host, QString::number(Port), protocol::printableStart(arrived)));
+}
+
+QString TSocketConnection::serverName() const
+{
+    return QStringLiteral("%1:%2").arg(Host, QString::number(Port));
 }
 
 void TSocketConnection::failWaiting()

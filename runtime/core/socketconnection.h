@@ -3,6 +3,7 @@
 #include "ansistring.h"
 #include "notifyevent.h"
 #include "datetime.h"
+#include "tlsclient.h"
 
 #include <datapacket.h>
 
@@ -58,6 +59,8 @@ public:
     qint64 AnswerLimit = kDefaultAnswerLimit;
     // Seconds a connect waits, and a call waits for each next byte of its answer.
     int Timeout = kDefaultTimeoutSeconds;
+    // With an authority set, the connection is TLS and the server must prove itself.
+    TTlsFiles Tls;
 
     bool Connected() const;
     // Opening runs BeforeConnect and connects; a failure raises ESocketError.
@@ -82,6 +85,7 @@ private:
     // True when the payload is a part of the answer, its rows given to `parts`.
     bool isPart(const QByteArray &payload, protocol::DataPacketSink *parts);
     int timeoutMilliseconds() const;
+    QString serverName() const; // host:port, for messages
     // Raises the failure of a wait that did not succeed: the time-out, or the lost connection.
     [[noreturn]] void failWaiting();
     [[noreturn]] void fail(const QString &message);

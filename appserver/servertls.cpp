@@ -1,0 +1,104 @@
+#include "servertls.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+#include <stdexcept>
+
+namespace {
+
+QByteArray readPem(const QString &file, const char *option)
+{
+    QFile pem(file);
+    if (!pem.open(QIODevice::ReadOnly))
+        throw std::invalid_argument(QStringLiteral("cannot read %1 %2: %3")
+                                        .arg(QLatin1String(option), file, pem.errorString()).toStdString());
+    return pem.readAll();
+}
+
+QList<QSslCertificate> certificates(const QString &file, const char *option)
+{
+    const QList<QSslCertificate> found = QSslCertificate::fromData(readPem(file, option), QSsl::Pem);
+    if (found.isEmpty())
+        throw std::invalid_argument(
+            QStringLiteral("%1 %2 holds no PEM certificate").arg(QLatin1String(option), file).toStdString());
+    return found;
+}
+
+QSslKey privateKey(const QString &file)
+{
+    const QByteArray pem = readPem(file, "--tls-key");
+    for (const QSsl::KeyAlgorithm algorithm : { QSsl::Rsa, QSsl::Ec }) {
+        const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull())
+            return key;
+    }
+    throw std::invalid_argument(
+        QStringLiteral("--tls-key %1 holds no unencrypted PEM RSA or EC private key").arg(file).toStdString());
+}
+
+} // namespace
+
+std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
+{
+    if (files.certFile.isEmpty() && files.keyFile.isEmpty() && files.clientCaFile.isEmpty())
+        return std::nullopt;
+    if (files.certFile.isEmpty() || files.keyFile.isEmpty())
+        throw std::invalid_argument("TLS needs both --tls-cert and --tls-key");
+    if (!QSslSocket::supportsSsl())
+        throw std::invalid_argument(
+            QStringLiteral("TLS is not available: %1").arg(QSslSocket::activeBackend()).toStdString());
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setLocalCertificateChain(certificates(files.certFile, "--tls-cert"));
+    configuration.setPrivateKey(privateKey(files.keyFile));
+    if (files.clientCaFile.isEmpty()) {
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    } else {
+        // Only certificates of the team's authority are taken, not the system's.
+        configuration.setCaCertificates(certificates(files.clientCaFile, "--tls-client-ca"));
+        configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    }
+    return configuration;
+}
+
+QString clientCertificateRefusal(const QList<QSslError> &errors)
+{
+    for (const QSslError &error : errors) {
+        switch (error.error()) {
+        case QSslError::NoPeerCertificate:
+            return QStringLiteral("o servidor exige um certificado do cliente (tls-cert e tls-key)");
+        case QSslError::CertificateExpired:
+            return QStringLiteral("o certificado do cliente expirou em %1")
+                .arg(error.certificate().expiryDate().toString(QStringLiteral("yyyy-MM-dd")));
+        case QSslError::CertificateNotYetValid:
+            return QStringLiteral("o certificado do cliente só vale a partir de %1")
+                .arg(error.certificate().effectiveDate().toString(QStringLiteral("yyyy-MM-dd")));
+        case QSslError::SelfSignedCertificate:
+        case QSslError::SelfSignedCertificateInChain:
+        case QSslError::UnableToGetLocalIssuerCertificate:
+        case QSslError::UnableToGetIssuerCertificate:
+        case QSslError::UnableToVerifyFirstCertificate:
+        case QSslError::CertificateUntrusted:
+        case QSslError::CertificateSignatureFailed:
+            return QStringLiteral("o servidor não aceitou o certificado do cliente: não foi assinado pela autoridade "
+                                  "do servidor");
+        default:
+            break;
+        }
+    }
+    if (errors.isEmpty())
+        return {};
+    return QStringLiteral("o servidor não aceitou o certificado do cliente (%1)").arg(errors.constFirst().errorString());
+}
+
+QString certificateSubject(const QSslCertificate &certificate)
+{
+    QStringList parts;
+    for (const QByteArray &attribute : certificate.subjectInfoAttributes()) {
+        for (const QString &value : certificate.subjectInfo(attribute))
+            parts << QStringLiteral("%1=%2").arg(QString::fromLatin1(attribute), value);
+    }
+    return parts.join(QLatin1Char(','));
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QList>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QString>
+#include <optional>
+
+// The server's side of TLS: its certificate chain and key, and, for mutual TLS, the
+// authority whose certificates the clients must present.
+struct ServerTlsFiles
+{
+    QString certFile;
+    QString keyFile;
+    QString clientCaFile; // empty: any client may connect, without a certificate
+};
+
+// The configuration every session's handshake uses; none when no certificate is
+// given. Raises std::invalid_argument naming the file that cannot be used.
+std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files);
+
+// Why a client's certificate is refused, in the client's language; empty when
+// `errors` say nothing against it.
+QString clientCertificateRefusal(const QList<QSslError> &errors);
+
+// A certificate's subject as the audit trail shows it: "CN=desk-01,O=Team".
+QString certificateSubject(const QSslCertificate &certificate);
+
+// A TLS handshake begins with a handshake record, this byte; a plaintext client
+// begins with a request's frame header, whose first byte is 0 (requests are far
+// under 2^24 bytes).
+constexpr unsigned char kTlsHandshakeRecord = 0x16;

@@ -1,0 +1,153 @@
+#include "tlsclient.h"
+
+#include "exceptions.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <algorithm>
+
+namespace {
+
+QByteArray readPem(const QString &file, const QString &what)
+{
+    QFile pem(file);
+    if (!pem.open(QIODevice::ReadOnly))
+        throw ESocketError(QStringLiteral("Não foi possível ler %1 %2: %3.").arg(what, file, pem.errorString()));
+    return pem.readAll();
+}
+
+QList<QSslCertificate> certificates(const QString &file, const QString &what)
+{
+    const QList<QSslCertificate> found = QSslCertificate::fromData(readPem(file, what), QSsl::Pem);
+    if (found.isEmpty())
+        throw ESocketError(QStringLiteral("O arquivo %1 de %2 não tem um certificado PEM.").arg(file, what));
+    return found;
+}
+
+QSslKey privateKey(const QString &file)
+{
+    const QByteArray pem = readPem(file, QStringLiteral("a chave do certificado do cliente (tls-key)"));
+    for (const QSsl::KeyAlgorithm algorithm : { QSsl::Rsa, QSsl::Ec }) {
+        const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull())
+            return key;
+    }
+    throw ESocketError(QStringLiteral("O arquivo %1 (tls-key) não tem uma chave privada PEM RSA ou EC sem senha.").arg(file));
+}
+
+// How much an error says about why the server is not trusted: the lowest first.
+int rank(QSslError::SslError error)
+{
+    switch (error) {
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+    case QSslError::CertificateSignatureFailed:
+        return 0;
+    case QSslError::CertificateExpired:
+    case QSslError::CertificateNotYetValid:
+        return 1;
+    case QSslError::HostNameMismatch:
+        return 2;
+    default:
+        return 3;
+    }
+}
+
+QString names(const QSslCertificate &certificate)
+{
+    QStringList names = certificate.subjectInfo(QSslCertificate::CommonName);
+    for (const QString &name : certificate.subjectAlternativeNames().values())
+        if (!names.contains(name))
+            names << name;
+    return names.join(QStringLiteral(", "));
+}
+
+QString reason(const QSslError &error, const QString &peerName)
+{
+    const QString day = QStringLiteral("yyyy-MM-dd");
+    switch (rank(error.error())) {
+    case 0:
+        return QStringLiteral("o certificado do servidor não foi assinado pela autoridade confiável (tls-ca)");
+    case 1:
+        return error.error() == QSslError::CertificateExpired
+            ? QStringLiteral("o certificado do servidor expirou em %1").arg(error.certificate().expiryDate().toString(day))
+            : QStringLiteral("o certificado do servidor só vale a partir de %1")
+                  .arg(error.certificate().effectiveDate().toString(day));
+    case 2:
+        return QStringLiteral("o certificado do servidor não é do nome %1 (é de %2)")
+            .arg(peerName, names(error.certificate()));
+    default:
+        return error.errorString();
+    }
+}
+
+// What OpenSSL's text says of the alert the server sent in the handshake, when it
+// says anything.
+QString alertReason(const QString &text)
+{
+    if (text.contains(QLatin1String("certificate required"), Qt::CaseInsensitive))
+        return QStringLiteral("o servidor exige um certificado do cliente (tls-cert e tls-key)");
+    if (text.contains(QLatin1String("unknown ca"), Qt::CaseInsensitive)
+        || text.contains(QLatin1String("bad certificate"), Qt::CaseInsensitive)
+        || text.contains(QLatin1String("certificate unknown"), Qt::CaseInsensitive))
+        return QStringLiteral("o servidor não aceitou o certificado do cliente (tls-cert)");
+    if (text.contains(QLatin1String("certificate expired"), Qt::CaseInsensitive))
+        return QStringLiteral("o certificado do cliente expirou (tls-cert)");
+    if (text.contains(QLatin1String("wrong version number"), Qt::CaseInsensitive)
+        || text.contains(QLatin1String("packet length too long"), Qt::CaseInsensitive))
+        return QStringLiteral("o servidor não respondeu em TLS (ele não usa TLS?)");
+    return {};
+}
+
+[[noreturn]] void refuse(const QString &server, const QString &why)
+{
+    throw ESocketError(QStringLiteral("Conexão TLS com o servidor de aplicação %1 recusada: %2.").arg(server, why));
+}
+
+} // namespace
+
+std::unique_ptr<QSslSocket> NewTlsSocket(const TTlsFiles &files)
+{
+    if (files.CertFile.isEmpty() != files.KeyFile.isEmpty())
+        throw ESocketError(QStringLiteral("O certificado do cliente precisa de tls-cert e de tls-key, os dois."));
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    // Only the team's own authority is trusted, not the system's.
+    configuration.setCaCertificates(certificates(files.CaFile, QStringLiteral("a autoridade confiável (tls-ca)")));
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    if (!files.CertFile.isEmpty()) {
+        const QList<QSslCertificate> chain
+            = certificates(files.CertFile, QStringLiteral("o certificado do cliente (tls-cert)"));
+        configuration.setLocalCertificateChain(chain);
+        configuration.setPrivateKey(privateKey(files.KeyFile));
+    }
+    auto socket = std::make_unique<QSslSocket>();
+    socket->setSslConfiguration(configuration);
+    return socket;
+}
+
+void WaitForTls(QSslSocket &socket, const QString &host, const QString &server, int timeoutMs)
+{
+    if (socket.waitForEncrypted(timeoutMs))
+        return;
+    QList<QSslError> errors = socket.sslHandshakeErrors();
+    if (!errors.isEmpty()) {
+        std::stable_sort(errors.begin(), errors.end(),
+                         [](const QSslError &a, const QSslError &b) { return rank(a.error()) < rank(b.error()); });
+        refuse(server, reason(errors.constFirst(), host));
+    }
+    if (socket.error() == QAbstractSocket::SocketTimeoutError)
+        refuse(server, QStringLiteral("sem resposta à negociação em %1 segundos").arg(timeoutMs / 1000));
+    if (const QString alert = alertReason(socket.errorString()); !alert.isEmpty())
+        refuse(server, alert);
+    if (socket.error() == QAbstractSocket::RemoteHostClosedError || socket.error() == QAbstractSocket::NetworkError)
+        refuse(server, QStringLiteral("o servidor encerrou a conexão na negociação (ele não usa TLS?)"));
+    refuse(server, socket.errorString());
+}
