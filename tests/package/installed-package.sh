@@ -35,7 +35,7 @@ timeout $limit cmake --install "$build" --prefix "$work/prefix/usr" >/dev/null |
 installed=$(cd "$work/prefix" && find . \( -type f -o -type l \) | sort)
 packaged=$(grep -v '/$' <<<"$contents" | awk '{print $6}' | sort)
 [ "$installed" = "$packaged" ] || fail "cmake --install and the package differ: $(diff <(echo "$installed") <(echo "$packaged"))"
-grep -qx "ExecStart=$work/prefix/usr/bin/qlx02600-server --db \${QLX_DB} --listen \${QLX_LISTEN} \$QLX_OPTIONS" \
+grep -qx "ExecStart=$work/prefix/usr/bin/qlx02600-server --db \${QLX_DB} --listen \${QLX_LISTEN} --tls-cert \${QLX_TLS_CERT} --tls-key \${QLX_TLS_KEY} --tls-client-ca \${QLX_TLS_CLIENT_CA} \$QLX_OPTIONS" \
   "$work/prefix/usr/lib/systemd/system/qlx02600-server.service" || fail "the unit does not name the installed prefix"
 
 root="$work/root"
