@@ -132,19 +132,19 @@ void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &m
         delete socket;
         return;
     }
+    if (tls)
+        tls->startServerEncryption(); // before writing, or the answer would go out in plaintext
     socket->write(protocol::frameOf(protocol::encodeExceptionResponse(QStringLiteral("EServerBusy"), message)));
     // Once the answer is out, only the sending side is closed: a client that calls at
     // once still reads the answer instead of losing it to a reset; what it sends is
     // dropped, and the socket goes when the client closes or the linger time is up.
-    const auto closeSending = [socket, tls] {
-        const bool sent = socket->bytesToWrite() == 0 && (!tls || (tls->isEncrypted() && tls->encryptedBytesToWrite() == 0));
-        if (sent)
-            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
-    };
-    connect(socket, &QTcpSocket::bytesWritten, socket, closeSending);
-    if (tls) {
-        connect(tls, &QSslSocket::encryptedBytesWritten, tls, closeSending);
-        tls->startServerEncryption();
+    // A TLS answer goes out only after the handshake, so that connection is not
+    // half-closed: it goes when the client closes or the linger time is up.
+    if (!tls) {
+        connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+            if (socket->bytesToWrite() == 0)
+                ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        });
     }
     connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -209,6 +209,26 @@ private slots:
         QVERIFY2(outcome.elapsedMs < 15000, qPrintable(QString::number(outcome.elapsedMs))); // the time-out is 60 s
     }
 
+    // Over the client cap a TLS server still answers "busy", over TLS.
+    void busyOverTls()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), false) + QStringList {
+                                 QStringLiteral("--max-clients"), QStringLiteral("1") });
+        QVERIFY(server.port() != 0);
+        const TTlsFiles tls { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
+        TNetConnection first;
+        first.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+        first.Host = QStringLiteral("127.0.0.1");
+        first.Port = server.port();
+        first.Tls = tls;
+        TClientDataSet languages;
+        DeclareLanguageFields(languages);
+        GetIdioma(first, languages); // holds the only session
+        QVERIFY(first.Connected());
+        const CallOutcome second = callLanguages(server.port(), tls);
+        QVERIFY2(second.failure.contains(QStringLiteral("ocupado")), qPrintable(second.failure));
+    }
+
     void plaintextOutsideLoopbackRefused_data()
     {
         QTest::addColumn<QString>("listen");
