@@ -122,6 +122,7 @@ void ClientSession::startTls()
         m_clientRefusalLog = reasons.join(QStringLiteral("; "));
         socket->ignoreSslErrors();
     });
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &ClientSession::answerWritten);
     connect(socket, &QSslSocket::encrypted, this, [this, socket] {
         if (!m_clientRefusal.isEmpty()) {
             sendException(QLatin1String(protocol::kTlsRefusedClass), m_clientRefusal);
@@ -139,6 +140,9 @@ void ClientSession::startTls()
         drop(QStringLiteral("TLS handshake failed: %1").arg(socket->errorString()), Close::AtOnce,
              QStringLiteral("tls-handshake-failed"));
     });
+    // The short record that ends each write goes out at once, not after the client's
+    // delayed acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->startServerEncryption();
     serve();
 }
@@ -166,7 +170,7 @@ void ClientSession::readRequests()
     QByteArray payload;
     try {
         // Nothing more is read while an answer is still going out.
-        while (!m_closing && m_clientRefusal.isEmpty() && !m_answer && m_socket->bytesToWrite() == 0) {
+        while (!m_closing && m_clientRefusal.isEmpty() && !m_answer && outgoing() == 0) {
             if (m_frames.next(payload)) {
                 m_idle->start();
                 if (!answer(payload))
@@ -202,7 +206,7 @@ bool ClientSession::answer(const QByteArray &payload)
 
 bool ClientSession::sendAnswer()
 {
-    while (m_answer && m_socket->bytesToWrite() < kOutgoingLimit) {
+    while (m_answer && outgoing() < kOutgoingLimit) {
         QByteArray payload;
         bool more = false;
         try {
@@ -233,6 +237,8 @@ bool ClientSession::sendAnswer()
         m_call.bytes += frameBytes;
         m_socket->write(protocol::frameHeader(payload.size()));
         m_socket->write(payload);
+        if (m_tls) // else the kernel gets one 16 KiB block of records per turn of the event loop
+            m_socket->flush();
     }
     return true;
 }
@@ -294,7 +300,7 @@ void ClientSession::answerWritten()
     m_idle->start();
     if (m_answer && !sendAnswer())
         return;
-    if (!m_answer && m_socket->bytesToWrite() == 0)
+    if (!m_answer && outgoing() == 0)
         readRequests();
 }
 
@@ -313,6 +319,13 @@ void ClientSession::idleTimedOut()
         return;
     }
     drop(QStringLiteral("idle for %1 s").arg(m_limits.idleTimeout), Close::AtOnce, QStringLiteral("idle-timeout"));
+}
+
+qint64 ClientSession::outgoing() const
+{
+    // TLS encrypts what is written at once: the bytes wait as records on the socket below.
+    const auto *tls = qobject_cast<const QSslSocket *>(m_socket);
+    return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
 }
 
 bool ClientSession::clientGone() const

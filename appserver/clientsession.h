@@ -77,6 +77,8 @@ private:
     void sendException(const QString &exceptionClass, const QString &message);
     void answerWritten();
     void idleTimedOut();
+    // Bytes of answers not yet handed to the kernel.
+    qint64 outgoing() const;
     // Whether the client has closed its end: asked while a long answer is built.
     bool clientGone() const;
     // Closes the connection for `reason`; `end` is how the audit trail names it.

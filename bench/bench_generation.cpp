@@ -7,9 +7,11 @@
 // sync). Also prints the generator's and the server's peak memory, and checks that
 // the files are byte-identical.
 //
-//   bench_generation [--rows N]... [--repeat R] [--work DIR] [--postgres URI]
+//   bench_generation [--rows N]... [--repeat R] [--work DIR] [--postgres URI] [--tls]
 //
 // Without --rows it runs 1 000 000 rows (add --rows 5000000 for the large case).
+// With --tls it runs instead the screen's client path over plaintext and over TLS
+// with client certificates, alternately, and prints TLS's ratio to plaintext.
 // SQLite databases are kept in the work directory (default build/bench-work) and
 // reused by later runs. With --postgres it also runs on that PostgreSQL database
 // (its tables are replaced by the same rows), against a psql | iconv | sed job.
@@ -281,10 +283,11 @@ void writeFile(const QString &path, const QString &text)
 class Server
 {
 public:
-    Server(const QString &binary, const QString &database)
+    Server(const QString &binary, const QString &database, const QStringList &arguments = {})
     {
         m_process.setStandardErrorFile(QProcess::nullDevice()); // its banner and log
-        m_process.start(binary, { QStringLiteral("--db"), database, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0") });
+        m_process.start(binary, QStringList { QStringLiteral("--db"), database, QStringLiteral("--listen"),
+                                              QStringLiteral("127.0.0.1:0") } + arguments);
         must(m_process.waitForStarted(10000), QStringLiteral("server did not start"));
         while (m_port == 0 && m_process.waitForReadyRead(10000)) {
             const QByteArray line = m_process.readLine();
@@ -311,12 +314,13 @@ private:
 // The client side, in a process of its own so that its peak memory is its own:
 // GetPropriedCds into the line record set, then the script file, exactly as the
 // screen does them. Prints "client <fetch s> <write s> <peak kB> <records> <first part s>".
-int runClient(int port, const QString &directory)
+int runClient(int port, const QString &directory, const TTlsFiles &tls)
 {
     TNetConnection connection;
     connection.ServerName = QLatin1String(kRemoteObjectName);
     connection.Host = QStringLiteral("127.0.0.1");
     connection.Port = port;
+    connection.Tls = tls;
     TClientDataSet lines;
     TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
     AnsiString list = tableList().toStdString();
@@ -462,6 +466,64 @@ void benchmark(const Backend &backend, qint64 rows, int repeat, const QString &w
     QFile::remove(copyFile);
 }
 
+
+// A throw-away authority, the server's certificate for 127.0.0.1 and a client's,
+// made once in the work directory.
+QString benchCertificates(const QString &work)
+{
+    const QString dir = work + QStringLiteral("/tls");
+    if (QFile::exists(dir + QStringLiteral("/client.pem")))
+        return dir;
+    must(QDir().mkpath(dir), QStringLiteral("cannot create ") + dir);
+    const QString issue = QStringLiteral(
+        "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout %1.key -out %1.csr -subj /CN=%1 "
+        "&& printf 'subjectAltName=%2\\n' > %1.ext && openssl x509 -req -in %1.csr -CA ca.pem -CAkey ca.key "
+        "-CAcreateserial -days 3650 -extfile %1.ext -out %1.pem");
+    timedShell(QStringLiteral("cd %1 && { openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                              "-keyout ca.key -out ca.pem -subj /CN=bench-ca -days 3650 && %2 && %3; } >/dev/null 2>&1")
+                   .arg(shellQuoted(dir), issue.arg(QStringLiteral("server"), QStringLiteral("IP:127.0.0.1")),
+                        issue.arg(QStringLiteral("client"), QStringLiteral("DNS:client"))));
+    return dir;
+}
+
+// The screen's client path over plaintext and over TLS with client certificates,
+// alternately on the same database; the fastest run of each counts.
+void tlsRatio(const QString &database, qint64 rows, int repeat, const QString &work, const QString &self,
+              const QString &serverBinary)
+{
+    const QString pki = benchCertificates(work);
+    const QStringList serverTls { QStringLiteral("--tls-cert"), pki + QStringLiteral("/server.pem"),
+                                  QStringLiteral("--tls-key"), pki + QStringLiteral("/server.key"),
+                                  QStringLiteral("--tls-client-ca"), pki + QStringLiteral("/ca.pem") };
+    double fastest[2] = { 1e300, 1e300 }; // plaintext, TLS
+    qint64 serverPeakKiB[2] = { 0, 0 };
+    for (int pass = 0; pass < repeat; ++pass) {
+        for (const bool secure : { false, true }) {
+            Server server(serverBinary, database, secure ? serverTls : QStringList());
+            QProcess client;
+            client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            QElapsedTimer clock;
+            clock.start();
+            client.start(self, QStringList { QStringLiteral("--client"), QString::number(server.port()), work }
+                                   + (secure ? QStringList { QStringLiteral("--client-tls"), pki } : QStringList()));
+            must(client.waitForFinished(-1) && client.exitCode() == 0, QStringLiteral("client failed"));
+            const QList<QByteArray> out = client.readAllStandardOutput().trimmed().split(' ');
+            must(out.size() == 6 && out.at(4).toLongLong() == rows, QStringLiteral("the client received too few records"));
+            fastest[secure] = std::min(fastest[secure], double(clock.nsecsElapsed()) / 1e9);
+            serverPeakKiB[secure] = std::max(serverPeakKiB[secure], procStatusKiB(server.pid(), "VmHWM"));
+        }
+    }
+    QFile::remove(work + QStringLiteral("/ours.sql"));
+    const double ratio = fastest[1] / fastest[0];
+    std::printf("\n== %lld rows over TLS ==\n", static_cast<long long>(rows));
+    std::printf("end to end, plaintext:                   %7.2f s  (server peak RSS %.1f MiB)\n", fastest[0],
+                mib(serverPeakKiB[0] * 1024));
+    std::printf("end to end, TLS with client certificate: %7.2f s  (server peak RSS %.1f MiB)\n", fastest[1],
+                mib(serverPeakKiB[1] * 1024));
+    std::printf("  ratio TLS to plaintext: %.2fx  (target <= 1.15: %s)\n", ratio, ratio <= 1.15 ? "met" : "NOT met");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -479,12 +541,20 @@ int main(int argc, char *argv[])
                                             QStringLiteral("URI"));
     const QCommandLineOption clientOption(QStringLiteral("client"), QStringLiteral("(internal) the client side."), QStringLiteral("PORT"));
     const QCommandLineOption warmOption(QStringLiteral("warm"), QStringLiteral("(internal) one small call."), QStringLiteral("PORT"));
-    parser.addOptions({ rowsOption, repeatOption, workOption, postgresOption, clientOption, warmOption });
+    const QCommandLineOption tlsOption(QStringLiteral("tls"), QStringLiteral("TLS against plaintext, as a ratio."));
+    const QCommandLineOption clientTlsOption(QStringLiteral("client-tls"),
+        QStringLiteral("(internal) the client's certificates in DIR."), QStringLiteral("DIR"));
+    parser.addOptions({ rowsOption, repeatOption, workOption, postgresOption, clientOption, warmOption, tlsOption,
+                        clientTlsOption });
     parser.addHelpOption();
     parser.process(app);
 
-    if (parser.isSet(clientOption))
-        return runClient(parser.value(clientOption).toInt(), parser.positionalArguments().value(0));
+    if (parser.isSet(clientOption)) {
+        const QString pki = parser.value(clientTlsOption);
+        const TTlsFiles tls = pki.isEmpty() ? TTlsFiles()
+            : TTlsFiles { pki + QStringLiteral("/ca.pem"), pki + QStringLiteral("/client.pem"), pki + QStringLiteral("/client.key") };
+        return runClient(parser.value(clientOption).toInt(), parser.positionalArguments().value(0), tls);
+    }
     if (parser.isSet(warmOption)) {
         TNetConnection connection;
         connection.ServerName = QLatin1String(kRemoteObjectName);
@@ -519,6 +589,10 @@ int main(int argc, char *argv[])
             QFile::rename(database + QStringLiteral(".part"), database);
             std::printf("(database of %lld rows created in %.1f s)\n", static_cast<long long>(rows),
                         double(clock.elapsed()) / 1000.0);
+        }
+        if (parser.isSet(tlsOption)) {
+            tlsRatio(database, rows, repeat, work, self, binaries + QStringLiteral("/qlx02600-server"));
+            continue;
         }
         const QString bareSql = work + QStringLiteral("/bare-sqlite.sql");
         const QString stockSql = work + QStringLiteral("/stock-sqlite.sql");
