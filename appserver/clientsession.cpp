@@ -277,6 +277,7 @@ void ClientSession::endCall(const QString &outcome)
         m_call.lines = m_answer->rows();
     m_call.milliseconds = m_callTime.elapsed();
     logLine(AuditLog::callLine(m_peer, m_call));
+    ++m_calls;
     m_bytesSent += m_call.bytes;
 }
 
@@ -286,7 +287,7 @@ void ClientSession::finish(const QString &how)
         return;
     m_finished = true;
     if (!m_peer.address.isEmpty())
-        logLine(AuditLog::endLine(m_peer, how, m_answered, m_bytesSent, m_sessionTime.elapsed() / 1000));
+        logLine(AuditLog::endLine(m_peer, how, m_calls, m_bytesSent, m_sessionTime.elapsed() / 1000));
     emit finished();
 }
 

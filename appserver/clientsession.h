@@ -102,7 +102,8 @@ private:
     AuditLog::Call m_call; // the call being answered
     QElapsedTimer m_callTime;
     QElapsedTimer m_sessionTime;
-    qint64 m_bytesSent = 0; // by the calls answered before
+    qint64 m_calls = 0;     // logged, the one cut short by a client that went included
+    qint64 m_bytesSent = 0; // by those calls
 
     std::unique_ptr<TranslationDb> m_database;
     std::unique_ptr<RdmGeraArquivo> m_object;

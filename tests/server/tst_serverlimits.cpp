@@ -204,6 +204,7 @@ private slots:
             idle.send(linesRequest()); // about 36 MB, more than the sockets hold
         }
         QVERIFY2(server.waitForLog("answers: idle for 1 s"), server.log().constData());
+        QVERIFY2(server.waitForLog(" end=idle-timeout "), server.log().constData());
         if (client != QLatin1String("deaf"))
             QVERIFY(closedWithin(idle.socket, 5000));
         QVERIFY(servedWithin(server.port(), 10000));
@@ -296,6 +297,9 @@ private slots:
             gone.send(linesRequest());
         }
         QVERIFY2(server.waitForLog("gone while GetPropriedCds was answered"), server.log().constData());
+        // The call cut short is in the audit trail, and counted at the connection's end.
+        QVERIFY2(server.waitForLog(" outcome=client-gone\n"), server.log().constData());
+        QVERIFY2(server.waitForLog(" end=client-gone calls=1 "), server.log().constData());
         QVERIFY(servedWithin(server.port(), 10000));
     }
 
