@@ -522,8 +522,11 @@ private slots:
         // One episode, logged once at its start and once at its end.
         QVERIFY2(server.waitForLog("descriptors free again"), server.log().constData());
         QCOMPARE(server.log().count("out of descriptors"), 1);
-        QVERIFY2(server.log().contains(QByteArrayLiteral("; %1 were answered busy meanwhile").replace("%1", QByteArray::number(busy))),
-                 server.log().constData());
+        // Every busy answer is counted (and the new client's tries, should one come early).
+        const QRegularExpressionMatch counted =
+            QRegularExpression(QStringLiteral("; (\\d+) were answered busy meanwhile")).match(QString::fromUtf8(server.log()));
+        QVERIFY2(counted.hasMatch(), server.log().constData());
+        QVERIFY2(counted.captured(1).toInt() >= busy, server.log().constData());
     }
 
     void noDescriptorLeftPausesAcceptingWithoutSpinning()
