@@ -13,6 +13,7 @@ QueuedScriptRows::~QueuedScriptRows()
 
 void QueuedScriptRows::finishReading()
 {
+    m_stopping = true;
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
@@ -29,7 +30,8 @@ void QueuedScriptRows::read()
     while (more) {
         Batch batch;
         batch.bytes.reserve(kBatchBytes + 4096);
-        while (batch.bytes.size() < kBatchBytes && (more = m_source->next(row))) {
+        while (batch.bytes.size() < kBatchBytes && !m_stopping.load(std::memory_order_relaxed)
+               && (more = m_source->next(row))) {
             Row copied { {}, {}, row.changedAt };
             const std::string_view texts[] = { row.table, row.key, row.column, row.language, row.text };
             for (int i = 0; i < 5; ++i) {

@@ -2,6 +2,7 @@
 
 #include "scriptrows.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -53,6 +54,7 @@ private:
     std::condition_variable m_changed;
     std::deque<Batch> m_queue;
     bool m_stop = false;
+    std::atomic<bool> m_stopping { false }; // m_stop, read between rows without the lock
     QString m_sourceError; // set by the reading thread before its last batch
     Batch m_current;
     size_t m_at = 0;
