@@ -9,12 +9,14 @@
 
 #include <protocolerror.h>
 
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QSslSocket>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
@@ -206,6 +208,8 @@ bool ClientSession::answer(const QByteArray &payload)
 
 bool ClientSession::sendAnswer()
 {
+    // TLS reports bytes written while they are being written: the answer goes on here.
+    const QScopedValueRollback sending(m_sending, true);
     while (m_answer && outgoing() < kOutgoingLimit) {
         QByteArray payload;
         bool more = false;
@@ -236,9 +240,16 @@ bool ClientSession::sendAnswer()
         }
         m_call.bytes += frameBytes;
         m_socket->write(protocol::frameHeader(payload.size()));
-        m_socket->write(payload);
-        if (m_tls) // else the kernel gets one 16 KiB block of records per turn of the event loop
+        if (!m_tls) {
+            m_socket->write(payload);
+            continue;
+        }
+        // Encrypted a slice at a time and pushed to the kernel at once: the buffers stay
+        // small and in cache, and the kernel is not left one block per event-loop turn.
+        for (qsizetype at = 0; at < payload.size(); at += kTlsSlice) {
+            m_socket->write(payload.constData() + at, std::min(kTlsSlice, payload.size() - at));
             m_socket->flush();
+        }
     }
     return true;
 }
@@ -299,6 +310,8 @@ void ClientSession::sendException(const QString &exceptionClass, const QString &
 void ClientSession::answerWritten()
 {
     m_idle->start();
+    if (m_sending)
+        return;
     if (m_answer && !sendAnswer())
         return;
     if (!m_answer && outgoing() == 0)

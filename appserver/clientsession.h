@@ -40,6 +40,8 @@ public:
     static constexpr qint64 kReadChunk = 64 * 1024;
     // Bytes of an answer waiting on the socket before the session stops producing more.
     static constexpr qint64 kOutgoingLimit = 4 * 1024 * 1024;
+    // Bytes of an answer handed to TLS at a time.
+    static constexpr qsizetype kTlsSlice = 64 * 1024;
 
     // `tls`: the handshake's configuration; none for a plaintext server.
     ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
@@ -96,6 +98,7 @@ private:
     QTimer *m_idle = nullptr;
     qint64 m_answered = 0;
     bool m_closing = false;
+    bool m_sending = false; // in sendAnswer()
     bool m_finished = false;
     QString m_end; // how the connection ended, once it is being closed
     AuditLog::Peer m_peer; // its subject is the client certificate's, where TLS gives one

@@ -229,6 +229,42 @@ private slots:
         QVERIFY2(second.failure.contains(QStringLiteral("ocupado")), qPrintable(second.failure));
     }
 
+    // An answer of many parts, each larger than TLS takes at a time, arrives whole and
+    // in order: the same file as over plaintext.
+    void largeAnswerAsOverPlaintext()
+    {
+        const auto seed = [](QSqlDatabase &db) {
+            exec(db, QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ENG', 'Ingles')"));
+            exec(db, QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('UNIDADE')"));
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 60000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', "
+                                    "'Texto numero ' || i || ' com algumas palavras a mais', 46000 + i / 64.0 FROM n"));
+        };
+        QTemporaryDir work;
+        QByteArray scripts[2];
+        for (const bool secure : { false, true }) {
+            ServerProcess server(seed, false, secure ? serverTls(m_pki, QStringLiteral("server"), true) : QStringList());
+            QVERIFY(server.port() != 0);
+            const QString file = work.filePath(secure ? QStringLiteral("tls.sql") : QStringLiteral("plain.sql"));
+            QStringList arguments { QStringLiteral("--server"), server.address(), QStringLiteral("--language"),
+                                    QStringLiteral("ENG"), QStringLiteral("--since"), QStringLiteral("2000-01-01 00:00"),
+                                    QStringLiteral("--all"), QStringLiteral("--output"), file };
+            if (secure)
+                arguments << QStringLiteral("--tls-ca") << m_pki.pem(QStringLiteral("ca")) << QStringLiteral("--tls-cert")
+                          << m_pki.pem(QStringLiteral("desk-01")) << QStringLiteral("--tls-key")
+                          << m_pki.key(QStringLiteral("desk-01"));
+            QProcess generator;
+            generator.start(QStringLiteral(QLX_GEN_PATH), arguments);
+            QVERIFY(generator.waitForFinished(60000));
+            QVERIFY2(generator.exitCode() == 0, generator.readAllStandardError().constData());
+            QFile script(file);
+            QVERIFY(script.open(QIODevice::ReadOnly));
+            scripts[secure] = script.readAll();
+        }
+        QCOMPARE(scripts[0].count('\n'), 60000);
+        QVERIFY(scripts[1] == scripts[0]);
+    }
+
     void plaintextOutsideLoopbackRefused_data()
     {
         QTest::addColumn<QString>("listen");
