@@ -51,12 +51,19 @@ void FrameReader::append(const QByteArray &bytes)
     m_buffer += bytes;
 }
 
+qint64 FrameReader::declaredLength() const
+{
+    if (buffered() < 4)
+        return -1;
+    return qFromBigEndian<quint32>(m_buffer.constData() + m_start);
+}
+
 bool FrameReader::next(QByteArray &payload)
 {
-    const qsizetype available = m_buffer.size() - m_start;
-    if (available < 4)
+    const qsizetype available = buffered();
+    const qint64 length = declaredLength();
+    if (length < 0)
         return false;
-    const qint64 length = qFromBigEndian<quint32>(m_buffer.constData() + m_start);
     if (length > m_limit)
         throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of "
                             + std::to_string(m_limit));

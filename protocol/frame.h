@@ -41,6 +41,10 @@ public:
     // The next complete frame's payload, if one has arrived; throws ProtocolError
     // for a length over the limit.
     bool next(QByteArray &payload);
+    // The length the next frame's header states, once its header has arrived; else -1.
+    qint64 declaredLength() const;
+    // Bytes held that no frame returned by next() took.
+    qsizetype buffered() const { return m_buffer.size() - m_start; }
 
 private:
     qint64 m_limit;

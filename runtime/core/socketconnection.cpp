@@ -1,5 +1,6 @@
 #include "socketconnection.h"
 
+#include "callwait.h"
 #include "exceptions.h"
 
 #include <answerstart.h>
@@ -8,11 +9,32 @@
 #include <message.h>
 #include <protocolerror.h>
 
+#include <QEventLoop>
 #include <QSslSocket>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
+
+// Marks a connect or call under way for as long as it lasts.
+class CallUnderWay
+{
+public:
+    explicit CallUnderWay(bool &flag)
+        : m_flag(flag)
+        , m_outer(std::exchange(flag, true))
+    {
+    }
+    ~CallUnderWay() { m_flag = m_outer; }
+    CallUnderWay(const CallUnderWay &) = delete;
+    CallUnderWay &operator=(const CallUnderWay &) = delete;
+
+private:
+    bool &m_flag;
+    bool m_outer;
+};
 
 // Where the parts of an answer go when the call expects it whole.
 class RefuseParts : public protocol::DataPacketDiscard
@@ -73,25 +95,91 @@ void TSocketConnection::SetConnected(bool connected)
     }
     if (BeforeConnect)
         BeforeConnect(nullptr);
-    std::unique_ptr<QTcpSocket> socket;
+    TCallWaitScope waitScope;
+    if (!m_inCall)
+        m_cancelled = false;
+    CallUnderWay underWay(m_inCall);
     if (Tls.Enabled()) {
         std::unique_ptr<QSslSocket> tls = NewTlsSocket(Tls);
+        tls->setReadBufferSize(kReadAheadBytes);
         tls->connectToHostEncrypted(Host, quint16(Port));
-        socket = std::move(tls);
+        m_socket = std::move(tls);
     } else {
-        socket = std::make_unique<QTcpSocket>();
-        socket->connectToHost(Host, quint16(Port));
+        m_socket = std::make_unique<QTcpSocket>();
+        m_socket->setReadBufferSize(kReadAheadBytes);
+        m_socket->connectToHost(Host, quint16(Port));
     }
-    if (!socket->waitForConnected(timeoutMilliseconds())) {
-        const bool timedOut = socket->error() == QAbstractSocket::SocketTimeoutError;
-        throw ESocketError(connectFailure(
-            timedOut ? QStringLiteral("sem resposta em %1 segundos").arg(Timeout) : socket->errorString()));
+    await([this] { return m_socket->state() == QAbstractSocket::ConnectedState; }, true);
+    if (Tls.Enabled()) {
+        try {
+            WaitForTls(static_cast<QSslSocket &>(*m_socket), Host, serverName(), timeoutMilliseconds());
+        } catch (...) {
+            m_socket.reset();
+            throw;
+        }
     }
-    if (Tls.Enabled())
-        WaitForTls(static_cast<QSslSocket &>(*socket), Host, serverName(), timeoutMilliseconds());
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_socket = std::move(socket);
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_peerChecked = false;
+}
+
+void TSocketConnection::Cancel()
+{
+    if (!m_inCall)
+        return;
+    m_cancelled = true;
+    if (m_waitLoop)
+        m_waitLoop->quit();
+}
+
+void TSocketConnection::await(const std::function<bool()> &done, bool connecting)
+{
+    enum class Wake { None, Socket, TimedOut, Cancelled };
+    while (!done()) {
+        const QAbstractSocket::SocketState state = m_socket->state();
+        if (state == QAbstractSocket::UnconnectedState || state == QAbstractSocket::ClosingState) {
+            if (connecting)
+                fail(connectFailure(m_socket->errorString()));
+            failWaiting(false);
+        }
+        Wake wake = m_cancelled ? Wake::Cancelled : Wake::None;
+        if (wake == Wake::None) {
+            QEventLoop loop;
+            const auto wakeFor = [&](Wake reason) {
+                return [&wake, &loop, reason] {
+                    if (wake == Wake::None)
+                        wake = reason;
+                    loop.quit();
+                };
+            };
+            QTcpSocket *socket = m_socket.get();
+            QObject::connect(socket, &QIODevice::readyRead, &loop, wakeFor(Wake::Socket));
+            QObject::connect(socket, &QIODevice::bytesWritten, &loop, wakeFor(Wake::Socket));
+            QObject::connect(socket, &QAbstractSocket::stateChanged, &loop, wakeFor(Wake::Socket));
+            QObject::connect(socket, &QAbstractSocket::errorOccurred, &loop, wakeFor(Wake::Socket));
+            QTimer timer;
+            timer.setSingleShot(true);
+            QObject::connect(&timer, &QTimer::timeout, &loop, wakeFor(Wake::TimedOut));
+            timer.start(timeoutMilliseconds());
+            m_waitLoop = &loop;
+            loop.exec();
+            m_waitLoop = nullptr;
+            if (m_cancelled)
+                wake = Wake::Cancelled;
+        }
+        switch (wake) {
+        case Wake::Socket:
+            break;
+        case Wake::TimedOut:
+            if (connecting)
+                fail(connectFailure(QStringLiteral("sem resposta em %1 segundos").arg(Timeout)));
+            failWaiting(true);
+        case Wake::Cancelled:
+        case Wake::None: // the application is ending its event loops
+            m_cancelled = false;
+            m_socket.reset();
+            throw EAbort();
+        }
+    }
 }
 
 QString TSocketConnection::connectFailure(const QString &socketError) const
@@ -110,6 +198,13 @@ int TSocketConnection::timeoutMilliseconds() const
 OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg> arguments,
                                    protocol::DataPacketSink *parts)
 {
+    TCallWaitScope waitScope;
+    CallUnderWay underWay(m_inCall);
+    m_cancelled = false;
+    // Bytes that came while no call was outstanding answer no request: a new
+    // connection keeps them out of this call's answer.
+    if (Connected() && (m_socket->bytesAvailable() > 0 || m_socket->waitForReadyRead(0)))
+        m_socket.reset();
     SetConnected(true);
     protocol::Request request { ServerName, method, {} };
     for (const TRemoteArg &argument : arguments) {
@@ -138,6 +233,11 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
     }
     if (response.isException && response.exceptionClass == QLatin1String(protocol::kTlsRefusedClass))
         fail(QStringLiteral("Conexão com o servidor de aplicação %1 recusada: %2.").arg(serverName(), response.exceptionMessage));
+    // Cancelled after the last wait: the answer is dropped all the same.
+    if (std::exchange(m_cancelled, false)) {
+        m_socket.reset();
+        throw EAbort();
+    }
     if (response.isException)
         throw ERemoteError(response.exceptionClass, response.exceptionMessage);
 
@@ -155,24 +255,34 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
 QByteArray TSocketConnection::exchange(const QByteArray &request, protocol::DataPacketSink *parts)
 {
     m_socket->write(protocol::frameOf(request));
-    while (m_socket->bytesToWrite() > 0) {
-        if (!m_socket->waitForBytesWritten(timeoutMilliseconds()))
-            failWaiting();
-    }
+    await([this] { return m_socket->bytesToWrite() == 0; }, false);
     protocol::FrameReader reader(FrameLimit);
     QByteArray payload;
-    // Every byte that arrives starts the time-out anew: a slow answer still arrives.
     for (;;) {
-        while (!reader.next(payload)) {
-            if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(timeoutMilliseconds()))
-                failWaiting();
-            QByteArray arrived = m_socket->readAll();
-            checkPeer(arrived);
-            reader.append(arrived);
+        refuseOverLimit(reader.declaredLength());
+        if (reader.next(payload)) {
+            if (!isPart(payload, parts))
+                break;
+            continue;
         }
-        if (!isPart(payload, parts))
-            return payload;
+        await([this] { return m_socket->bytesAvailable() > 0; }, false);
+        QByteArray arrived = m_socket->readAll();
+        checkPeer(arrived);
+        reader.append(arrived);
     }
+    // Bytes past the final frame answer no request.
+    if (reader.buffered() > 0 || m_socket->bytesAvailable() > 0)
+        m_socket.reset();
+    return payload;
+}
+
+void TSocketConnection::refuseOverLimit(qint64 declaredLength)
+{
+    if (declaredLength > AnswerLimit)
+        fail(QStringLiteral("A resposta do servidor de aplicação passa do limite de memória de %1 MiB deste computador "
+                            "(um quadro de %2 bytes).")
+                 .arg(AnswerLimit >> 20)
+                 .arg(declaredLength));
 }
 
 bool TSocketConnection::isPart(const QByteArray &payload, protocol::DataPacketSink *parts)
@@ -196,8 +306,7 @@ void TSocketConnection::checkPeer(QByteArray &arrived)
     if (m_peerChecked)
         return;
     while (arrived.size() < protocol::kAnswerStartSize) {
-        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(timeoutMilliseconds()))
-            failWaiting();
+        await([this] { return m_socket->bytesAvailable() > 0; }, false);
         arrived += m_socket->readAll();
     }
     m_peerChecked = true;
@@ -212,9 +321,9 @@ QString TSocketConnection::serverName() const
     return QStringLiteral("%1:%2").arg(Host, QString::number(Port));
 }
 
-void TSocketConnection::failWaiting()
+void TSocketConnection::failWaiting(bool timedOut)
 {
-    if (m_socket->error() == QAbstractSocket::SocketTimeoutError)
+    if (timedOut)
         fail(QStringLiteral("O servidor de aplicação %1:%2 não respondeu em %3 segundos; a conexão foi encerrada.")
                  .arg(Host, QString::number(Port), QString::number(Timeout)));
     fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));

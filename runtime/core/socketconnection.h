@@ -9,9 +9,11 @@
 
 #include <QCborValue>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
+class QEventLoop;
 class QTcpSocket;
 
 // The result of a remote call, as one variant.
@@ -38,8 +40,10 @@ private:
 constexpr int kDefaultTimeoutSeconds = 120;
 
 // A connection to an application server's remote object over the socket protocol.
-// Each call blocks until the server answers, or until Timeout seconds pass without
-// a byte from it; there is no retry.
+// A connect or a call waits until the server answers, or until Timeout seconds
+// pass without a byte from it; there is no retry. It waits running the event loop
+// (a QCoreApplication must exist), inside the call-wait hooks (callwait.h), so
+// the windows stay drawn and answer the desktop meanwhile.
 class QLX_EXPORT TSocketConnection
 {
 public:
@@ -53,9 +57,13 @@ public:
     // Memory a record set loaded from one answer may take unless configured:
     // room for about ten million script lines.
     static constexpr qint64 kDefaultAnswerLimit = qint64(4) << 30;
+    // The most bytes the socket takes from the network ahead of the reader; past
+    // it the server is held back by the network until the reader catches up.
+    static constexpr qint64 kReadAheadBytes = qint64(1) << 20;
 
     qint64 FrameLimit; // per frame; an answer in parts may be larger as a whole
-    // Memory a record set loaded from one answer may take; see TDataSetLoad.
+    // Memory a record set loaded from one answer may take; see TDataSetLoad. A frame
+    // whose header states more is refused before its bytes are read.
     qint64 AnswerLimit = kDefaultAnswerLimit;
     // Seconds a connect waits, and a call waits for each next byte of its answer.
     int Timeout = kDefaultTimeoutSeconds;
@@ -66,8 +74,15 @@ public:
     // Opening runs BeforeConnect and connects; a failure raises ESocketError.
     void SetConnected(bool connected);
 
+    // Ends the connect or call that waits now; meant for a handler that runs
+    // while it waits (a cancel button). The connection is dropped, which stops
+    // the server's work, and the call raises EAbort. Harmless when nothing waits.
+    void Cancel();
+    bool Waiting() const { return m_inCall; }
+
     // Calls a method of the remote object by name. A closed connection is opened
-    // again first. A remote exception raises ERemoteError; a broken connection, a
+    // again first, and so is one on which bytes arrived while no call was
+    // outstanding (they belong to no request). A remote exception raises ERemoteError; a broken connection, a
     // server silent for Timeout seconds or a malformed answer raises ESocketError
     // and closes the connection.
     // The rows of an answer that comes in parts go to `parts` as they arrive; a
@@ -86,8 +101,13 @@ private:
     bool isPart(const QByteArray &payload, protocol::DataPacketSink *parts);
     int timeoutMilliseconds() const;
     QString serverName() const; // host:port, for messages
-    // Raises the failure of a wait that did not succeed: the time-out, or the lost connection.
-    [[noreturn]] void failWaiting();
+    // Runs the event loop until `done` holds, each wake of the socket starting
+    // the time-out anew. Raises EAbort when cancelled or when the application
+    // ends its event loops; with `connecting`, the failure of a connect, else
+    // that of a wait: the time-out or the lost connection.
+    void await(const std::function<bool()> &done, bool connecting);
+    void refuseOverLimit(qint64 declaredLength);
+    [[noreturn]] void failWaiting(bool timedOut);
     [[noreturn]] void fail(const QString &message);
     // Refuses a peer whose first answer on the connection cannot be this
     // protocol's; reads on until `arrived` holds enough bytes to tell.
@@ -95,4 +115,7 @@ private:
 
     std::unique_ptr<QTcpSocket> m_socket;
     bool m_peerChecked = false;
+    bool m_inCall = false; // a connect or call is under way
+    QEventLoop *m_waitLoop = nullptr; // while it waits
+    bool m_cancelled = false;
 };

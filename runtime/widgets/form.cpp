@@ -1,6 +1,7 @@
 #include "form.h"
 
 #include "application.h"
+#include "callguard.h"
 #include "dispatch.h"
 
 #include <QApplication>
@@ -72,7 +73,8 @@ bool TForm::event(QEvent *event)
         break;
     }
     case QEvent::WindowActivate:
-        if (!std::exchange(m_activeBefore, false)) {
+        // Nothing of the screen runs in the middle of a remote call.
+        if (!std::exchange(m_activeBefore, false) && !CallWaiting()) {
             DispatchEvent([this] {
                 if (OnActivate)
                     OnActivate(this);
@@ -126,6 +128,10 @@ void TForm::fireExit(QWidget *, QWidget *now)
     // Only where the focus arrives counts: a window in between (a message box,
     // another application) neither makes the control exit nor spares its exit.
     if (!now || now->window() != this)
+        return;
+    // A move in the middle of a remote call is none: the control that had the
+    // focus exits when the focus moves on from where it is after the call.
+    if (CallWaiting())
         return;
     QWidget *left = std::exchange(m_focusHolder, now);
     if (m_inExit || !left || left == now)

@@ -16,6 +16,7 @@ enum TWindowState : int { wsNormal = 0, wsMinimized = 1, wsMaximized = 2 };
 // active window (each showing); coming back from another application or from a
 // window the screen opened is none. A control exits once for every move of the
 // focus from it to another control of the form, whatever window was in between.
+// Neither fires while a remote call waits (callguard.h).
 class QLX_EXPORT TForm : public QDialog
 {
     Q_OBJECT

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "export.h"
+
+// What runs around every remote call while it waits with the event loop running:
+// nothing in a program without a display; the widgets runtime holds the windows'
+// input and close requests off for that time (see callguard.h).
+struct TCallWaitHooks
+{
+    void (*enter)() = nullptr;
+    void (*leave)() = nullptr;
+};
+QLX_EXPORT void SetCallWaitHooks(TCallWaitHooks hooks);
+
+// The hooks' enter and leave around one call.
+class QLX_EXPORT TCallWaitScope
+{
+public:
+    TCallWaitScope();
+    ~TCallWaitScope();
+    TCallWaitScope(const TCallWaitScope &) = delete;
+    TCallWaitScope &operator=(const TCallWaitScope &) = delete;
+};
