@@ -1,22 +1,20 @@
 #include "busyanimation.h"
 
 #include <application.h>
+#include <callguard.h>
+#include <dispatch.h>
 
-#include <QElapsedTimer>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
-#include <memory>
 
 namespace {
-
-QPointer<QWidget> busyWindow;
-std::unique_ptr<TWindowManagerPingPause> busyPingPause;
-QPointer<QLabel> progressLabel;
-QElapsedTimer sinceRepaint;
-int shownCount = 0;
 
 QString captionOf(int kind)
 {
@@ -24,58 +22,126 @@ QString captionOf(int kind)
     return kind == 6 ? QStringLiteral("Aguarde, consultando o servidor...") : QStringLiteral("Aguarde...");
 }
 
+QString countText(qint64 records)
+{
+    return QStringLiteral("%1 linhas recebidas").arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(records));
+}
+
+class BusyWindow : public QFrame
+{
+public:
+    BusyWindow(QWidget *opener, int kind)
+        : QFrame(opener, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+    {
+        setObjectName(QStringLiteral("busyWindow"));
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setFrameStyle(QFrame::Box | QFrame::Raised);
+        setLineWidth(2);
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(new QLabel(captionOf(kind), this));
+        m_count = new QLabel(this);
+        m_count->setObjectName(QStringLiteral("progress"));
+        // Room for any count: the window keeps its size and place as it grows.
+        m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(countText(999'999'999)));
+        m_count->hide();
+        layout->addWidget(m_count);
+        auto *bar = new QProgressBar(this);
+        bar->setRange(0, 0); // no end known: the bar keeps moving
+        bar->setTextVisible(false);
+        layout->addWidget(bar);
+        m_cancelButton = new QPushButton(QStringLiteral("Cancelar"), this);
+        m_cancelButton->setObjectName(QStringLiteral("cancel"));
+        m_cancelButton->setFocusPolicy(Qt::NoFocus);
+        m_cancelButton->hide();
+        layout->addWidget(m_cancelButton, 0, Qt::AlignHCenter);
+        connect(m_cancelButton, &QPushButton::clicked, this, [this] { runCancel(); });
+    }
+
+    void showCount(qint64 records)
+    {
+        m_count->setText(countText(records));
+        if (m_count->isHidden()) {
+            m_count->show();
+            placeCentred();
+        }
+    }
+
+    void offerCancel(std::function<void()> cancel)
+    {
+        m_cancel = std::move(cancel);
+        m_cancelButton->setVisible(bool(m_cancel));
+        placeCentred();
+    }
+
+    void placeCentred()
+    {
+        adjustSize();
+        const QWidget *opener = parentWidget();
+        QRect over;
+        if (opener && opener->isVisible())
+            over = opener->frameGeometry();
+        else if (const QScreen *screen = opener ? opener->screen() : QGuiApplication::primaryScreen())
+            over = screen->availableGeometry();
+        move(over.center() - rect().center());
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Escape && m_cancel) {
+            runCancel();
+            return;
+        }
+        QFrame::keyPressEvent(event);
+    }
+
+private:
+    void runCancel()
+    {
+        // The handler may outlive this window (the call can end meanwhile): run a copy.
+        const std::function<void()> cancel = m_cancel;
+        if (cancel)
+            DispatchEvent(cancel);
+    }
+
+    QLabel *m_count = nullptr;
+    QPushButton *m_cancelButton = nullptr;
+    std::function<void()> m_cancel;
+};
+
+QPointer<BusyWindow> busyWindow;
+int shownCount = 0;
+
 } // namespace
 
 void ActiveShowAvi(QWidget *owner, int kind)
 {
     DeactiveShowAvi();
-    auto *window = new QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setAttribute(Qt::WA_ShowWithoutActivating);
-    auto *layout = new QVBoxLayout(window);
-    layout->addWidget(new QLabel(captionOf(kind), window));
-    progressLabel = new QLabel(window);
-    progressLabel->setObjectName(QStringLiteral("progress"));
-    progressLabel->hide();
-    layout->addWidget(progressLabel);
-    auto *bar = new QProgressBar(window);
-    bar->setRange(0, 0);
-    layout->addWidget(bar);
-    window->adjustSize();
-    if (owner)
-        window->move(owner->geometry().center() - window->rect().center());
+    QWidget *opener = QApplication::activeModalWidget();
+    auto *window = new BusyWindow(opener ? opener : owner, kind);
+    window->placeCentred();
+    KeepLiveDuringCalls(window);
     window->show();
-    // Painted at once, without running the event loop: nothing queued may run
-    // in the middle of the caller's work.
-    window->repaint();
     busyWindow = window;
-    busyPingPause = std::make_unique<TWindowManagerPingPause>();
-    sinceRepaint.start();
     ++shownCount;
 }
 
 void ShowAviProgress(qint64 records)
 {
-    if (!busyWindow || !progressLabel)
-        return;
-    const bool first = progressLabel->isHidden();
-    if (!first && sinceRepaint.isValid() && sinceRepaint.elapsed() < kShowAviRepaintMs)
-        return;
-    progressLabel->setText(QStringLiteral("%1 linhas recebidas").arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(records)));
-    if (first) {
-        progressLabel->show();
-        busyWindow->adjustSize();
-    }
-    busyWindow->repaint();
-    sinceRepaint.start();
+    if (busyWindow)
+        busyWindow->showCount(records);
+}
+
+void ShowAviCancel(std::function<void()> cancel)
+{
+    if (busyWindow)
+        busyWindow->offerCancel(std::move(cancel));
 }
 
 void DeactiveShowAvi()
 {
-    busyPingPause.reset();
-    if (busyWindow)
-        busyWindow->close();
-    busyWindow = nullptr;
+    // Gone at once: no deferred delete may outlive the module that made it.
+    delete busyWindow.data();
 }
 
 bool ShowAviVisible()
@@ -88,17 +154,25 @@ int ShowAviShownCount()
     return shownCount;
 }
 
-TBusyProgress::~TBusyProgress()
-{
-    if (m_ownWindow)
-        DeactiveShowAvi();
-}
-
-void TBusyProgress::operator()(qint64 records)
+TBusyProgress::TBusyProgress(std::function<void()> cancel)
 {
     if (!ShowAviVisible()) {
         ActiveShowAvi(Application().MainForm(), 6);
         m_ownWindow = true;
     }
+    if (cancel)
+        ShowAviCancel(std::move(cancel));
+}
+
+TBusyProgress::~TBusyProgress()
+{
+    if (m_ownWindow)
+        DeactiveShowAvi();
+    else
+        ShowAviCancel({});
+}
+
+void TBusyProgress::operator()(qint64 records)
+{
     ShowAviProgress(records);
 }

@@ -2,32 +2,33 @@
 
 #include <export.h>
 
-#include <windowmanagerping.h>
-
 #include <QtGlobal>
+#include <functional>
 
 class QWidget;
 
-// A busy window with a running animation over the owner, until hidden. The program
-// waits for the server meanwhile without running its event loop, so the window
-// manager is asked not to ping its windows (TWindowManagerPingPause) until then.
+// The busy window: a top-level window centred over the window that opened it (the
+// screen shown modally, else the owner; the display when there is neither), drawn
+// at once and kept drawn by the event loop while a remote call waits, with a bar
+// that keeps moving. Keys typed while a call waits come to it (callguard.h).
 QLX_EXPORT void ActiveShowAvi(QWidget *owner, int kind);
-// Shows on the busy window how many records have arrived so far, painted at once
-// without running the event loop (at most every kShowAviRepaintMs).
+// Shows on the busy window how many records have arrived so far.
 QLX_EXPORT void ShowAviProgress(qint64 records);
-constexpr int kShowAviRepaintMs = 50;
+// Offers "Cancelar" on the busy window, as a button and the Esc key, which run
+// `cancel`; an empty one takes the offer away.
+QLX_EXPORT void ShowAviCancel(std::function<void()> cancel);
 // Hides the busy window; harmless when none shows.
 QLX_EXPORT void DeactiveShowAvi();
 
 QLX_EXPORT bool ShowAviVisible();
 
-// Counts arriving records on the busy window: puts one up at the first count
-// when none shows, and takes down on destruction the one it put up. From its
-// construction on, the window manager is asked not to ping the windows.
+// Counts arriving records on the busy window: puts one up at construction when
+// none shows, and takes down on destruction the one it put up. With `cancel`,
+// the window offers "Cancelar" for its lifetime.
 class QLX_EXPORT TBusyProgress
 {
 public:
-    TBusyProgress() = default;
+    explicit TBusyProgress(std::function<void()> cancel = {});
     ~TBusyProgress();
     TBusyProgress(const TBusyProgress &) = delete;
     TBusyProgress &operator=(const TBusyProgress &) = delete;
@@ -35,7 +36,6 @@ public:
     void operator()(qint64 records);
 
 private:
-    TWindowManagerPingPause m_pingPause;
     bool m_ownWindow = false;
 };
 // How many times the busy window was put up since the program started.

@@ -94,11 +94,11 @@ void TDataSetLoad::nullValue(qsizetype column)
 void TDataSetLoad::endRow()
 {
     ++m_records;
+    checkMemory(); // as the records grow, not once a whole packet is in
 }
 
 void TDataSetLoad::endPacket()
 {
-    checkMemory();
     if (OnProgress)
         OnProgress(m_records);
 }

@@ -408,40 +408,6 @@ private slots:
         keys({ QStringLiteral("Return") });
         QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
     }
-
-    // While the busy window shows, the program waits for the server without running
-    // its event loop: the windows offer no pings then, so the window manager never
-    // takes them for frozen, and offer them again afterwards.
-    void windowsOfferNoPingsWhileTheBusyWindowShows()
-    {
-        // The protocols are set when a window is created; it need not be mapped yet.
-        QWidget window;
-        window.setWindowTitle(QStringLiteral("à espera"));
-        window.show();
-        auto *closedMeanwhile = new QWidget;
-        closedMeanwhile->show();
-        const auto protocols = [](const QWidget &shown) {
-            return run(QStringLiteral("xprop"), { QStringLiteral("-id"), QString::number(shown.winId()), QStringLiteral("WM_PROTOCOLS") });
-        };
-        QVERIFY2(QTest::qWaitFor([&] { return protocols(window).contains(QLatin1String("_NET_WM_PING")); }, kConditionWaitMs),
-                 qPrintable(protocols(window)));
-
-        ActiveShowAvi(&window, 6);
-        QVERIFY2(!protocols(window).contains(QLatin1String("_NET_WM_PING")), qPrintable(protocols(window)));
-        QVERIFY2(!protocols(window).contains(QLatin1String("_NET_WM_SYNC_REQUEST")), qPrintable(protocols(window)));
-        QVERIFY2(protocols(window).contains(QLatin1String("WM_DELETE_WINDOW")), qPrintable(protocols(window)));
-        delete closedMeanwhile;
-        DeactiveShowAvi();
-        QVERIFY2(protocols(window).contains(QLatin1String("_NET_WM_PING")), qPrintable(protocols(window)));
-        QVERIFY2(protocols(window).contains(QLatin1String("_NET_WM_SYNC_REQUEST")), qPrintable(protocols(window)));
-
-        {
-            TBusyProgress progress; // a fetch: paused from its start, before any line arrives
-            QVERIFY2(!protocols(window).contains(QLatin1String("_NET_WM_PING")), qPrintable(protocols(window)));
-            progress(1);
-        }
-        QVERIFY2(protocols(window).contains(QLatin1String("_NET_WM_PING")), qPrintable(protocols(window)));
-    }
 };
 
 int main(int argc, char *argv[])

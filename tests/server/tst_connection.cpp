@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTcpServer>
@@ -163,29 +164,27 @@ private slots:
         QTest::addColumn<QByteArrayList>("frames");
         QTest::addColumn<QByteArrayList>("loaded");
         QTest::addColumn<QString>("failure"); // a text of the error shown or raised; empty for none
-        QTest::addColumn<bool>("busyWindow");
-        QTest::newRow("one frame") << QByteArrayList { linesOk({ "A", "B" }) } << QByteArrayList { "A", "B" } << QString() << false;
+        QTest::newRow("one frame") << QByteArrayList { linesOk({ "A", "B" }) } << QByteArrayList { "A", "B" } << QString();
         QTest::newRow("parts, then the last rows")
             << QByteArrayList { part({ "A", "B" }), part({ "C" }), linesOk({ "D" }) } << QByteArrayList { "A", "B", "C", "D" }
-            << QString() << true;
+            << QString();
         QTest::newRow("parts, then no more rows")
-            << QByteArrayList { part({ "A" }), linesOk({}) } << QByteArrayList { "A" } << QString() << true;
+            << QByteArrayList { part({ "A" }), linesOk({}) } << QByteArrayList { "A" } << QString();
         QTest::newRow("failure after parts")
             << QByteArrayList { part({ "A" }), protocol::encodeFailureResponse(QStringLiteral("Linha longa demais."), { QString() }) }
-            << QByteArrayList { "OLD" } << QStringLiteral("Linha longa demais.") << true;
+            << QByteArrayList { "OLD" } << QStringLiteral("Linha longa demais.");
         QTest::newRow("exception after parts")
             << QByteArrayList { part({ "A" }), protocol::encodeExceptionResponse(QStringLiteral("EDatabaseError"), QStringLiteral("disco")) }
-            << QByteArrayList { "OLD" } << QStringLiteral("disco") << true;
+            << QByteArrayList { "OLD" } << QStringLiteral("disco");
         QTest::newRow("part without the declared field")
             << QByteArrayList { protocol::encodePart(linesPacket({ "A" }, QStringLiteral("OUTRO"))), linesOk({}) }
-            << QByteArrayList { "OLD" } << QStringLiteral("'LINHA' não encontrado") << false;
+            << QByteArrayList { "OLD" } << QStringLiteral("'LINHA' não encontrado");
     }
     void answersInParts()
     {
         QFETCH(QByteArrayList, frames);
         QFETCH(QByteArrayList, loaded);
         QFETCH(QString, failure);
-        QFETCH(bool, busyWindow);
         FakeServer fake([&](const protocol::Request &request) {
             return request.method == QLatin1String("GetPropriedCds") ? frames : QByteArrayList { linesOk({ "OLD" }) };
         });
@@ -210,7 +209,7 @@ private slots:
             raised += record.text;
         QVERIFY2(failure.isEmpty() ? raised.isEmpty() : raised.contains(failure), qPrintable(raised));
         QCOMPARE(values(lines, *line), loaded);
-        QCOMPARE(ShowAviShownCount(), shownBefore + (busyWindow ? 1 : 0));
+        QCOMPARE(ShowAviShownCount(), shownBefore + 1); // up from the start of the fetch
         QVERIFY(!ShowAviVisible());
     }
 
@@ -242,6 +241,72 @@ private slots:
         QVERIFY(lines.IsEmpty());
         GetPropriedCds(connection, "ENG", list, 0, lines);
         QCOMPARE(values(lines, *line), QByteArrayList { "NEXT" });
+    }
+
+    void answerLimitCheckedAsTheBytesArrive_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // sent as they are
+        QTest::addColumn<QString>("detail");
+        // A header stating 64 MiB and the first byte of a message, nothing more:
+        // refused before any wait for the rest.
+        QTest::newRow("frame declared over the limit") << protocol::frameHeader(qint64(64) << 20) + QByteArray(1, '\xa3')
+                                                        << QStringLiteral("um quadro de 67108864 bytes");
+        // Under 1 MiB on the wire, several MiB decoded (one index entry a row).
+        protocol::DataPacketWriter nulls({ { QStringLiteral("LINHA"), protocol::FieldKind::String, 4000 } });
+        for (int row = 0; row < 300'000; ++row)
+            nulls.addNull();
+        const QByteArray part = protocol::frameOf(protocol::encodePart(nulls.finish()));
+        QVERIFY(part.size() < (1 << 20));
+        QTest::newRow("one part decoding past the limit") << part << QStringLiteral("registros recebidos");
+    }
+    void answerLimitCheckedAsTheBytesArrive()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, detail);
+        FakeServer fake([&](const protocol::Request &) { return QByteArrayList { bytes }; });
+        fake.setUnframed(true);
+        TNetConnection connection;
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = fake.address().section(QLatin1Char(':'), 1).toInt();
+        connection.Timeout = 5; // the rest never comes: only the check ends the call in time
+        connection.AnswerLimit = qint64(1) << 20;
+        TClientDataSet lines;
+        lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+        AnsiString list;
+        QString message;
+        try {
+            GetPropriedCds(connection, "ENG", list, 0, lines);
+        } catch (const ::Exception &error) {
+            message = error.message();
+        }
+        QVERIFY2(message.contains(QStringLiteral("limite de memória de 1 MiB")), qPrintable(message));
+        QVERIFY2(message.contains(detail), qPrintable(message));
+        const QRegularExpressionMatch received = QRegularExpression(QStringLiteral("\\((\\d+) registros")).match(message);
+        if (received.hasMatch()) // stopped in the middle of the part
+            QVERIFY2(received.captured(1).toInt() < 300'000, qPrintable(message));
+        QVERIFY(!connection.Connected());
+        QVERIFY(lines.IsEmpty());
+    }
+
+    void bytesAfterTheFinalFrameAnswerNoCall()
+    {
+        int calls = 0;
+        FakeServer fake([&](const protocol::Request &) {
+            if (++calls == 1)
+                return QByteArrayList { linesOk({ "FIRST" }), part({ "STRAY" }) };
+            return QByteArrayList { linesOk({ "SECOND" }) };
+        });
+        TNetConnection connection;
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = fake.address().section(QLatin1Char(':'), 1).toInt();
+        TClientDataSet lines;
+        TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+        AnsiString list;
+        GetPropriedCds(connection, "ENG", list, 0, lines);
+        QCOMPARE(values(lines, *line), QByteArrayList { "FIRST" });
+        GetPropriedCds(connection, "ENG", list, 0, lines);
+        QCOMPARE(values(lines, *line), QByteArrayList { "SECOND" });
+        QCOMPARE(fake.connections(), 2); // the connection that carried them was dropped
     }
 
     void partsRefusedWhereOneFrameIsExpected()

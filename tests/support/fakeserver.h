@@ -2,7 +2,8 @@
 
 // An in-process application server on its own thread, for faults the real one
 // does not make: it records every request and answers with a test's handler. A null
-// answer is never sent; with a pace set, an answer goes out one byte at a time.
+// answer is never sent; with a pace set, an answer goes out one byte at a time;
+// unframed, the handler's answers go out as they are (a bare header, say).
 #include <frame.h>
 #include <message.h>
 
@@ -46,6 +47,7 @@ public:
     }
 
     void setPace(std::chrono::milliseconds pace) { m_paceMs = int(pace.count()); }
+    void setUnframed(bool unframed) { m_unframed = unframed; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server.serverPort()); }
     QList<protocol::Request> requests() const
     {
@@ -87,7 +89,7 @@ private:
         QByteArray frames;
         for (const QByteArray &answer : answers) {
             if (!answer.isNull())
-                frames += protocol::frameOf(answer);
+                frames += m_unframed ? answer : protocol::frameOf(answer);
         }
         if (frames.isEmpty())
             return;
@@ -108,6 +110,7 @@ private:
 
     FramesHandler m_handler;
     std::atomic<int> m_paceMs = 0;
+    std::atomic<bool> m_unframed = false;
     QThread m_thread;
     QTcpServer m_server;
     mutable QMutex m_mutex;
