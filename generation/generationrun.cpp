@@ -4,6 +4,7 @@
 #include "tablelist.h"
 
 #include <busyanimation.h>
+#include <dialogs.h>
 #include <exceptions.h>
 
 namespace {
@@ -35,6 +36,7 @@ void TfrmGeraArquivo::sbtConfirmaClick(QObject *)
     const QString dateTimeText = DateTimeToStr(depDataIni->GetDate()) + QLatin1Char(' ')
         + Ansi::toUnicode(time.substr(0, 2)) + QLatin1Char(':') + Ansi::toUnicode(time.size() > 2 ? time.substr(2, 2) : "");
 
+    const AnsiString listBefore = stListaTabelas;
     AnsiString allTables;
     AnsiString *tableList = nullptr;
     if (rbtTodos->Checked()) {
@@ -49,15 +51,27 @@ void TfrmGeraArquivo::sbtConfirmaClick(QObject *)
         try {
             if (cdsIdiomaOri->Locate(QStringLiteral("DSIDIOMA"), cbbIdioma->Text(), true)) {
                 const TDateTime since = changedSince(depDataIni->GetDate(), time, dateTimeText);
-                TBusyProgress progress; // a long fetch counts its lines on the busy window
+                // The fetch counts its lines on the busy window, which offers to cancel it.
+                TBusyProgress progress([this] { CancelaGeracao(); });
                 GetPropriedCds(*netGeraArquivo, cdsIdiomaOriIDIDIOMA->AsString(), *tableList, since, *cdsLinha,
                                std::ref(progress));
             }
             DeactiveShowAvi();
+        } catch (const EAbort &) {
+            DeactiveShowAvi();
+            stListaTabelas = listBefore; // cancelled: the list is the one picked before
+            throw;
         } catch (...) {
             DeactiveShowAvi();
             throw;
         }
     }
     Grava_Arquivo(startMoment);
+}
+
+void TfrmGeraArquivo::CancelaGeracao()
+{
+    if (MessageDlg(QStringLiteral("Deseja cancelar a geração do arquivo?"), TMsgDlgType::Confirmation, mbYes | mbNo, 0)
+        == mrYes)
+        netGeraArquivo->Cancel();
 }

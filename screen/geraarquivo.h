@@ -63,6 +63,9 @@ public:
     void rbtListaKeyDown(QObject *Sender, quint16 &Key, Qt::KeyboardModifiers Shift);
     void rbtTodosClick(QObject *Sender);
     void FormActivate(QObject *Sender);
+    // Asked from the busy window during the fetch of the lines: on yes the fetch
+    // ends and nothing is written.
+    void CancelaGeracao();
 
     // Checks of the inputs and the time normalisation.
     void Vd_Idioma(bool reportEmpty);

@@ -17,6 +17,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QSqlQuery>
+#include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -490,6 +491,67 @@ private slots:
         QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {}); // nothing written
         QVERIFY(!ShowAviVisible());
         QCOMPARE(server.fake.requests().last().method, failing + throwing); // the run went no further
+    }
+
+    void cancelDuringTheFetch_data()
+    {
+        QTest::addColumn<int>("answer"); // to "Deseja cancelar a geração do arquivo?"
+        QTest::addColumn<bool>("written");
+        QTest::newRow("Sim: nothing written") << int(mrYes) << false;
+        QTest::newRow("Não: the fetch goes on") << int(mrNo) << true;
+    }
+    void cancelDuringTheFetch()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, written);
+        FakeAppServer server;
+        server.lines = QByteArrayList(200, "SELECT 1;");
+        ScreenFixture screen(server.fake.address());
+        screen.fill(0, "01/12/2026", "0930", screen.dir.path());
+        screen.form->rbtLista->SetChecked(true);
+        screen.form->rbtListaClick(screen.form->rbtLista);
+        const AnsiString picked = "ABC                 ";
+        const_cast<AnsiString &>(screen.form->ListaTabelas()) = picked;
+        server.refSuffix = QStringLiteral("X"); // the server's list differs from the one picked
+        const QString earlier = screen.dir.filePath(QStringLiteral("TRD_earlier.sql"));
+        {
+            QFile file(earlier);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("earlier");
+        }
+        // A byte every millisecond: the lines take a few seconds.
+        server.fake.setPace(std::chrono::milliseconds(1));
+        screen.dialogs.answers = { answer, int(mrYes) };
+        bool escapeSent = false;
+        QTimer presser;
+        connect(&presser, &QTimer::timeout, [&] {
+            if (ShowAviVisible() && !escapeSent) {
+                escapeSent = true;
+                QTest::keyClick(screen.form->focusWidget() ? screen.form->focusWidget() : screen.form, Qt::Key_Escape);
+            }
+        });
+        presser.start(20);
+        screen.confirm();
+        presser.stop();
+        QVERIFY(escapeSent);
+        QVERIFY(!ShowAviVisible());
+        QCOMPARE(screen.dialogs.texts().value(0), QStringLiteral("Deseja cancelar a geração do arquivo?"));
+        const QStringList scripts = QDir(screen.dir.path()).entryList({ QStringLiteral("TRD_2*.sql") }, QDir::Files);
+        QCOMPARE(scripts.size(), written ? 1 : 0);
+        QCOMPARE(fileBytes(earlier), QByteArray("earlier"));
+        if (written)
+            return;
+        QCOMPARE(screen.dialogs.texts().size(), 1); // the cancel is silent
+        QCOMPARE(screen.form->ListaTabelas(), picked);
+        QVERIFY(!screen.form->netGeraArquivo->Connected());
+
+        // The next confirm connects again and writes the file.
+        server.fake.setPace(std::chrono::milliseconds(0));
+        screen.dialogs.clear();
+        screen.dialogs.answers = { int(mrYes) };
+        screen.confirm();
+        QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
+        QCOMPARE(QDir(screen.dir.path()).entryList({ QStringLiteral("TRD_2*.sql") }, QDir::Files).size(), 1);
     }
 
     void fileNamedAfterTheDayTheRunStarted()
