@@ -2,6 +2,7 @@
 // the same remote calls and the same file as the screen, and no display.
 #include "exitcodes.h"
 #include "generatorarguments.h"
+#include "linecount.h"
 #include "scriptgeneration.h"
 #include "standardoutput.h"
 
@@ -36,10 +37,17 @@ int run(const GeneratorArguments &arguments)
             say(text);
     };
     try {
-        const GenerationResult result = GenerateScript(arguments, [showProgress](const QString &step) {
-            if (showProgress)
-                say(step);
-        });
+        TerminalLineCount lineCount(stderr);
+        const GenerationResult result = GenerateScript(
+            arguments,
+            [&](const QString &step) {
+                if (showProgress) {
+                    lineCount.endLine();
+                    say(step);
+                }
+            },
+            showProgress ? std::function<void(qsizetype)>(std::ref(lineCount)) : nullptr);
+        lineCount.endLine();
         switch (result.outcome) {
         case GenerationResult::NothingToWrite:
             notice(QStringLiteral("nenhuma tradução alterada a partir de %1 nas tabelas pedidas; nenhum arquivo gravado")

@@ -24,7 +24,8 @@ QString languageIds(TClientDataSet &languages, const TField &id)
 
 } // namespace
 
-GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::function<void(const QString &)> &progress)
+GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::function<void(const QString &)> &progress,
+                                const std::function<void(qsizetype lines)> &lineCount)
 {
     const TDateTime startMoment = Now();
     GenerationResult result;
@@ -70,7 +71,7 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
         }
         progress(QStringLiteral("%1 tabela(s); buscando as linhas do idioma %2 alteradas a partir de %3")
                      .arg(tables.RecordCount()).arg(Ansi::toUnicode(languageId), arguments.sinceText));
-        GetPropriedCds(connection, languageId, tableList, arguments.since, lines);
+        GetPropriedCds(connection, languageId, tableList, arguments.since, lines, lineCount);
         connection.SetConnected(false);
     }
 
