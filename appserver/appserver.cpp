@@ -78,8 +78,12 @@ void AppServer::incomingConnection(qintptr descriptor)
         // A thread that cannot get its wakeup descriptor would end the whole process.
         startStarving(QStringLiteral("fewer than %1 descriptors free for a new session").arg(kSessionDescriptors));
         ++m_refusedWhileStarving;
-        answerBusyAtOnce(int(descriptor));
-        ::close(int(descriptor));
+        if (m_tls) { // the answer needs a handshake first
+            refuse(descriptor, peer, kDescriptorsBusy, Logged::No);
+        } else {
+            answerBusyAtOnce(int(descriptor));
+            ::close(int(descriptor));
+        }
     } else if (!startSession(descriptor, peer)) {
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: não foi possível iniciar o atendimento "
                                                 "da conexão. Tente novamente mais tarde."));
@@ -120,9 +124,10 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
     return true;
 }
 
-void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message)
+void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged)
 {
-    logLine(QStringLiteral("connection refused: %1: %2").arg(peer, message));
+    if (logged == Logged::Yes)
+        logLine(QStringLiteral("connection refused: %1: %2").arg(peer, message));
     QTcpSocket *socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
     auto *tls = qobject_cast<QSslSocket *>(socket);
     if (tls)
@@ -162,7 +167,12 @@ void AppServer::acceptFailed(QAbstractSocket::SocketError)
     startStarving(QStringLiteral("accepting failed: %1").arg(errorString()));
     m_acceptPaused = true;
     const int listener = int(socketDescriptor());
-    for (int i = 0; i < kMostAnsweredAtOnce && m_reserve.acceptWith(listener, answerBusyAtOnce); ++i)
+    // A TLS client cannot be answered without a handshake: it is only closed.
+    const auto answer = [this](int client) {
+        if (!m_tls)
+            answerBusyAtOnce(client);
+    };
+    for (int i = 0; i < kMostAnsweredAtOnce && m_reserve.acceptWith(listener, answer); ++i)
         ++m_refusedWhileStarving;
     m_acceptRetry.start();
 }

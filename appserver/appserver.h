@@ -43,7 +43,9 @@ protected:
 
 private:
     bool startSession(qintptr descriptor, const QString &peer);
-    void refuse(qintptr descriptor, const QString &peer, const QString &message);
+    // Within an episode without descriptors, refusals are not logged one by one.
+    enum class Logged { Yes, No };
+    void refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged = Logged::Yes);
     void acceptFailed(QAbstractSocket::SocketError error);
     void resumeAfterStarving();
     // The start and the end of an episode without descriptors to spare, logged once each.

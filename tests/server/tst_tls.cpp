@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 
+#include <sys/resource.h>
+
 namespace {
 
 // Certificates a test needs, each a NAME.pem with its NAME.key, under one directory.
@@ -263,6 +265,26 @@ private slots:
         }
         QCOMPARE(scripts[0].count('\n'), 60000);
         QVERIFY(scripts[1] == scripts[0]);
+    }
+
+    // Short of descriptors a TLS server answers "busy" over TLS too, never in plaintext.
+    void busyOverTlsWithoutDescriptors()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), false));
+        QVERIFY(server.port() != 0);
+        const pid_t pid = pid_t(server.pid());
+        // At most three descriptor numbers free: fewer than a session needs.
+        const QStringList open = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        rlim_t lowestFree = 0;
+        while (open.contains(QString::number(lowestFree)))
+            ++lowestFree;
+        rlimit original {};
+        QCOMPARE(prlimit(pid, RLIMIT_NOFILE, nullptr, &original), 0);
+        const rlimit lowered { lowestFree + 3, original.rlim_max };
+        QCOMPARE(prlimit(pid, RLIMIT_NOFILE, &lowered, nullptr), 0);
+        const CallOutcome refused = callLanguages(server.port(), { m_pki.pem(QStringLiteral("ca")), QString(), QString() });
+        QVERIFY2(refused.failure.contains(QStringLiteral("sem descritores")), qPrintable(refused.failure));
+        QVERIFY2(server.log().contains("out of descriptors"), server.log().constData());
     }
 
     void plaintextOutsideLoopbackRefused_data()
