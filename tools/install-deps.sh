@@ -9,8 +9,7 @@ set -euo pipefail
 # qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
 # weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
 # libsqlite3-dev, libpq-dev: the server reads script rows through SQLite's and PostgreSQL's client libraries.
-# libxcb1-dev: the runtime asks the window manager, over X11, not to ping while it waits for the server.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libxcb1-dev libsqlite3-dev libpq-dev sqlite3
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libsqlite3-dev libpq-dev sqlite3
           postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils
           qt6-translations-l10n openssl
           weston qt6-wayland)

@@ -1,4 +1,5 @@
 #include "desktop.h"
+#include "slowrelay.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>
@@ -203,7 +204,7 @@ QColor waitForPixel(const QString &window, QPoint at, QColor expected)
     return shown ? expected : seen;
 }
 
-Session::Session(bool open)
+Session::Session(bool open, bool relayed)
 {
     QDir(m_work.path()).mkdir(QStringLiteral("saida"));
     QDir(m_work.path()).mkdir(QStringLiteral("config"));
@@ -224,6 +225,10 @@ Session::Session(bool open)
     if (address.isEmpty()) {
         m_failure = QStringLiteral("the server did not start");
         return;
+    }
+    if (relayed) {
+        m_relay = std::make_unique<SlowRelay>(quint16(address.section(QLatin1Char(':'), 1).toUInt()));
+        address = m_relay->address();
     }
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -265,6 +270,12 @@ Session::~Session()
     }
     stopProcess(m_host);
     stopProcess(m_server);
+}
+
+void Session::setSlow(bool slow)
+{
+    if (m_relay)
+        m_relay->setSlow(slow);
 }
 
 QStringList Session::calls() const

@@ -12,6 +12,9 @@
 #include <QRect>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <memory>
+
+class SlowRelay;
 
 namespace desktop {
 
@@ -51,8 +54,9 @@ QColor waitForPixel(const QString &window, QPoint at, QColor expected);
 class Session
 {
 public:
-    // `open`: the host opens the screen at start.
-    explicit Session(bool open = true);
+    // `open`: the host opens the screen at start. `relayed`: the host reaches the
+    // server through a relay whose answers can be made slow (setSlow).
+    explicit Session(bool open = true, bool relayed = false);
     ~Session();
 
     QString screen() const { return m_screen; } // the screen's window
@@ -64,9 +68,12 @@ public:
     QStringList calls() const;
     // Waits until the server has received `count` calls.
     bool waitForCalls(int count) const;
+    // The server's answers reach the host a byte every 20 ms, or at once again.
+    void setSlow(bool slow);
 
 private:
     QTemporaryDir m_work;
+    std::unique_ptr<SlowRelay> m_relay;
     QProcess m_server;
     QProcess m_host;
     QString m_callLog;

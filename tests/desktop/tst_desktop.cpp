@@ -408,6 +408,87 @@ private slots:
         keys({ QStringLiteral("Return") });
         QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
     }
+
+    // Against answers that come a byte every 20 ms: the busy window is drawn over the
+    // screen and keeps moving, and keys, a second confirm and a close request
+    // (Alt+F4) change nothing.
+    void screenAliveAndHeldDuringASlowFetch()
+    {
+        Session session(true, true);
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        fillTheScreen(session);
+        const QRect area = busyArea(session);
+        const QImage under = screenshot().copy(area);
+        session.setSlow(true);
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "the busy window was not drawn");
+        const QImage drawn = screenshot(QDir::current().filePath(QStringLiteral("desktop-ocupado.png"))).copy(area);
+        QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != drawn; }, 2000), "the busy window did not move");
+
+        type(QStringLiteral("xyz"));
+        keys({ QStringLiteral("Tab"), QStringLiteral("alt+c"), QStringLiteral("alt+F4") });
+        QVERIFY2(screenshot().copy(area) != under, "the fetch ended before the input was sent");
+        session.setSlow(false);
+        QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+
+        const QStringList written = scripts(session.outputDirectory());
+        QCOMPARE(written.size(), 1);
+        const QString path = QDir(session.outputDirectory()).filePath(written.first());
+        const QByteArray script = fileBytes(path);
+        QVERIFY(script.contains("'UNIDADE'"));
+        int fetches = 0;
+        for (const QString &line : session.calls())
+            fetches += call(line).value(QStringLiteral("method")).toString() == QLatin1String("GetPropriedCds");
+        QCOMPARE(fetches, 1);
+        // An undisturbed run writes the same bytes.
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY(press(kQuestion, QStringLiteral("Return")));
+        QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+        QCOMPARE(fileBytes(path), script);
+    }
+
+    // Esc on the busy window asks; Sim ends the fetch, writes nothing and keeps the
+    // earlier file; the next confirm works.
+    void cancelDuringASlowFetch()
+    {
+        Session session(true, true);
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        const QDate today = QDate::currentDate();
+        for (const QDate day : { today, today.addDays(1) }) {
+            QFile earlier(QDir(session.outputDirectory()).filePath(scriptNameOf(day)));
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+            earlier.write("earlier\r\n");
+        }
+        fillTheScreen(session);
+        const QRect area = busyArea(session);
+        const QImage under = screenshot().copy(area);
+        session.setSlow(true);
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "the busy window was not drawn");
+        keys({ QStringLiteral("Escape") });
+        QVERIFY(answer(session, kQuestion, QStringLiteral("Return"))); // "Deseja cancelar a geração do arquivo?" Sim
+        QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) == under; }, kConditionWaitMs), "the busy window stayed");
+        QCOMPARE(scripts(session.outputDirectory()).size(), 2);
+        for (const QDate day : { today, today.addDays(1) })
+            QCOMPARE(fileBytes(QDir(session.outputDirectory()).filePath(scriptNameOf(day))), QByteArray("earlier\r\n"));
+
+        session.setSlow(false);
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY(press(kQuestion, QStringLiteral("Return"))); // replace the earlier file
+        QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+        int replaced = 0;
+        for (const QDate day : { today, today.addDays(1) })
+            replaced += fileBytes(QDir(session.outputDirectory()).filePath(scriptNameOf(day))).contains("'UNIDADE'");
+        QCOMPARE(replaced, 1);
+    }
+
+private:
+    // Where the busy window shows: around the middle of the screen's window.
+    static QRect busyArea(const Session &session)
+    {
+        const QPoint middle = geometry(session.screen()).center();
+        return QRect(middle - QPoint(90, 35), QSize(180, 70));
+    }
 };
 
 int main(int argc, char *argv[])
