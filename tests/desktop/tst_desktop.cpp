@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QPalette>
 #include <QTest>
 
 using namespace desktop;
@@ -410,8 +411,8 @@ private slots:
     }
 
     // Against answers that come a byte every 20 ms: the busy window is drawn over the
-    // screen and keeps moving, and keys, a second confirm and a close request
-    // (Alt+F4) change nothing.
+    // screen and keeps moving, an uncovered part of the screen is repainted, and
+    // keys, a second confirm and a close request (Alt+F4) change nothing.
     void screenAliveAndHeldDuringASlowFetch()
     {
         Session session(true, true);
@@ -424,6 +425,20 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "the busy window was not drawn");
         const QImage drawn = screenshot(QDir::current().filePath(QStringLiteral("desktop-ocupado.png"))).copy(area);
         QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != drawn; }, 2000), "the busy window did not move");
+
+        // A window over the directory field's right end (clear of the busy window),
+        // gone again mid-fetch: the field is repainted.
+        const QPoint fieldEnd(430, 97);
+        const QPoint field = geometry(session.screen()).topLeft() + fieldEnd;
+        QWidget cover(nullptr, Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+        cover.setAutoFillBackground(true);
+        cover.setPalette(QPalette(Qt::red));
+        cover.setGeometry(QRect(field - QPoint(30, 10), QSize(60, 20)));
+        cover.show();
+        QVERIFY(QTest::qWaitFor([&] { return QColor(screenshot().pixel(field)) == QColor(Qt::red); }, kConditionWaitMs));
+        cover.hide();
+        QCOMPARE(waitForPixel(session.screen(), fieldEnd, QColor(0xFFFFE1)).name(), QStringLiteral("#ffffe1"));
+        QVERIFY2(screenshot().copy(area) != under, "the fetch ended before the window was uncovered");
 
         type(QStringLiteral("xyz"));
         keys({ QStringLiteral("Tab"), QStringLiteral("alt+c"), QStringLiteral("alt+F4") });
