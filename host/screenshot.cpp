@@ -1,6 +1,7 @@
 #include "screenshot.h"
 
 #include <busyanimation.h>
+#include <callguard.h>
 
 #include <QApplication>
 #include <QBuffer>
@@ -28,7 +29,7 @@ QWidget *frontWindow()
 bool settled()
 {
     const QWidget *front = QApplication::activeModalWidget();
-    return front && front->windowHandle() && front->windowHandle()->isExposed() && !ShowAviVisible();
+    return front && front->windowHandle() && front->windowHandle()->isExposed() && !ShowAviVisible() && !CallWaiting();
 }
 
 QImage picture()

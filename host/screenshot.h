@@ -5,8 +5,8 @@
 #include <QString>
 
 // `qlxhost --screenshot FILE`: a picture of the open screen, then every window closes.
-// It is taken once the screen has settled (a window shown modally and exposed, no busy
-// window up), looked for from kScreenshotFirstLookMs after start on, and at the latest
+// It is taken once the screen has settled (a window shown modally and exposed, no remote
+// call waiting, no busy window up), looked for from kScreenshotFirstLookMs after start on, and at the latest
 // at kScreenshotSettleLimitMs as things are then. The picture is the whole screen where
 // the display lets a client read it (X11); a Wayland compositor keeps the screen to
 // itself, so there it is the front window (a message box, else the screen) drawn by the

@@ -1,10 +1,14 @@
 // The host as a Wayland client of a real compositor (Weston, headless): the real host
-// against the real server, read from the compositor's own pictures. Weston places the windows where it likes, so the pictures
+// against the real server behind a proxy that can hold its answers back, read from the
+// compositor's own pictures. Weston places the windows where it likes, so the pictures
 // are read by what the windows show, not by where they are.
 #include "weston.h"
 
+#include <holdingproxy.h>
+#include <screenshot.h>
 #include <serverprocess.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -23,6 +27,8 @@ constexpr int kDirectoryFieldRun = 250;
 // blue and its moving stripes.
 constexpr int kBarRun = 120;
 constexpr int kBarRows = 8;
+// Past the host's first look for a settled screen, whatever the machine's load.
+constexpr int kLookMarginMs = 1000;
 // The error icon of a message box is a red disc about 30 pixels across.
 constexpr int kErrorIconPixels = 200;
 
@@ -98,6 +104,7 @@ public:
         environment.remove(QStringLiteral("QLX_SERVER"));
         m_process.setProcessEnvironment(environment);
         m_process.start(QStringLiteral(QLX_HOST_PATH), arguments);
+        m_process.waitForStarted(kConditionWaitMs);
     }
     ~WaylandHost()
     {
@@ -110,7 +117,7 @@ public:
     }
 
     QProcess &process() { return m_process; }
-    bool running() const { return m_process.state() == QProcess::Running; }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
 
 private:
     QTemporaryDir m_config;
@@ -147,20 +154,50 @@ private slots:
 
     void cleanupTestCase() { weston::stop(); }
 
-    // The screen opens on the compositor and is drawn once its languages have come,
-    // with no busy window left and no error over it.
-    void screenDrawnWithItsLanguages()
+    // While the language list is on its way the busy window is drawn and its bar moves;
+    // once it has come the busy window goes and the screen is drawn, with no error.
+    void busyWindowDrawnAndMovingWhileTheLanguagesComeSlowly()
     {
         ServerProcess server({}, true);
         QVERIFY(server.port() != 0);
-        WaylandHost host({ QStringLiteral("--server"), server.address(), QStringLiteral("--open") });
+        HoldingProxy proxy(quint16(server.port()));
+        proxy.hold();
+        WaylandHost host({ QStringLiteral("--server"), proxy.address(), QStringLiteral("--open") });
+        QVERIFY2(QTest::qWaitFor([&] { return proxy.requestBytes() > 0; }, kConditionWaitMs),
+                 "the host asked the server for nothing");
+        QVERIFY2(QTest::qWaitFor([&] { return proxy.heldBytes() > 0; }, kConditionWaitMs),
+                 "the server sent no answer to hold");
+
+        QImage first;
+        QRect firstBar;
+        const bool drawn = QTest::qWaitFor([&] {
+            first = weston::screenshot();
+            firstBar = busyBar(first);
+            return !firstBar.isEmpty();
+        }, kConditionWaitMs);
+        keepOnFailure(first, "waiting");
+        QVERIFY2(drawn, "no busy window drawn while the answer was held");
+
+        QImage later;
+        const bool moved = QTest::qWaitFor([&] {
+            later = weston::screenshot();
+            const QRect bar = busyBar(later);
+            return !bar.isEmpty() && (bar != firstBar || later.copy(bar) != first.copy(firstBar));
+        }, kConditionWaitMs);
+        keepOnFailure(later, "still");
+        QVERIFY2(moved, "the busy window's bar did not move while the answer was held");
+        QVERIFY(host.running());
+        QVERIFY2(proxy.heldBytes() > 0, "the answer went before the pictures were taken");
+
+        proxy.release();
         QImage loaded;
         const bool shown = QTest::qWaitFor([&] {
             loaded = weston::screenshot();
             return screenDrawn(loaded) && busyBar(loaded).isEmpty();
         }, kConditionWaitMs);
         keepOnFailure(loaded, "loaded");
-        QVERIFY2(shown, "the screen was not drawn without the busy window");
+        QVERIFY2(shown, "the screen was not drawn without the busy window once the languages came");
+        QCOMPARE(proxy.heldBytes(), 0);
         QVERIFY2(!errorShown(loaded), "an error was shown over the screen");
         keepOnFailure(loaded, "error");
         QVERIFY(host.running());
@@ -171,25 +208,41 @@ private slots:
     void screenshotOption_data()
     {
         QTest::addColumn<bool>("serverUp");
+        QTest::addColumn<bool>("answerHeld"); // the languages held past the host's first look
         QTest::addColumn<QString>("target"); // relative to a scratch directory
         QTest::addColumn<bool>("saved");
         QTest::addColumn<bool>("ofTheScreen"); // else of the error over it
-        QTest::newRow("the screen") << true << QStringLiteral("tela.png") << true << true;
-        QTest::newRow("no server: the error in front") << false << QStringLiteral("erro.png") << true << false;
-        QTest::newRow("in a missing directory") << true << QStringLiteral("falta/tela.png") << false << false;
+        QTest::newRow("the screen") << true << false << QStringLiteral("tela.png") << true << true;
+        QTest::newRow("the screen, its languages held a while") << true << true << QStringLiteral("tela.png") << true << true;
+        QTest::newRow("no server: the error in front") << false << false << QStringLiteral("erro.png") << true << false;
+        QTest::newRow("in a missing directory") << true << false << QStringLiteral("falta/tela.png") << false << false;
     }
     void screenshotOption()
     {
         QFETCH(bool, serverUp);
+        QFETCH(bool, answerHeld);
         QFETCH(QString, target);
         QFETCH(bool, saved);
         QFETCH(bool, ofTheScreen);
         QTemporaryDir scratch;
         const QString file = scratch.filePath(target);
         ServerProcess server({}, true);
-        const QString address = serverUp ? server.address() : QStringLiteral("127.0.0.1:1");
+        HoldingProxy proxy(quint16(server.port()));
+        if (answerHeld)
+            proxy.hold();
+        const QString address = serverUp ? proxy.address() : QStringLiteral("127.0.0.1:1");
         WaylandHost host({ QStringLiteral("--server"), address, QStringLiteral("--screenshot"), file });
-        QVERIFY(host.process().waitForFinished(3 * kConditionWaitMs));
+        if (answerHeld) {
+            // The host's first look is timed from before it asked for the languages:
+            // once that long has passed with the answer held, it has looked at least once.
+            QVERIFY(QTest::qWaitFor([&] { return proxy.heldBytes() > 0; }, kConditionWaitMs));
+            const QDeadlineTimer pastFirstLook(kScreenshotFirstLookMs + kLookMarginMs);
+            QVERIFY(QTest::qWaitFor([&] { return pastFirstLook.hasExpired() || !host.running(); }, kConditionWaitMs));
+            QVERIFY2(host.running(), "the picture was taken while the languages were on their way");
+            proxy.release();
+        }
+        // The proxy passes the answer only while this test's event loop runs.
+        QVERIFY(QTest::qWaitFor([&] { return !host.running(); }, 3 * kConditionWaitMs));
         QCOMPARE(host.process().exitStatus(), QProcess::NormalExit);
         const QByteArray output = host.process().readAllStandardOutput();
         const QByteArray errors = host.process().readAllStandardError();
