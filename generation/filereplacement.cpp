@@ -37,15 +37,59 @@ int WriteWhole(int descriptor, const char *bytes, qsizetype size)
     return 0;
 }
 
-TFileReplacement::TFileReplacement(const QString &path)
-    : m_path(path)
-    , m_target(path)
+QString TFileReplacement::targetOf(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isSymLink())
-        m_target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+        return info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+    return path;
+}
+
+bool TFileReplacement::replaceable(const struct stat &old)
+{
+    return S_ISREG(old.st_mode) && old.st_nlink == 1;
+}
+
+bool TFileReplacement::takeAttributes(int descriptor, const struct stat &old)
+{
+    struct stat made {};
+    return ::fstat(descriptor, &made) == 0
+        && ((made.st_uid == old.st_uid && made.st_gid == old.st_gid) || ::fchown(descriptor, old.st_uid, old.st_gid) == 0)
+        && ::fchmod(descriptor, old.st_mode & 07777) == 0; // after fchown, which clears set-id bits
+}
+
+TFileReplacement::TFileReplacement(const QString &path)
+    : m_path(path)
+    , m_target(targetOf(path))
+{
     if (!openBeside())
         openInPlace();
+}
+
+QString TFileReplacement::replaceWith(const QString &path, const QString &written, int descriptor)
+{
+    const QString target = targetOf(path);
+    if (QFileInfo(written).absolutePath() != QFileInfo(target).absolutePath())
+        return QString();
+    struct stat old {};
+    if (::stat(encoded(target).constData(), &old) == 0) {
+        if (!replaceable(old) || !takeAttributes(descriptor, old))
+            return QString();
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(descriptor, 0666 & ~mask) != 0) // the mode a plain new file gets
+            return QString();
+    }
+    const auto fail = [&path](int systemError) {
+        throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(systemError))),
+                          systemError);
+    };
+    if (::fdatasync(descriptor) != 0)
+        fail(errno);
+    if (::rename(encoded(written).constData(), encoded(target).constData()) != 0)
+        fail(errno);
+    return target;
 }
 
 TFileReplacement::~TFileReplacement()
@@ -57,7 +101,7 @@ bool TFileReplacement::openBeside()
 {
     struct stat old {};
     const bool exists = ::stat(encoded(m_target).constData(), &old) == 0;
-    if (exists && (!S_ISREG(old.st_mode) || old.st_nlink > 1))
+    if (exists && !replaceable(old))
         return false;
     const QFileInfo target(m_target);
     const QString prefix = target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.');
@@ -74,10 +118,7 @@ bool TFileReplacement::openBeside()
         return false;
     if (!exists)
         return true;
-    struct stat made {};
-    const bool kept = ::fstat(m_descriptor, &made) == 0
-        && ((made.st_uid == old.st_uid && made.st_gid == old.st_gid) || ::fchown(m_descriptor, old.st_uid, old.st_gid) == 0)
-        && ::fchmod(m_descriptor, old.st_mode & 07777) == 0; // after fchown, which clears set-id bits
+    const bool kept = takeAttributes(m_descriptor, old);
     if (!kept)
         discard();
     return kept;

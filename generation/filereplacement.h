@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <sys/stat.h>
 
 // Writes all of the bytes to the descriptor, retrying short and interrupted
 // writes: 0, or the system's error of the write that failed.
@@ -34,7 +35,22 @@ public:
 
     bool inPlace() const { return m_temporary.isEmpty(); }
 
+    // Puts a file already written in the same directory (`written`, open as
+    // `descriptor`) in place of the one at `path`, once its contents are on disk,
+    // where a replacement could be made beside it: the name it now has. Empty,
+    // changing nothing, where it could not (the caller then writes the contents
+    // through a TFileReplacement); EInOutError where the sync or the rename fails.
+    static QString replaceWith(const QString &path, const QString &written, int descriptor);
+
 private:
+    // The file that `path` names: a symbolic link followed.
+    static QString targetOf(const QString &path);
+    // False where the old file must be written in place: not a regular file, or
+    // hard-linked elsewhere.
+    static bool replaceable(const struct stat &old);
+    // The old file's owner, group and mode given to the new one; false where they cannot be.
+    static bool takeAttributes(int descriptor, const struct stat &old);
+
     bool openBeside();
     void openInPlace();
     void discard();

@@ -1,6 +1,7 @@
 // The confirm action: checks, table list, script lines from the server, file.
 #include "geraarquivo.h"
 #include "remotemethods.h"
+#include "scriptfile.h"
 #include "tablelist.h"
 
 #include <busyanimation.h>
@@ -53,6 +54,7 @@ void TfrmGeraArquivo::sbtConfirmaClick(QObject *)
                 const TDateTime since = changedSince(depDataIni->GetDate(), time, dateTimeText);
                 // The fetch counts its lines on the busy window, which offers to cancel it.
                 TBusyProgress progress([this] { CancelaGeracao(); });
+                KeepScriptLinesIn(*cdsLinha, *cdsLinhaLINHA, edtDiretorio->Text());
                 GetPropriedCds(*netGeraArquivo, cdsIdiomaOriIDIDIOMA->AsString(), *tableList, since, *cdsLinha,
                                std::ref(progress));
             }

@@ -6,8 +6,12 @@
 #include <errors.h>
 #include <filesystem.h>
 
+#include <QScopeGuard>
+
 void TfrmGeraArquivo::Grava_Arquivo(TDateTime startMoment)
 {
+    // Whatever the outcome, no file of the lines is left beside the script.
+    const auto dropLinesFile = qScopeGuard([this] { DropScriptLinesFile(*cdsLinha, *cdsLinhaLINHA); });
     if (cdsLinha->IsEmpty())
         MensErro(msgPadrao.Msg("ARQ_S_TEXT"), true);
     const AnsiString path = edtDiretorio->Text() + ScriptFileName(startMoment);

@@ -3,6 +3,7 @@
 #include "filereplacement.h"
 
 #include <filesystem.h>
+#include <textfile.h>
 
 #include <cstring>
 
@@ -19,7 +20,7 @@ void WriteScriptLines(TClientDataSet &lines, const TField &line, const std::func
 {
     // Lines are gathered straight from the record set into one large buffer, so
     // that the file takes few large writes.
-    constexpr qsizetype kWriteBuffer = TextArena::kChunkSize;
+    constexpr qsizetype kWriteBuffer = TextStore::kLongestText;
     QByteArray chunk(kWriteBuffer, Qt::Uninitialized);
     qsizetype used = 0;
     const auto put = [&](const char *bytes, qsizetype size) {
@@ -41,8 +42,28 @@ void WriteScriptLines(TClientDataSet &lines, const TField &line, const std::func
     write(chunk.constData(), used);
 }
 
+void KeepScriptLinesIn(TClientDataSet &lines, const TField &line, const AnsiString &directory)
+{
+    lines.KeepTextsInFile(line, NativePath(directory), QByteArrayLiteral("\r\n"));
+}
+
+void DropScriptLinesFile(TClientDataSet &lines, const TField &line)
+{
+    if (TextFile *file = lines.TextFileOf(line))
+        file->removeName();
+}
+
 void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField &line)
 {
+    TextFile *held = lines.TextFileOf(line);
+    if (held && !held->kept() && !held->path().isEmpty()) {
+        held->finish();
+        const QString placed = TFileReplacement::replaceWith(NativePath(path), held->path(), held->descriptor());
+        if (!placed.isEmpty()) {
+            held->renamed(placed);
+            return;
+        }
+    }
     TFileReplacement file(NativePath(path));
     WriteScriptLines(lines, line, [&file](const char *bytes, qsizetype size) { file.write(bytes, size); });
     file.commit();

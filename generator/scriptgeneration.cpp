@@ -8,6 +8,9 @@
 #include <scriptfile.h>
 #include <tablelist.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace {
 
 // The languages' identifiers, for the message of one that is not there.
@@ -71,7 +74,14 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
         }
         progress(QStringLiteral("%1 tabela(s); buscando as linhas do idioma %2 alteradas a partir de %3")
                      .arg(tables.RecordCount()).arg(Ansi::toUnicode(languageId), arguments.sinceText));
+        // The lines wait on disk where the script goes; for standard output or a
+        // dry run, in the system's temporary directory, and nameless once fetched.
+        const bool toFile = !arguments.toStandardOutput && !arguments.dryRun;
+        const QString linesDirectory = toFile ? QFileInfo(NativePath(path)).absolutePath() : QDir::tempPath();
+        KeepScriptLinesIn(lines, *line, Ansi::fromUnicode(linesDirectory + QLatin1Char('/')));
         GetPropriedCds(connection, languageId, tableList, arguments.since, lines, lineCount);
+        if (!toFile)
+            DropScriptLinesFile(lines, *line);
         connection.SetConnected(false);
     }
 

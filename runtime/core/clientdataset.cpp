@@ -1,10 +1,13 @@
 #include "clientdataset.h"
 
 #include "exceptions.h"
+#include "textarena.h"
+#include "textfile.h"
 
 #include <datapacket.h>
 #include <protocolerror.h>
 
+#include <QDir>
 #include <QHash>
 
 using protocol::FieldDesc;
@@ -29,6 +32,10 @@ TDataSetLoad::TDataSetLoad(const TClientDataSet &dataSet, qint64 memoryLimit)
     , m_memoryLimit(memoryLimit)
     , m_columns(dataSet.m_fields.size())
 {
+    for (const auto &field : dataSet.m_fields) {
+        if (field->DataType() == TFieldType::ftString)
+            m_columns[size_t(field->m_index)].texts = dataSet.newTextStore(field->m_index);
+    }
 }
 
 void TDataSetLoad::fields(const QList<FieldDesc> &fields)
@@ -54,11 +61,12 @@ void TDataSetLoad::stringValue(qsizetype column, QByteArrayView bytes)
     if (!target)
         return;
     const TField &declared = *m_dataSet.m_fields[size_t(m_target[size_t(column)])];
-    const qsizetype size = declared.Size() > 0 ? declared.Size() : TextArena::kChunkSize;
+    const qsizetype size = declared.Size() > 0 ? std::min<qsizetype>(declared.Size(), TextStore::kLongestText)
+                                               : TextStore::kLongestText;
     if (bytes.size() > size)
         throw EDatabaseError(QStringLiteral("Valor de %1 caracteres excede o tamanho %2 do campo '%3'.")
                                  .arg(bytes.size()).arg(size).arg(declared.FieldName()));
-    target->texts.append(bytes.data(), bytes.size());
+    target->texts->append(bytes.data(), bytes.size());
     target->nulls.push_back(false);
 }
 
@@ -84,7 +92,7 @@ void TDataSetLoad::nullValue(qsizetype column)
     if (!target)
         return;
     switch (m_dataSet.m_fields[size_t(m_target[size_t(column)])]->DataType()) {
-    case TFieldType::ftString: target->texts.append(nullptr, 0); break;
+    case TFieldType::ftString: target->texts->append(nullptr, 0); break;
     case TFieldType::ftDateTime: target->dateTimes.push_back(0); break;
     case TFieldType::ftInteger: target->integers.push_back(0); break;
     }
@@ -107,7 +115,7 @@ void TDataSetLoad::checkMemory()
 {
     qint64 held = 0;
     for (const TClientDataSet::Column &column : m_columns)
-        held += column.texts.bytes() + qint64(column.dateTimes.size() + column.integers.size()) * 8
+        held += (column.texts ? column.texts->memoryBytes() : 0) + qint64(column.dateTimes.size() + column.integers.size()) * 8
             + qint64(column.nulls.size() / 8);
     if (held > m_memoryLimit)
         throw EDatabaseError(QStringLiteral("A resposta do servidor de aplicação passa do limite de memória de %1 MiB "
@@ -181,6 +189,7 @@ TField *TClientDataSet::AddField(const QString &name, TFieldType type, int size)
 {
     m_fields.push_back(std::unique_ptr<TField>(new TField(this, int(m_fields.size()), name, type, size)));
     m_columns.emplace_back();
+    m_textFilePlaces.emplace_back();
     return m_fields.back().get();
 }
 
@@ -210,8 +219,41 @@ void TClientDataSet::SetData(TDataSetLoad &load, const QByteArray &finalPacket)
     take(load);
 }
 
+void TClientDataSet::KeepTextsInFile(const TField &field, const QString &directory, const QByteArray &terminator)
+{
+    Q_ASSERT(field.m_dataSet == this && field.DataType() == TFieldType::ftString && !directory.isEmpty());
+    m_textFilePlaces[size_t(field.m_index)] = { directory, terminator };
+}
+
+TextFile *TClientDataSet::TextFileOf(const TField &field) const
+{
+    return dynamic_cast<TextFile *>(m_columns[size_t(field.m_index)].texts.get());
+}
+
+std::unique_ptr<TextStore> TClientDataSet::newTextStore(int field) const
+{
+    const TextFilePlace &place = m_textFilePlaces[size_t(field)];
+    if (place.directory.isEmpty())
+        return std::make_unique<TextArena>();
+    try {
+        return std::make_unique<TextFile>(place.directory, place.terminator);
+    } catch (const EInOutError &) {
+    }
+    try {
+        auto file = std::make_unique<TextFile>(QDir::tempPath(), place.terminator);
+        file->removeName(); // storage only: it never becomes a file of its own
+        return file;
+    } catch (const EInOutError &) {
+    }
+    return std::make_unique<TextArena>();
+}
+
 void TClientDataSet::take(TDataSetLoad &load)
 {
+    for (Column &column : load.m_columns) {
+        if (column.texts)
+            column.texts->finish();
+    }
     m_columns = std::move(load.m_columns);
     m_recordCount = load.m_records;
     load.m_columns.clear();
@@ -250,5 +292,5 @@ bool TClientDataSet::Locate(const QString &fieldName, const AnsiString &value, b
 
 std::string_view TClientDataSet::textAt(int field, qsizetype record) const
 {
-    return m_columns[size_t(field)].texts.at(record);
+    return m_columns[size_t(field)].texts->at(record);
 }

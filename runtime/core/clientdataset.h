@@ -2,7 +2,7 @@
 
 #include "ansistring.h"
 #include "datetime.h"
-#include "textarena.h"
+#include "textstore.h"
 
 #include <datapacket.h>
 
@@ -17,6 +17,7 @@
 enum class TFieldType { ftString, ftDateTime, ftInteger };
 
 class TClientDataSet;
+class TextFile;
 
 // A declared field of a record set, read at the current record.
 class QLX_EXPORT TField
@@ -30,8 +31,8 @@ public:
     bool IsNull() const;
     // The value as text: a null as the empty text, a date-time in the user's format.
     AnsiString AsString() const;
-    // A text field's bytes where the record set holds them, valid until it is
-    // loaded again; empty for a null.
+    // A text field's bytes where the record set holds them, valid until the
+    // next read of a text or the next load; empty for a null.
     std::string_view AsBytes() const;
     TDateTime AsDateTime() const;
     qint64 AsInteger() const;
@@ -50,8 +51,8 @@ private:
 
 class TDataSetLoad;
 
-// An in-memory record set loaded whole from a data packet. Values are stored a
-// column at a time: texts back to back in fixed-size chunks, so a record costs
+// A record set loaded whole from a data packet. Values are stored a column at a
+// time: texts back to back in fixed-size chunks, or in a file, so a record costs
 // what its values take, not its fields' declared sizes.
 class QLX_EXPORT TClientDataSet
 {
@@ -73,6 +74,14 @@ public:
     // and the final packet's come after them.
     void SetData(TDataSetLoad &load, const QByteArray &finalPacket);
 
+    // From the next load on, the field's texts go to a new file in `directory`,
+    // each followed by `terminator` (see TextFile); where no file may be created
+    // there, to an unnamed one in the system's temporary directory; where not
+    // even that, to memory.
+    void KeepTextsInFile(const TField &field, const QString &directory, const QByteArray &terminator);
+    // The file holding the field's texts since the last load; nullptr while they are in memory.
+    TextFile *TextFileOf(const TField &field) const;
+
     qsizetype RecordCount() const { return m_recordCount; }
     // True when no record is held; a set never loaded counts as empty.
     bool IsEmpty() const { return m_recordCount == 0; }
@@ -89,17 +98,26 @@ private:
 
     struct Column
     {
-        TextArena texts;
+        std::unique_ptr<TextStore> texts; // a text field's only
+
         std::vector<double> dateTimes;
         std::vector<qint64> integers;
         std::vector<bool> nulls;
     };
 
+    struct TextFilePlace
+    {
+        QString directory; // empty: the texts stay in memory
+        QByteArray terminator;
+    };
+
     std::string_view textAt(int field, qsizetype record) const;
+    std::unique_ptr<TextStore> newTextStore(int field) const;
     void take(TDataSetLoad &load);
 
     std::vector<std::unique_ptr<TField>> m_fields;
     std::vector<Column> m_columns;
+    std::vector<TextFilePlace> m_textFilePlaces;
     qsizetype m_recordCount = 0;
     qsizetype m_current = 0;
 };
@@ -113,7 +131,8 @@ public:
     // No limit on the memory the records may take.
     static constexpr qint64 kUnlimited = std::numeric_limits<qint64>::max();
 
-    // Records past `memoryLimit` bytes of storage are refused with EDatabaseError.
+    // Records past `memoryLimit` bytes of memory are refused with EDatabaseError;
+    // texts kept in a file count only by their index.
     explicit TDataSetLoad(const TClientDataSet &dataSet, qint64 memoryLimit = kUnlimited);
 
     // Called after every packet with the number of records so far.

@@ -1,30 +1,29 @@
 #pragma once
 
-#include "export.h"
+#include "textstore.h"
 
-#include <QtGlobal>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 // The texts of one record-set column: stored back to back in chunks of a fixed
 // size, with the end of every text in an index that also grows a block at a
 // time. Nothing is ever reallocated, so loading has no doubling peaks.
-class QLX_EXPORT TextArena
+class QLX_EXPORT TextArena : public TextStore
 {
 public:
     // A text's bytes never straddle two chunks, so no text may be longer.
-    static constexpr qsizetype kChunkSize = qsizetype(1) << 20;
+    static constexpr qsizetype kChunkSize = kLongestText;
     // Index entries per index block.
     static constexpr qsizetype kIndexBlock = qsizetype(1) << 13;
 
     // Adds a text of at most kChunkSize bytes.
-    void append(const char *bytes, qsizetype size);
-    qsizetype count() const { return m_count; }
-    std::string_view at(qsizetype index) const;
+    void append(const char *bytes, qsizetype size) override;
+    qsizetype count() const override { return m_count; }
+    // Valid as long as the arena.
+    std::string_view at(qsizetype index) const override;
     // The bytes the texts and their index take (a chunk's unused end counts once
     // a text has been moved past it).
-    qint64 bytes() const { return qint64(m_end) + qint64(m_count) * qint64(sizeof(quint64)); }
+    qint64 memoryBytes() const override { return qint64(m_end) + qint64(m_count) * qint64(sizeof(quint64)); }
 
 private:
     quint64 endAt(qsizetype index) const;

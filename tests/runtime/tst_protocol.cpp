@@ -365,7 +365,7 @@ private slots:
         QCOMPARE(arena.count(), sizes.size());
         for (qsizetype i = 0; i < sizes.size(); ++i)
             QVERIFY2(arena.at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
-        QVERIFY(arena.bytes() >= total);
+        QVERIFY(arena.memoryBytes() >= total);
     }
 
     void partsThenTheFinalPacketLoadAsOne()

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "textstore.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <vector>
+
+// A record-set column's texts in a file instead of the heap: written back to
+// back as they arrive, each followed by a terminator, so that the file holds
+// them as a text file would. Memory holds only where each text ends (4 bytes a
+// text), one write buffer while loading and one read window afterwards.
+//
+// The file is created under a hidden name in its directory and removed with the
+// store, unless it was kept under a name of its own first.
+class QLX_EXPORT TextFile : public TextStore
+{
+public:
+    // Bytes gathered before a write, and read at once around a text.
+    static constexpr qsizetype kBufferSize = kLongestText;
+    // Texts per index block: a block's ends are 32-bit offsets from where it starts.
+    static constexpr qsizetype kIndexBlock = 2048;
+
+    // A new empty file in the directory; EInOutError with the system's text
+    // where none may be created.
+    TextFile(const QString &directory, const QByteArray &terminator);
+    ~TextFile() override;
+    TextFile(const TextFile &) = delete;
+    TextFile &operator=(const TextFile &) = delete;
+
+    // A failed write raises EInOutError with the system's text.
+    void append(const char *bytes, qsizetype size) override;
+    qsizetype count() const override { return m_count; }
+    // Only after finish(); a failed read raises EInOutError.
+    std::string_view at(qsizetype index) const override;
+    qint64 memoryBytes() const override;
+    // Writes what is still buffered.
+    void finish() override;
+
+    const QString &directory() const { return m_directory; }
+    // The file's name now; empty once removed.
+    const QString &path() const { return m_path; }
+    bool kept() const { return m_kept; }
+    // Open for reading and writing, for whoever gives the file a name of its own.
+    int descriptor() const { return m_descriptor; }
+    // The file was renamed to `path`: it stays when the store goes.
+    void renamed(const QString &path);
+    // Removes the file's name at once; the texts stay readable while the store lives.
+    void removeName();
+
+private:
+    quint64 endAt(qsizetype index) const;
+    void writeAll(const char *bytes, qsizetype size);
+    void flush();
+    [[noreturn]] void fail(const QString &action, const QString &path, int systemError) const;
+
+    QString m_directory;
+    QString m_path;
+    QByteArray m_terminator;
+    int m_descriptor = -1;
+    bool m_kept = false;
+
+    std::vector<std::unique_ptr<quint32[]>> m_ends;
+    std::vector<quint64> m_blockStarts;
+    qsizetype m_count = 0;
+    quint64 m_end = 0; // bytes appended, terminators included
+
+    std::unique_ptr<char[]> m_writeBuffer;
+    qsizetype m_buffered = 0;
+
+    mutable std::unique_ptr<char[]> m_window;
+    mutable quint64 m_windowStart = 0;
+    mutable qsizetype m_windowSize = 0;
+};
