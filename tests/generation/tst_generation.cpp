@@ -9,8 +9,11 @@
 #include <datapacket.h>
 #include <exceptions.h>
 #include <geraarquivo.h>
+#include <recordsetfields.h>
+#include <remotemethods.h>
 #include <scripteddialogs.h>
 #include <scriptfile.h>
+#include <textfile.h>
 #include <serveraddress.h>
 
 #include <QApplication>
@@ -62,19 +65,37 @@ bool makeEarlierFile(const QString &path)
         && earlier.open(QIODevice::WriteOnly) && earlier.write("earlier text\r\n") == 14;
 }
 
-// Writes the one line "new" to the path in a child process running as `user`:
+// Every file of the directory, hidden ones too: a file of the lines must not stay.
+QStringList filesIn(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::Files | QDir::Hidden);
+}
+
+// `count` lines of `size` bytes each (at least their number), all different.
+QByteArrayList numberedLines(int count, int size)
+{
+    QByteArrayList lines;
+    for (int i = 0; i < count; ++i)
+        lines << QByteArray::number(i).leftJustified(size, '\xe9');
+    return lines;
+}
+
+// Writes the one line "new" to the path in a child process running as `user`,
+// the line loaded there, kept in a file where the script goes or in memory:
 // its exit status, 0 written, 1 an I/O error, 2 another failure, 3 no identity
 // change, -1 no end within a minute.
-int writeAs(uid_t user, const QString &path)
+int writeAs(uid_t user, const QString &path, bool linesInAFile)
 {
     TClientDataSet lines;
     const TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
-    loadLines(lines, { "new" });
     const pid_t writer = fork();
     if (writer == 0) {
         if (user != geteuid() && (setgid(user) != 0 || setuid(user) != 0))
             _exit(3);
         try {
+            if (linesInAFile)
+                KeepScriptLinesIn(lines, *line, Ansi::fromUnicode(QFileInfo(path).absolutePath() + QLatin1Char('/')));
+            loadLines(lines, { "new" });
             WriteScriptFile(Ansi::fromUnicode(path), lines, *line);
             _exit(0);
         } catch (const EInOutError &) {
@@ -322,18 +343,151 @@ private slots:
         QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("TRD_2026126.sql") });
     }
 
+    // The whole run with the lines arriving in parts and kept in a file of the
+    // target directory until the end: every way it ends leaves either the new
+    // script or the earlier file, never a file of the lines.
+    void linesKeptInAFile_data()
+    {
+        enum Outcome { Written, Kept, Failed };
+        QTest::addColumn<int>("lineCount");
+        QTest::addColumn<int>("lineSize");
+        QTest::addColumn<QByteArray>("existing"); // null: no file there
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("serverFails"); // after the parts
+        QTest::addColumn<qint64>("fileLimit"); // 0: none
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("shown"); // the last dialog's text starts so
+        const QString done = QStringLiteral("Arquivo gerado com sucesso.");
+        // More than one write buffer, so that the file is written while parts arrive.
+        const int many = int(3 * TextFile::kBufferSize / 4000);
+        QTest::newRow("new file") << 5 << 10 << QByteArray() << 0 << false << qint64(0) << int(Written) << done;
+        QTest::newRow("many lines, new file") << many << 4000 << QByteArray() << 0 << false << qint64(0) << int(Written) << done;
+        QTest::newRow("yes replaces") << many << 4000 << QByteArray("earlier\r\n") << int(mrYes) << false << qint64(0) << int(Written) << done;
+        QTest::newRow("no keeps") << many << 4000 << QByteArray("earlier\r\n") << int(mrNo) << false << qint64(0) << int(Kept) << kOverwrite;
+        QTest::newRow("empty answer") << 0 << 0 << QByteArray("earlier\r\n") << 0 << false << qint64(0) << int(Kept)
+                                      << QStringLiteral("O arquivo de tradução não pôde ser gerado");
+        QTest::newRow("server fails after the parts") << many << 4000 << QByteArray("earlier\r\n") << 0 << true << qint64(0)
+                                                      << int(Failed) << QStringLiteral("Falha");
+        QTest::newRow("disk full while the parts arrive") << many << 4000 << QByteArray("earlier\r\n") << 0 << false
+                                                          << qint64(64 * 1024) << int(Failed)
+                                                          << QStringLiteral("Erro de E/S ao gravar");
+        QTest::newRow("disk full at the last lines") << 5 << 10 << QByteArray("earlier\r\n") << 0 << false << qint64(16)
+                                                     << int(Failed) << QStringLiteral("Erro de E/S ao gravar");
+    }
+    void linesKeptInAFile()
+    {
+        enum Outcome { Written, Kept, Failed };
+        QFETCH(int, lineCount);
+        QFETCH(int, lineSize);
+        QFETCH(QByteArray, existing);
+        QFETCH(int, answer);
+        QFETCH(bool, serverFails);
+        QFETCH(qint64, fileLimit);
+        QFETCH(int, outcome);
+        QFETCH(QString, shown);
+        FakeAppServer server;
+        server.lines = numberedLines(lineCount, lineSize);
+        server.linesPerPart = 100;
+        if (serverFails)
+            server.throwing = QStringLiteral("GetPropriedCds");
+        ScreenFixture screen(server.fake.address());
+        const QString name = QStringLiteral("TRD_2026126.sql");
+        const QString path = screen.dir.filePath(name);
+        if (!existing.isNull()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(existing);
+            file.close();
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
+        }
+        screen.fill(0, "01/12/2026", "0930", screen.dir.path());
+        screen.dialogs.answers = { answer };
+        SetClock([] { return EncodeDate(2026, 12, 6) + EncodeTime(10, 0); });
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit saved {};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        if (fileLimit > 0) {
+            rlimit limited = saved;
+            limited.rlim_cur = rlim_t(fileLimit);
+            setrlimit(RLIMIT_FSIZE, &limited);
+        }
+        screen.confirm();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        SetClock({});
+
+        QVERIFY(!screen.dialogs.records.isEmpty());
+        QVERIFY2(screen.dialogs.records.last().text.startsWith(shown), qPrintable(screen.dialogs.records.last().text));
+        if (outcome == Failed)
+            QCOMPARE(screen.dialogs.records.last().kind, TScriptedDialogService::Record::Exception);
+        const QByteArray expected = outcome == Written ? server.lines.join("\r\n") + "\r\n" : existing;
+        QCOMPARE(fileBytes(path), expected);
+        QCOMPARE(filesIn(screen.dir.path()), expected.isNull() ? QStringList {} : QStringList { name });
+        if (!existing.isNull()) {
+            struct stat after {};
+            QVERIFY(::stat(QFile::encodeName(path).constData(), &after) == 0);
+            QCOMPARE(after.st_mode & 07777, mode_t(0640)); // a replaced file keeps its permission bits
+        }
+    }
+
+    // A fetch given up while the parts arrive (the progress hook raising, as a
+    // cancel does) removes its file and keeps the record set's earlier lines.
+    void cancelledFetchKeepsTheEarlierLines()
+    {
+        FakeAppServer server;
+        server.lines = numberedLines(300, 4000);
+        server.linesPerPart = 50;
+        QTemporaryDir directory;
+        TNetConnection connection;
+        connection.ServerName = QLatin1String(kRemoteObjectName);
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = server.fake.address().section(QLatin1Char(':'), 1).toInt();
+        TClientDataSet lines;
+        const TField *line = DeclareLineField(lines);
+        KeepScriptLinesIn(lines, *line, Ansi::fromUnicode(directory.path() + QLatin1Char('/')));
+        AnsiString tableList = "ABC";
+        GetPropriedCds(connection, "EN1", tableList, 0, lines);
+        QCOMPARE(lines.RecordCount(), 300);
+        const QStringList earlierFile = filesIn(directory.path());
+        QCOMPARE(earlierFile.size(), 1);
+
+        server.lines = numberedLines(400, 4000);
+        int parts = 0;
+        QVERIFY_THROWS_EXCEPTION(EAbort, GetPropriedCds(connection, "EN1", tableList, 0, lines, [&parts](qsizetype) {
+            if (++parts == 2)
+                throw EAbort();
+        }));
+        QCOMPARE(filesIn(directory.path()), earlierFile);
+        const QByteArrayList earlier = numberedLines(300, 4000);
+        QCOMPARE(lines.RecordCount(), earlier.size());
+        qsizetype i = 0;
+        for (lines.First(); !lines.Eof(); lines.Next(), ++i) {
+            const std::string_view bytes = line->AsBytes();
+            QCOMPARE(QByteArray(bytes.data(), qsizetype(bytes.size())), earlier.at(i));
+        }
+        DropScriptLinesFile(lines, *line);
+        QCOMPARE(filesIn(directory.path()), QStringList {});
+        lines.First();
+        const std::string_view first = line->AsBytes(); // still readable
+        QCOMPARE(QByteArray(first.data(), qsizetype(first.size())), earlier.first());
+    }
+
     void writtenWhereverAPlainOverwriteWould_data()
     {
+        QTest::addColumn<bool>("linesInAFile"); // kept where the script goes, else in memory
         QTest::addColumn<bool>("directoryWritable");
         QTest::addColumn<bool>("fileWritable");
         QTest::addColumn<int>("outcome"); // the writer's exit status: 0 written, 1 I/O error
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("directory writable") << true << true << 0 << QByteArray("new\r\n");
-        QTest::newRow("no new file in the directory: in place") << false << true << 0 << QByteArray("new\r\n");
-        QTest::newRow("neither: error, file untouched") << false << false << 1 << QByteArray("earlier text\r\n");
+        for (const bool inFile : { false, true }) {
+            const QByteArray held = inFile ? "lines in a file, " : "lines in memory, ";
+            QTest::newRow(held + "directory writable") << inFile << true << true << 0 << QByteArray("new\r\n");
+            QTest::newRow(held + "no new file in the directory: in place") << inFile << false << true << 0 << QByteArray("new\r\n");
+            QTest::newRow(held + "neither: error, file untouched") << inFile << false << false << 1 << QByteArray("earlier text\r\n");
+        }
     }
     void writtenWhereverAPlainOverwriteWould()
     {
+        QFETCH(bool, linesInAFile);
         QFETCH(bool, directoryWritable);
         QFETCH(bool, fileWritable);
         QFETCH(int, outcome);
@@ -349,7 +503,7 @@ private slots:
             QVERIFY(::chown(QFile::encodeName(directory).constData(), kNobody, kNobody) == 0);
         QVERIFY(::chmod(QFile::encodeName(directory).constData(), directoryWritable ? 0755 : 0555) == 0);
 
-        QCOMPARE(writeAs(root ? kNobody : geteuid(), path), outcome);
+        QCOMPARE(writeAs(root ? kNobody : geteuid(), path, linesInAFile), outcome);
         QCOMPARE(fileBytes(path), after);
         QCOMPARE(QDir(directory).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("TRD_2026126.sql") });
         ::chmod(QFile::encodeName(directory).constData(), 0755); // so that the scratch directory can go
@@ -362,12 +516,16 @@ private slots:
         QTest::addColumn<uid_t>("writer");
         QTest::addColumn<QString>("link");  // another name for the file: "hard", "symbolic" or none
         QTest::addColumn<bool>("replaced"); // a new file took the old one's place, else written in place
-        QTest::newRow("another's file, the writer may give it away") << kNobody << 0664u << uid_t(0) << QString() << true;
-        QTest::newRow("a private mode") << uid_t(0) << 0600u << uid_t(0) << QString() << true;
-        QTest::newRow("a set-group-id mode") << kNobody << 02660u << uid_t(0) << QString() << true;
-        QTest::newRow("another's file, the writer may not give it away") << uid_t(0) << 0666u << kNobody << QString() << false;
-        QTest::newRow("a hard link") << kNobody << 0664u << uid_t(0) << QStringLiteral("hard") << false;
-        QTest::newRow("a symbolic link") << kNobody << 0664u << uid_t(0) << QStringLiteral("symbolic") << true;
+        QTest::addColumn<bool>("linesInAFile"); // kept where the script goes, else in memory
+        for (const bool inFile : { false, true }) {
+            const QByteArray held = inFile ? "lines in a file, " : "lines in memory, ";
+            QTest::newRow(held + "another's file, the writer may give it away") << kNobody << 0664u << uid_t(0) << QString() << true << inFile;
+            QTest::newRow(held + "a private mode") << uid_t(0) << 0600u << uid_t(0) << QString() << true << inFile;
+            QTest::newRow(held + "a set-group-id mode") << kNobody << 02660u << uid_t(0) << QString() << true << inFile;
+            QTest::newRow(held + "another's file, the writer may not give it away") << uid_t(0) << 0666u << kNobody << QString() << false << inFile;
+            QTest::newRow(held + "a hard link") << kNobody << 0664u << uid_t(0) << QStringLiteral("hard") << false << inFile;
+            QTest::newRow(held + "a symbolic link") << kNobody << 0664u << uid_t(0) << QStringLiteral("symbolic") << true << inFile;
+        }
     }
     void replaceKeepsOwnerModeAndLinks()
     {
@@ -376,6 +534,7 @@ private slots:
         QFETCH(uid_t, writer);
         QFETCH(QString, link);
         QFETCH(bool, replaced);
+        QFETCH(bool, linesInAFile);
         if (geteuid() != 0)
             QSKIP("giving files to other users needs root");
         QTemporaryDir scratch;
@@ -396,7 +555,7 @@ private slots:
         struct stat before {};
         QVERIFY(::stat(QFile::encodeName(file).constData(), &before) == 0);
 
-        QCOMPARE(writeAs(writer, path), 0);
+        QCOMPARE(writeAs(writer, path, linesInAFile), 0);
         struct stat after {};
         QVERIFY(::stat(QFile::encodeName(file).constData(), &after) == 0);
         QCOMPARE(fileBytes(file), QByteArray("new\r\n"));

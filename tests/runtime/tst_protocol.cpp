@@ -6,9 +6,12 @@
 #include <message.h>
 #include <protocolerror.h>
 #include <textarena.h>
+#include <textfile.h>
 
 #include <QCborMap>
 #include <QCborValue>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
@@ -339,33 +342,86 @@ private slots:
         QCOMPARE(values(set, QStringLiteral("DSIDIOMA")), QByteArrayList { "Portugu\xeas" });
     }
 
-    void textArenaKeepsEveryText_data()
+    // Both stores of a column's texts: in memory, or in a file each followed by
+    // a terminator (the file then holds exactly the texts as lines).
+    void textStoresKeepEveryText_data()
     {
+        QTest::addColumn<bool>("inFile");
         QTest::addColumn<QList<qsizetype>>("sizes");
-        const qsizetype chunk = TextArena::kChunkSize;
-        QTest::newRow("empty texts") << QList<qsizetype> { 0, 0, 5, 0 };
-        QTest::newRow("a text as long as a chunk") << QList<qsizetype> { chunk, 1, chunk };
-        QTest::newRow("a text that does not fit moves on") << QList<qsizetype> { chunk - 3, 4, 0, 3 };
-        QTest::newRow("filled to the byte, then empty") << QList<qsizetype> { chunk - 1, 1, 0, 0, 2 };
-        QTest::newRow("past an index block") << QList<qsizetype>(TextArena::kIndexBlock * 2 + 3, 4000);
+        const qsizetype chunk = TextStore::kLongestText;
+        for (const bool inFile : { false, true }) {
+            const QByteArray where = inFile ? "file: " : "memory: ";
+            QTest::newRow(where + "empty texts") << inFile << QList<qsizetype> { 0, 0, 5, 0 };
+            QTest::newRow(where + "the longest text") << inFile << QList<qsizetype> { chunk, 1, chunk };
+            QTest::newRow(where + "a text that does not fit moves on") << inFile << QList<qsizetype> { chunk - 3, 4, 0, 3 };
+            QTest::newRow(where + "filled to the byte, then empty") << inFile << QList<qsizetype> { chunk - 1, 1, 0, 0, 2 };
+            QTest::newRow(where + "past an index block")
+                << inFile << QList<qsizetype>(std::max(TextArena::kIndexBlock, TextFile::kIndexBlock) * 2 + 3, 4000);
+        }
     }
-    void textArenaKeepsEveryText()
+    void textStoresKeepEveryText()
     {
+        QFETCH(bool, inFile);
         QFETCH(QList<qsizetype>, sizes);
         const auto textOf = [](qsizetype index, qsizetype size) {
             return std::string(size_t(size), char('a' + index % 26));
         };
-        TextArena arena;
+        QTemporaryDir directory;
+        std::unique_ptr<TextStore> store;
+        if (inFile)
+            store = std::make_unique<TextFile>(directory.path(), QByteArrayLiteral("\r\n"));
+        else
+            store = std::make_unique<TextArena>();
         qint64 total = 0;
+        QByteArray lines;
         for (qsizetype i = 0; i < sizes.size(); ++i) {
             const std::string text = textOf(i, sizes.at(i));
-            arena.append(text.data(), qsizetype(text.size()));
+            store->append(text.data(), qsizetype(text.size()));
             total += sizes.at(i);
+            lines += QByteArray::fromStdString(text) + "\r\n";
         }
-        QCOMPARE(arena.count(), sizes.size());
+        store->finish();
+        QCOMPARE(store->count(), sizes.size());
         for (qsizetype i = 0; i < sizes.size(); ++i)
-            QVERIFY2(arena.at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
-        QVERIFY(arena.memoryBytes() >= total);
+            QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
+        for (qsizetype i = sizes.size() - 1; i >= 0; --i) // backwards, past every read window
+            QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
+        if (!inFile) {
+            QVERIFY(store->memoryBytes() >= total);
+            return;
+        }
+        QFile file(static_cast<TextFile &>(*store).path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == lines);
+        // Memory holds the index and one window, never the texts.
+        QVERIFY(store->memoryBytes() <= TextFile::kBufferSize + 8 * sizes.size() + 8 * TextFile::kIndexBlock);
+    }
+
+    void textFileGoesWithItsStoreUnlessKept()
+    {
+        QTemporaryDir directory;
+        const QString target = directory.filePath(QStringLiteral("kept.txt"));
+        {
+            TextFile dropped(directory.path(), QByteArrayLiteral("\n"));
+            dropped.append("x", 1);
+            QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        }
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden), QStringList {});
+        {
+            TextFile kept(directory.path(), QByteArrayLiteral("\n"));
+            kept.append("y", 1);
+            QVERIFY(QDir().mkdir(target)); // a directory in the way: refused, nothing renamed
+            QVERIFY_THROWS_EXCEPTION(EInOutError, kept.keepAs(target));
+            QVERIFY(QDir().rmdir(target));
+            kept.keepAs(target);
+            QCOMPARE(kept.path(), target);
+            QVERIFY(kept.at(0) == "y");
+        }
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("kept.txt") });
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("y\n"));
+        QVERIFY_THROWS_EXCEPTION(EInOutError, TextFile(directory.filePath(QStringLiteral("missing")), "\n"));
     }
 
     void partsThenTheFinalPacketLoadAsOne()

@@ -14,7 +14,29 @@ struct FakeAppServer
     QString refSuffix; // appended to every by-reference text it sends back
     QString failing; // a method answered with a failure the server reports
     QString throwing; // a method answered with an exception
-    FakeServer fake { [this](const protocol::Request &request) { return answer(request); } };
+    // When set, the lines go in parts of this many before the answer, whatever it is.
+    int linesPerPart = 0;
+    FakeServer fake { FakeServer::FramesHandler([this](const protocol::Request &request) { return frames(request); }) };
+
+    static protocol::DataPacketWriter linesPacket()
+    {
+        return protocol::DataPacketWriter({ { QStringLiteral("LINHA"), protocol::FieldKind::String, 4000 } });
+    }
+
+    QByteArrayList frames(const protocol::Request &request)
+    {
+        QByteArrayList answers;
+        if (linesPerPart > 0 && request.method == QLatin1String("GetPropriedCds")) {
+            for (qsizetype first = 0; first < lines.size(); first += linesPerPart) {
+                protocol::DataPacketWriter w = linesPacket();
+                for (const QByteArray &line : lines.mid(first, linesPerPart))
+                    w.addString(line);
+                answers << protocol::encodePart(w.finish());
+            }
+        }
+        answers << answer(request);
+        return answers;
+    }
 
     QByteArray answer(const protocol::Request &request)
     {
@@ -44,8 +66,8 @@ struct FakeAppServer
                 w.addString("N"), w.addString(table.leftJustified(20, ' '));
             return protocol::encodeOkResponse(w.finish(), refs);
         }
-        protocol::DataPacketWriter w({ { QStringLiteral("LINHA"), FieldKind::String, 4000 } });
-        for (const QByteArray &line : lines)
+        protocol::DataPacketWriter w = linesPacket();
+        for (const QByteArray &line : linesPerPart > 0 ? QByteArrayList() : lines)
             w.addString(line);
         return protocol::encodeOkResponse(w.finish(), refs);
     }
