@@ -2,8 +2,10 @@
 
 #include "protocolerror.h"
 
+#include <QIODevice>
 #include <QtEndian>
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace protocol {
@@ -36,19 +38,35 @@ FrameReader::FrameReader(qint64 limit)
 {
 }
 
-void FrameReader::append(const QByteArray &bytes)
+void FrameReader::reserve(qsizetype size)
 {
-    if (m_start == m_buffer.size()) {
-        // Everything before was consumed: take the new bytes over as they are.
-        m_buffer = bytes;
-        m_start = 0;
+    if (m_buffer.size() - m_end >= size)
         return;
-    }
+    // The unread bytes move to the front; the buffer grows only when that is not enough.
     if (m_start > 0) {
-        m_buffer.remove(0, m_start);
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_start, size_t(m_end - m_start));
+        m_end -= m_start;
         m_start = 0;
     }
-    m_buffer += bytes;
+    if (m_buffer.size() - m_end < size)
+        m_buffer.resize(m_end + size);
+}
+
+void FrameReader::append(QByteArrayView bytes)
+{
+    reserve(bytes.size());
+    if (!bytes.isEmpty())
+        std::memcpy(m_buffer.data() + m_end, bytes.data(), size_t(bytes.size()));
+    m_end += bytes.size();
+}
+
+qint64 FrameReader::readFrom(QIODevice &device)
+{
+    reserve(std::max(kReadSize, qsizetype(std::min<qint64>(device.bytesAvailable(), kReadSize * 16))));
+    const qint64 read = device.read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+    if (read > 0)
+        m_end += read;
+    return read;
 }
 
 qint64 FrameReader::declaredLength() const
@@ -58,7 +76,7 @@ qint64 FrameReader::declaredLength() const
     return qFromBigEndian<quint32>(m_buffer.constData() + m_start);
 }
 
-bool FrameReader::next(QByteArray &payload)
+bool FrameReader::next(QByteArrayView &payload)
 {
     const qsizetype available = buffered();
     const qint64 length = declaredLength();
@@ -67,16 +85,23 @@ bool FrameReader::next(QByteArray &payload)
     if (length > m_limit)
         throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of "
                             + std::to_string(m_limit));
-    if (available < 4 + length)
+    if (available < 4 + length) {
+        reserve(4 + length - available); // the rest of the frame is read in place
         return false;
-    if (m_start == 0 && available == 4 + length) {
-        // The usual case, one whole frame buffered: hand the buffer over, no copy.
-        payload = std::exchange(m_buffer, QByteArray());
-        payload.remove(0, 4);
-        return true;
     }
-    payload = m_buffer.mid(m_start + 4, length);
+    payload = QByteArrayView(m_buffer.constData() + m_start + 4, length);
     m_start += 4 + length;
+    if (m_start == m_end)
+        m_start = m_end = 0; // the next read starts at the front, past nothing
+    return true;
+}
+
+bool FrameReader::next(QByteArray &payload)
+{
+    QByteArrayView view;
+    if (!next(view))
+        return false;
+    payload = view.toByteArray();
     return true;
 }
 

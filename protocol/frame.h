@@ -3,6 +3,9 @@
 #include "protocolerror.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
+
+class QIODevice;
 
 namespace protocol {
 
@@ -31,25 +34,38 @@ private:
 QByteArray frameHeader(qint64 length, qint64 limit = kFrameLengthLimit);
 QByteArray frameOf(const QByteArray &payload, qint64 limit = kFrameLengthLimit);
 
-// Cuts frames out of a byte stream as it arrives. A length over the limit is
-// refused before anything is allocated for it.
+// Cuts frames out of a byte stream as it arrives, in one buffer that is kept and
+// reused: it grows to the longest frame seen, and payloads are handed out as views
+// into it. A length over the limit is refused before anything is allocated for it.
 class FrameReader
 {
 public:
+    // Room kept free for a read when no longer frame is awaited.
+    static constexpr qsizetype kReadSize = qsizetype(256) << 10;
+
     explicit FrameReader(qint64 limit = kDefaultFrameLimit);
-    void append(const QByteArray &bytes);
-    // The next complete frame's payload, if one has arrived; throws ProtocolError
-    // for a length over the limit.
+    void append(QByteArrayView bytes);
+    // Reads what the device has ready straight into the buffer; the bytes read,
+    // -1 on the device's failure.
+    qint64 readFrom(QIODevice &device);
+    // The next complete frame's payload, if one has arrived, valid until the
+    // reader's next call; throws ProtocolError for a length over the limit.
+    bool next(QByteArrayView &payload);
+    // The same, as a payload of its own.
     bool next(QByteArray &payload);
     // The length the next frame's header states, once its header has arrived; else -1.
     qint64 declaredLength() const;
     // Bytes held that no frame returned by next() took.
-    qsizetype buffered() const { return m_buffer.size() - m_start; }
+    qsizetype buffered() const { return m_end - m_start; }
 
 private:
+    // Makes room for `size` more bytes after the unread ones.
+    void reserve(qsizetype size);
+
     qint64 m_limit;
     QByteArray m_buffer;
-    qsizetype m_start = 0; // where the next frame begins in the buffer
+    qsizetype m_start = 0; // where the next frame begins
+    qsizetype m_end = 0; // where the bytes read so far end
 };
 
 } // namespace protocol

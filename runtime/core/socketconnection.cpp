@@ -256,24 +256,30 @@ QByteArray TSocketConnection::exchange(const QByteArray &request, protocol::Data
 {
     m_socket->write(protocol::frameOf(request));
     await([this] { return m_socket->bytesToWrite() == 0; }, false);
+    // One buffer for the whole answer: frames are read into it and decoded where they lie.
     protocol::FrameReader reader(FrameLimit);
-    QByteArray payload;
+    QByteArrayView payload;
     for (;;) {
         refuseOverLimit(reader.declaredLength());
         if (reader.next(payload)) {
-            if (!isPart(payload, parts))
+            if (!isPart(QByteArray::fromRawData(payload.data(), payload.size()), parts))
                 break;
             continue;
         }
         await([this] { return m_socket->bytesAvailable() > 0; }, false);
-        QByteArray arrived = m_socket->readAll();
+        if (m_peerChecked) {
+            reader.readFrom(*m_socket);
+            continue;
+        }
+        QByteArray arrived = m_socket->readAll(); // the first bytes, checked before anything is read as frames
         checkPeer(arrived);
         reader.append(arrived);
     }
+    const QByteArray answer = payload.toByteArray(); // its own copy: the buffer is reused
     // Bytes past the final frame answer no request.
     if (reader.buffered() > 0 || m_socket->bytesAvailable() > 0)
         m_socket.reset();
-    return payload;
+    return answer;
 }
 
 void TSocketConnection::refuseOverLimit(qint64 declaredLength)

@@ -10,6 +10,7 @@
 
 #include <QCborMap>
 #include <QCborValue>
+#include <QBuffer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,6 +81,42 @@ private slots:
                 payloads << payload;
         }
         QCOMPARE(payloads, (QByteArrayList { "first", "", "third" }));
+    }
+
+    // Frames read from a device in reads of any size: frames longer than a read,
+    // several in one read, and the buffer reused once all was consumed.
+    void framesReadFromADevice_data()
+    {
+        QTest::addColumn<QList<qsizetype>>("sizes");
+        const qsizetype read = FrameReader::kReadSize;
+        QTest::newRow("small ones") << QList<qsizetype> { 3, 0, 10 };
+        QTest::newRow("longer than a read") << QList<qsizetype> { read * 3 + 7, 5, read * 2 };
+        QTest::newRow("each ending at a read's edge") << QList<qsizetype> { read - 4, read - 4, 1 };
+    }
+    void framesReadFromADevice()
+    {
+        QFETCH(QList<qsizetype>, sizes);
+        QByteArray stream;
+        QByteArrayList sent;
+        for (qsizetype i = 0; i < sizes.size(); ++i) {
+            sent << QByteArray(sizes.at(i), char('a' + i));
+            stream += frameOf(sent.last());
+        }
+        for (const qsizetype piece : { qsizetype(1000), FrameReader::kReadSize, stream.size() }) {
+            FrameReader reader;
+            QByteArrayList received;
+            for (qsizetype at = 0; at < stream.size(); at += piece) {
+                QBuffer device;
+                device.setData(stream.mid(at, piece));
+                device.open(QIODevice::ReadOnly);
+                while (!device.atEnd())
+                    QVERIFY(reader.readFrom(device) > 0);
+                QByteArrayView payload;
+                while (reader.next(payload))
+                    received << payload.toByteArray();
+            }
+            QCOMPARE(received, sent);
+        }
     }
 
     void oversizedFrameRefusedBeforeItArrives()
