@@ -246,7 +246,7 @@ struct Run
     double wall = 0;
     qint64 peakKiB = 0;
 };
-Run timedProgram(const QString &program, const QStringList &arguments)
+Run timedProgram(const QString &program, const QStringList &arguments, int expectedStatus = 0)
 {
     QList<QByteArray> bytes { program.toLocal8Bit() };
     for (const QString &argument : arguments)
@@ -267,7 +267,7 @@ Run timedProgram(const QString &program, const QStringList &arguments)
     int status = 0;
     rusage usage {};
     must(wait4(pid, &status, 0, &usage) == pid, QStringLiteral("lost ") + program);
-    must(WIFEXITED(status) && WEXITSTATUS(status) == 0, QStringLiteral("%1 failed (%2)").arg(program).arg(status));
+    must(WIFEXITED(status) && WEXITSTATUS(status) == expectedStatus, QStringLiteral("%1 failed (%2)").arg(program).arg(status));
     return { double(clock.nsecsElapsed()) / 1e9, qint64(usage.ru_maxrss) };
 }
 
@@ -312,8 +312,9 @@ private:
 };
 
 // The client side, in a process of its own so that its peak memory is its own:
-// GetPropriedCds into the line record set, then the script file, exactly as the
-// screen does them. Prints "client <fetch s> <write s> <peak kB> <records> <first part s>".
+// GetPropriedCds into the line record set, its texts kept in the target directory,
+// then the script file, exactly as the screen does them. Idle is the process after
+// one small call. Prints "client <fetch s> <write s> <peak kB> <records> <first part s> <idle kB>".
 int runClient(int port, const QString &directory, const TTlsFiles &tls)
 {
     TNetConnection connection;
@@ -321,8 +322,15 @@ int runClient(int port, const QString &directory, const TTlsFiles &tls)
     connection.Host = QStringLiteral("127.0.0.1");
     connection.Port = port;
     connection.Tls = tls;
+    {
+        TClientDataSet languages;
+        languages.AddField(QStringLiteral("IDIDIOMA"), TFieldType::ftString, 3);
+        GetIdioma(connection, languages);
+    }
+    const qint64 idleKiB = procStatusKiB(0, "VmRSS");
     TClientDataSet lines;
     TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+    KeepScriptLinesIn(lines, *line, (directory + QLatin1Char('/')).toStdString());
     AnsiString list = tableList().toStdString();
     QElapsedTimer clock;
     clock.start();
@@ -335,8 +343,8 @@ int runClient(int port, const QString &directory, const TTlsFiles &tls)
     clock.restart();
     WriteScriptFile((directory + QStringLiteral("/ours.sql")).toStdString(), lines, *line);
     const double write = double(clock.nsecsElapsed()) / 1e9;
-    std::printf("client %.3f %.3f %lld %lld %.3f\n", fetch, write, static_cast<long long>(procStatusKiB(0, "VmHWM")),
-                static_cast<long long>(lines.RecordCount()), firstPart);
+    std::printf("client %.3f %.3f %lld %lld %.3f %lld\n", fetch, write, static_cast<long long>(procStatusKiB(0, "VmHWM")),
+                static_cast<long long>(lines.RecordCount()), firstPart, static_cast<long long>(idleKiB));
     return 0;
 }
 
@@ -361,6 +369,9 @@ struct Figures
     double fetch = 0;
     double firstPart = 0;
     qint64 generatorPeakKiB = 0;
+    qint64 generatorIdleKiB = 0; // the same run with no line to fetch
+    qint64 clientPeakKiB = 0;
+    qint64 clientIdleKiB = 0;
     qint64 serverIdleKiB = 0;
     qint64 serverPeakKiB = 0;
     qint64 records = 0;
@@ -414,6 +425,11 @@ void benchmark(const Backend &backend, qint64 rows, int repeat, const QString &w
             f.generatorCpu = cpu;
         }
         f.generatorPeakKiB = std::max(f.generatorPeakKiB, generated.peakKiB);
+        const Run empty = timedProgram(binaries + QStringLiteral("/qlx02600-gen"),
+            { QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("--language"),
+              QLatin1String(kLanguage), QStringLiteral("--since"), QStringLiteral("2999-12-31 00:00"), QStringLiteral("--all"),
+              QStringLiteral("--dir"), oursDir }, 1); // nothing to write
+        f.generatorIdleKiB = f.generatorIdleKiB == 0 ? empty.peakKiB : std::min(f.generatorIdleKiB, empty.peakKiB);
 
         // The screen's client path, for the moment its first part arrives.
         QProcess client;
@@ -421,7 +437,11 @@ void benchmark(const Backend &backend, qint64 rows, int repeat, const QString &w
         client.start(self, { QStringLiteral("--client"), QString::number(server.port()), work });
         must(client.waitForFinished(-1) && client.exitCode() == 0, QStringLiteral("client failed"));
         const QList<QByteArray> out = client.readAllStandardOutput().trimmed().split(' ');
-        must(out.size() == 6 && out.at(0) == "client", QStringLiteral("client printed no figures"));
+        must(out.size() == 7 && out.at(0) == "client", QStringLiteral("client printed no figures"));
+        if (out.at(3).toLongLong() - out.at(6).toLongLong() > f.clientPeakKiB - f.clientIdleKiB) {
+            f.clientPeakKiB = out.at(3).toLongLong();
+            f.clientIdleKiB = out.at(6).toLongLong();
+        }
         if (pass == 0 || out.at(1).toDouble() < f.fetch) {
             f.fetch = out.at(1).toDouble();
             f.firstPart = out.at(5).toDouble();
@@ -455,8 +475,12 @@ void benchmark(const Backend &backend, qint64 rows, int repeat, const QString &w
     std::printf("  CPU ratio to the stock job:    %.2fx\n", f.generatorCpu / f.stockCpu);
     std::printf("first part at the client after %.2f s of a %.2f s fetch (%.0f%%; target <= 10%%: %s)\n", f.firstPart,
                 f.fetch, 100 * f.firstPart / f.fetch, verdict(f.firstPart <= 0.1 * f.fetch));
-    std::printf("generator peak RSS: %.1f MiB (%.2fx the script)\n", mib(f.generatorPeakKiB * 1024),
-                double(f.generatorPeakKiB * 1024) / double(script));
+    const double generatorAbove = mib((f.generatorPeakKiB - f.generatorIdleKiB) * 1024);
+    std::printf("generator peak RSS: %.1f MiB, %.1f MiB above a run with no line  (target <= 64 MiB above: %s)\n",
+                mib(f.generatorPeakKiB * 1024), generatorAbove, verdict(generatorAbove <= 64));
+    const double clientAbove = mib((f.clientPeakKiB - f.clientIdleKiB) * 1024);
+    std::printf("screen's client path peak RSS: %.1f MiB, %.1f MiB above idle  (target <= 64 MiB above: %s)\n",
+                mib(f.clientPeakKiB * 1024), clientAbove, verdict(clientAbove <= 64));
     std::printf("server peak RSS: %.1f MiB, %.1f MiB above idle  (target <= 64 MiB above idle: %s)\n",
                 mib(f.serverPeakKiB * 1024), serverAbove, verdict(serverAbove <= 64));
     std::printf("file byte-identical to the stock-tools file: %s\n", identical ? "yes" : "NO");
@@ -508,7 +532,7 @@ void tlsRatio(const QString &database, qint64 rows, int repeat, const QString &w
                                    + (secure ? QStringList { QStringLiteral("--client-tls"), pki } : QStringList()));
             must(client.waitForFinished(-1) && client.exitCode() == 0, QStringLiteral("client failed"));
             const QList<QByteArray> out = client.readAllStandardOutput().trimmed().split(' ');
-            must(out.size() == 6 && out.at(4).toLongLong() == rows, QStringLiteral("the client received too few records"));
+            must(out.size() == 7 && out.at(4).toLongLong() == rows, QStringLiteral("the client received too few records"));
             fastest[secure] = std::min(fastest[secure], double(clock.nsecsElapsed()) / 1e9);
             serverPeakKiB[secure] = std::max(serverPeakKiB[secure], procStatusKiB(server.pid(), "VmHWM"));
         }
