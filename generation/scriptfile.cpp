@@ -63,6 +63,7 @@ void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField
             held->renamed(placed);
             return;
         }
+        held->removeName(); // read from for the copy below, never to be put in place
     }
     TFileReplacement file(NativePath(path));
     WriteScriptLines(lines, line, [&file](const char *bytes, qsizetype size) { file.write(bytes, size); });
