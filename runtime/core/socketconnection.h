@@ -54,8 +54,8 @@ public:
     int Port = 0;
     QString ServerName; // the remote object's registered name
     TNotifyEvent BeforeConnect; // run at every connect, before host and port are used
-    // Memory a record set loaded from one answer may take unless configured:
-    // room for about ten million script lines.
+    // Memory a record set loaded from one answer may take unless configured
+    // (texts it keeps in a file count only by their index).
     static constexpr qint64 kDefaultAnswerLimit = qint64(4) << 30;
     // The most bytes the socket takes from the network ahead of the reader; past
     // it the server is held back by the network until the reader catches up.
