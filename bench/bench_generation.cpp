@@ -15,6 +15,8 @@
 // SQLite databases are kept in the work directory (default build/bench-work) and
 // reused by later runs. With --postgres it also runs on that PostgreSQL database
 // (its tables are replaced by the same rows), against a psql | iconv | sed job.
+#include "procstatus.h"
+
 #include <remotemethods.h>
 #include <scriptfile.h>
 
@@ -58,19 +60,6 @@ QString tableList()
 double mib(qint64 bytes)
 {
     return double(bytes) / 1048576.0;
-}
-
-// A figure in kB from /proc/PID/status ("VmRSS", "VmHWM").
-qint64 procStatusKiB(qint64 pid, const char *key)
-{
-    QFile status(pid == 0 ? QStringLiteral("/proc/self/status") : QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qsizetype(qstrlen(key)) + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 // CPU seconds of every child process waited for so far.

@@ -12,6 +12,8 @@
 //                 that file kept as the script (synced and renamed).
 //
 //   bench_receive [--rows N] [--repeat R] [--work DIR]
+#include "procstatus.h"
+
 #include <datapacket.h>
 #include <frame.h>
 #include <message.h>
@@ -128,18 +130,6 @@ private:
     std::thread m_thread;
 };
 
-qint64 procStatusKiB(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qsizetype(qstrlen(key)) + 1).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 double cpuSeconds()
 {
     rusage usage {};
@@ -173,7 +163,7 @@ qint64 readParts(NextFrame nextFrame)
 int runClient(const QString &mode, int port, const QString &directory, qint64 streamSize)
 {
     QTcpSocket socket;
-    const qint64 idle = procStatusKiB("VmRSS");
+    const qint64 idle = procStatusKiB(0, "VmRSS");
     QElapsedTimer clock;
     clock.start();
     const double cpuBefore = cpuSeconds();
@@ -240,7 +230,7 @@ int runClient(const QString &mode, int port, const QString &directory, qint64 st
         WriteScriptFile((directory + QStringLiteral("/received.sql")).toStdString(), lines, *line);
     }
     std::printf("%.3f %.3f %lld %lld %lld\n", double(clock.nsecsElapsed()) / 1e9, cpuSeconds() - cpuBefore,
-                static_cast<long long>(procStatusKiB("VmHWM")), static_cast<long long>(idle),
+                static_cast<long long>(procStatusKiB(0, "VmHWM")), static_cast<long long>(idle),
                 static_cast<long long>(records));
     return 0;
 }
