@@ -417,7 +417,7 @@ void benchmark(const Backend &backend, qint64 rows, int repeat, const QString &w
         const Run empty = timedProgram(binaries + QStringLiteral("/qlx02600-gen"),
             { QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("--language"),
               QLatin1String(kLanguage), QStringLiteral("--since"), QStringLiteral("2999-12-31 00:00"), QStringLiteral("--all"),
-              QStringLiteral("--dir"), oursDir }, 1); // nothing to write
+              QStringLiteral("--dir"), work }, 1); // nothing to write, so no file in the way
         f.generatorIdleKiB = f.generatorIdleKiB == 0 ? empty.peakKiB : std::min(f.generatorIdleKiB, empty.peakKiB);
 
         // The screen's client path, for the moment its first part arrives.
