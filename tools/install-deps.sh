@@ -5,6 +5,7 @@ set -euo pipefail
 # postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
 # clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
 # openbox, xdotool, x11-utils: the desktop tier's window manager, input events and window queries.
+# libxcb1-dev: the desktop tier pings the screen's window as a window manager does.
 # openssl: the TLS tests make a throw-away certificate authority; the README's team recipe uses it too.
 # qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
 # weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
@@ -12,7 +13,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libsqlite3-dev libpq-dev sqlite3
           postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils
           qt6-translations-l10n openssl
-          weston qt6-wayland)
+          weston qt6-wayland
+          libxcb1-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -10,6 +10,10 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <xcb/xcb.h>
 
 namespace desktop {
 
@@ -183,6 +187,65 @@ QRect geometry(const QString &window)
         return line.match(text).captured(1).toInt();
     };
     return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height"));
+}
+
+static xcb_atom_t atom(xcb_connection_t *connection, const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, false, uint16_t(strlen(name)), name), nullptr);
+    const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
+    free(reply);
+    return value;
+}
+
+// A client answers a ping by sending it back to the root window with the mask
+// StructureNotify|SubstructureRedirect; the window manager holds the redirect, so a
+// client selecting StructureNotify on the root window sees it.
+// Each ping carries a stamp of its own so a late answer to an earlier one is not taken.
+bool answersPing(const QString &window, int withinMs)
+{
+    static uint32_t stamp = 1000;
+    ++stamp;
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const uint32_t rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &rootEvents);
+    const xcb_atom_t protocols = atom(connection, "WM_PROTOCOLS");
+    const xcb_atom_t ping = atom(connection, "_NET_WM_PING");
+    const xcb_window_t target = window.toUInt();
+
+    xcb_client_message_event_t message {};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = target;
+    message.type = protocols;
+    message.data.data32[0] = ping;
+    message.data.data32[1] = stamp;
+    message.data.data32[2] = target;
+    xcb_send_event(connection, false, target, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
+    xcb_flush(connection);
+
+    bool answered = false;
+    QDeadlineTimer deadline(withinMs);
+    while (!answered && !deadline.hasExpired() && !xcb_connection_has_error(connection)) {
+        pollfd readable { xcb_get_file_descriptor(connection), POLLIN, 0 };
+        poll(&readable, 1, int(deadline.remainingTime()));
+        while (xcb_generic_event_t *event = xcb_poll_for_event(connection)) {
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+                const auto *reply = reinterpret_cast<const xcb_client_message_event_t *>(event);
+                answered = answered
+                    || (reply->window == root && reply->type == protocols && reply->data.data32[0] == ping
+                        && reply->data.data32[1] == stamp && reply->data.data32[2] == target);
+            }
+            free(event);
+        }
+    }
+    xcb_disconnect(connection);
+    return answered;
 }
 
 QImage screenshot(const QString &fileName)

@@ -43,6 +43,10 @@ QString waitForActiveWindow(const QString &title);
 // The client area of a window in screen coordinates.
 QRect geometry(const QString &window);
 
+// Sends the window manager's ping (_NET_WM_PING) to a top-level window and
+// waits up to `withinMs` for the client's answer on the root window.
+bool answersPing(const QString &window, int withinMs);
+
 // A screenshot of the whole screen, saved to `fileName` too when one is given.
 QImage screenshot(const QString &fileName = QString());
 // Waits until the pixel at a point of a window's client area has that colour;
@@ -64,6 +68,7 @@ public:
 
     QString outputDirectory() const { return m_work.filePath(QStringLiteral("saida")); }
     QString workDirectory() const { return m_work.path(); }
+    qint64 hostProcessId() const { return m_host.processId(); }
     // The calls the server received so far: one JSON object a line.
     QStringList calls() const;
     // Waits until the server has received `count` calls.

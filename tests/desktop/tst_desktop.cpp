@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QTest>
+#include <csignal>
 
 using namespace desktop;
 
@@ -460,6 +461,51 @@ private slots:
         QVERIFY(press(kQuestion, QStringLiteral("Return")));
         QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
         QCOMPARE(fileBytes(path), script);
+    }
+
+    // The window manager's ping is answered within a second, idle and during a slow
+    // fetch; a host held still (SIGSTOP) answers none, so the check is not void.
+    void answersTheWindowManagersPing_data()
+    {
+        QTest::addColumn<bool>("fetching");
+        QTest::addColumn<bool>("frozen");
+        QTest::newRow("idle") << false << false;
+        QTest::newRow("during a slow fetch") << true << false;
+        QTest::newRow("host stopped") << false << true;
+    }
+    void answersTheWindowManagersPing()
+    {
+        QFETCH(bool, fetching);
+        QFETCH(bool, frozen);
+        Session session(true, true);
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        constexpr int kPingAnswerMs = 1000;
+        if (frozen) {
+            QCOMPARE(::kill(pid_t(session.hostProcessId()), SIGSTOP), 0);
+            const bool answered = answersPing(session.screen(), kPingAnswerMs);
+            QCOMPARE(::kill(pid_t(session.hostProcessId()), SIGCONT), 0);
+            QVERIFY2(!answered, "a stopped host answered the ping");
+            QVERIFY2(answersPing(session.screen(), kPingAnswerMs), "no answer once the host runs again");
+            return;
+        }
+        QRect area;
+        QImage under;
+        if (fetching) {
+            fillTheScreen(session);
+            area = busyArea(session);
+            under = screenshot().copy(area);
+            session.setSlow(true);
+            keys({ QStringLiteral("alt+c") });
+            QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs),
+                     "the busy window was not drawn");
+        }
+        for (int ping = 0; ping < 3; ++ping)
+            QVERIFY2(answersPing(session.screen(), kPingAnswerMs), qPrintable(QStringLiteral("ping %1 unanswered").arg(ping)));
+        if (fetching) {
+            QVERIFY2(screenshot().copy(area) != under, "the fetch ended before the pings were answered");
+            session.setSlow(false);
+            QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+        }
     }
 
     // Esc on the busy window asks; Sim ends the fetch, writes nothing and keeps the
