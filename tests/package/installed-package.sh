@@ -21,7 +21,8 @@ for file in ./usr/bin/qlxhost ./usr/bin/qlx02600-server ./usr/bin/qlx02600-gen \
             ./usr/lib/qlx02600/libqlx02600.so ./usr/lib/qlx02600/libqlxroutines.so ./usr/lib/qlx02600/libqlxruntime.so \
             ./usr/lib/qlx02600/libqlxroutinescore.so ./usr/lib/qlx02600/libqlxruntimecore.so \
             ./usr/share/qlx02600/schema.sql ./usr/share/qlx02600/schema-postgresql.sql \
-            ./usr/share/man/man1/qlxhost.1 ./usr/share/man/man1/qlx02600-server.1 ./usr/share/man/man1/qlx02600-gen.1 \
+            ./usr/share/man/man1/qlxhost.1.gz ./usr/share/man/man1/qlx02600-server.1.gz ./usr/share/man/man1/qlx02600-gen.1.gz \
+            ./usr/share/doc/qlx02600/copyright ./usr/share/doc/qlx02600/changelog.gz \
             ./usr/lib/systemd/system/qlx02600-server.service ./etc/qlx02600-server.conf \
             ./usr/share/applications/qlxhost.desktop; do
   grep -q " $file\( ->.*\)\?$" <<<"$contents" || fail "the package lacks $file"
@@ -29,6 +30,13 @@ done
 dpkg-deb -f "$deb" Depends | grep -q libqt6sql6-psql || fail "the package does not depend on the PostgreSQL driver"
 control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
 grep -q conffiles <<<"$control" || fail "no conffiles"
+grep -q prerm <<<"$control" || fail "no prerm: the service would run on after removal"
+
+# Debian's checks: no error at all; the warnings that remain are listed in the README.
+command -v lintian >/dev/null || fail "lintian is missing: run tools/install-deps.sh"
+lintian --fail-on error --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1 \
+  || fail "lintian found errors: $(cat "$work/lintian.log")"
+cat "$work/lintian.log"
 
 # cmake --install under another prefix: the same files, the unit naming that prefix.
 timeout $limit cmake --install "$build" --prefix "$work/prefix/usr" >/dev/null || fail "cmake --install"
@@ -45,6 +53,12 @@ grep -qx 'User=qlx02600' "$unit" || fail "the unit does not run as its own user"
 grep -qx 'EnvironmentFile=/etc/qlx02600-server.conf' "$unit" || fail "the unit does not read /etc/qlx02600-server.conf"
 grep -q '^ExecStart=/usr/bin/qlx02600-server --db ${QLX_DB}' "$unit" || fail "the unit does not start the installed server"
 grep -q '^Exec=qlxhost' "$root/usr/share/applications/qlxhost.desktop" || fail "the desktop entry does not start the host"
+# The unit's exposure as systemd rates it: 3.0 or less is "OK".
+exposure=$(systemd-analyze security --offline=true --no-pager "$unit" 2>&1) || fail "systemd-analyze: $exposure"
+score=$(sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p' <<<"$exposure")
+[ -n "$score" ] || fail "no exposure level in: $exposure"
+awk -v score="$score" 'BEGIN { exit !(score <= 3.0) }' || fail "the unit's exposure is $score, over 3.0: $exposure"
+echo "unit exposure: $score"
 
 # No display of any kind, and nothing of the build tree.
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM LD_LIBRARY_PATH

@@ -8,6 +8,7 @@
 #include <datapacket.h>
 
 #include <QCborMap>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlRecord>
 
@@ -474,6 +475,85 @@ private slots:
         QCOMPARE(lines(languages).value(1), QByteArray("Portugu\xeas"));
     }
 
+    // A target made from the installed schema alone: the script applies once the
+    // language and the tables it names have their rows, and stops at the first line
+    // on PostgreSQL's foreign key without them.
+    void scriptAppliesOnAFreshTarget_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<bool>("prepared");
+        QTest::newRow("SQLite, prepared") << Backend::SQLite << true;
+        QTest::newRow("PostgreSQL, prepared") << Backend::PostgreSQL << true;
+        QTest::newRow("PostgreSQL, without the tables' and the language's rows") << Backend::PostgreSQL << false;
+    }
+    void scriptAppliesOnAFreshTarget()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(bool, prepared);
+        if (backend == Backend::PostgreSQL && !postgresReady())
+            QSKIP(qPrintable(m_clusterFailure));
+        const QString source = demoDatabase(backend);
+        const QString schemas = QFileInfo(QStringLiteral(QLX_SCHEMA_PATH)).absolutePath();
+        const QString name = QStringLiteral("target%1").arg(++m_databases);
+        const QString target = m_dir.filePath(name + QStringLiteral(".db"));
+        const auto applySql = [&](const QString &file, QByteArray *said) {
+            if (backend == Backend::SQLite) // with the foreign keys enforced, as PostgreSQL does
+                return runProgram(QStringLiteral("sqlite3"), { QStringLiteral("-bail"), QStringLiteral("-cmd"),
+                                                               QStringLiteral("PRAGMA foreign_keys = ON"), target },
+                                  file, said);
+            return runProgram(m_cluster.psql(), { QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                                                  QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-f"), file,
+                                                  m_cluster.uri(name) }, {}, said);
+        };
+        const auto writeFile = [&](const QString &fileName, const QByteArray &bytes) {
+            QFile file(m_dir.filePath(fileName));
+            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+                qWarning("cannot write %s", qPrintable(file.fileName()));
+            return file.fileName();
+        };
+        if (backend == Backend::PostgreSQL)
+            QVERIFY(m_cluster.createDatabase(name));
+        QByteArray said;
+        QCOMPARE(applySql(schemas + (backend == Backend::SQLite ? QStringLiteral("/schema.sql")
+                                                                  : QStringLiteral("/schema-postgresql.sql")), &said),
+                 0);
+        if (prepared)
+            QCOMPARE(applySql(writeFile(name + QStringLiteral("-rows.sql"),
+                                        "INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ENG', 'English');\n"
+                                        "INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('CATEGORIA'), ('MENSAGEM'), ('PRODUTO'), "
+                                        "('UNIDADE');\n"), &said), 0);
+
+        const ListeningServer server({ QStringLiteral("--db"), source });
+        const QByteArrayList scriptLines = lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) }));
+        QVERIFY(!scriptLines.isEmpty());
+        QByteArray script;
+        for (const QByteArray &line : scriptLines)
+            script += line + "\r\n";
+        const QString cp1252 = writeFile(name + QStringLiteral(".sql"), script);
+        QByteArray converted;
+        QCOMPARE(runProgram(QStringLiteral("iconv"), { QStringLiteral("-f"), QStringLiteral("WINDOWS-1252"), QStringLiteral("-t"),
+                                                        QStringLiteral("UTF-8"), cp1252 }, {}, &converted), 0);
+        qputenv("PGCLIENTENCODING", "UTF8");
+        const int status = applySql(writeFile(name + QStringLiteral(".utf8.sql"), converted), &said);
+        if (!prepared) {
+            QVERIFY(status != 0);
+            QVERIFY2(said.toLower().contains("foreign key") && said.toLower().contains("cdprogtrad"), said.constData());
+            return;
+        }
+        QVERIFY2(status == 0, said.constData());
+        int applied = 0;
+        {
+            QSqlDatabase db = openDatabase(backend, backend == Backend::SQLite ? target : m_cluster.uri(name),
+                                           QStringLiteral("fresh"));
+            QSqlQuery count(db);
+            QVERIFY(count.exec(QStringLiteral("SELECT count(*) FROM TRADUCAO WHERE IDIDIOMA = 'ENG'")) && count.next());
+            applied = count.value(0).toInt();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("fresh"));
+        QCOMPARE(applied, scriptLines.size());
+    }
+
     void scriptAppliesOnItsDatabase_data()
     {
         QTest::addColumn<Backend>("source");
@@ -500,9 +580,11 @@ private slots:
 
         const ListeningServer server({ QStringLiteral("--db"), sourceAddress, QStringLiteral("--script-dialect"),
                                        target == Backend::PostgreSQL ? QStringLiteral("postgresql") : QStringLiteral("sqlite") });
+        const QByteArrayList scriptLines = lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) }));
+        QVERIFY(!scriptLines.isEmpty());
         QByteArray script;
-        for (const QByteArray &line : lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
-                 { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) })))
+        for (const QByteArray &line : scriptLines)
             script += line + "\r\n";
         QVERIFY(script.contains("\x80")); // the euro sign, as Windows-1252 writes it
 
