@@ -82,6 +82,22 @@ QByteArrayList lines(const QByteArray &payload)
     return sink.values;
 }
 
+// Every English script line of the demo's tables, as the server at `port` sends them.
+QByteArrayList englishLines(int port)
+{
+    return lines(RawCaller(port).call(QStringLiteral("GetPropriedCds"),
+                                      { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) }));
+}
+
+// The lines as the script file holds them: CR LF after each.
+QByteArray scriptFile(const QByteArrayList &scriptLines)
+{
+    QByteArray script;
+    for (const QByteArray &line : scriptLines)
+        script += line + "\r\n";
+    return script;
+}
+
 int runProgram(const QString &program, const QStringList &arguments, const QString &input = {},
                QByteArray *output = nullptr)
 {
@@ -524,12 +540,9 @@ private slots:
                                         "('UNIDADE');\n"), &said), 0);
 
         const ListeningServer server({ QStringLiteral("--db"), source });
-        const QByteArrayList scriptLines = lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
-            { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) }));
+        const QByteArrayList scriptLines = englishLines(server.port());
         QVERIFY(!scriptLines.isEmpty());
-        QByteArray script;
-        for (const QByteArray &line : scriptLines)
-            script += line + "\r\n";
+        const QByteArray script = scriptFile(scriptLines);
         const QString cp1252 = writeFile(name + QStringLiteral(".sql"), script);
         QByteArray converted;
         QCOMPARE(runProgram(QStringLiteral("iconv"), { QStringLiteral("-f"), QStringLiteral("WINDOWS-1252"), QStringLiteral("-t"),
@@ -580,12 +593,9 @@ private slots:
 
         const ListeningServer server({ QStringLiteral("--db"), sourceAddress, QStringLiteral("--script-dialect"),
                                        target == Backend::PostgreSQL ? QStringLiteral("postgresql") : QStringLiteral("sqlite") });
-        const QByteArrayList scriptLines = lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
-            { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) }));
+        const QByteArrayList scriptLines = englishLines(server.port());
         QVERIFY(!scriptLines.isEmpty());
-        QByteArray script;
-        for (const QByteArray &line : scriptLines)
-            script += line + "\r\n";
+        const QByteArray script = scriptFile(scriptLines);
         QVERIFY(script.contains("\x80")); // the euro sign, as Windows-1252 writes it
 
         const QString cp1252File = m_dir.filePath(QStringLiteral("script-%1.sql").arg(m_databases));
