@@ -111,8 +111,12 @@ void TSocketConnection::SetConnected(bool connected)
     }
     await([this] { return m_socket->state() == QAbstractSocket::ConnectedState; }, true);
     if (Tls.Enabled()) {
+        // The handshake waits like a call: the windows stay alive and it can time out.
+        auto &tls = static_cast<QSslSocket &>(*m_socket);
         try {
-            WaitForTls(static_cast<QSslSocket &>(*m_socket), Host, serverName(), timeoutMilliseconds());
+            await([&tls] { return tls.isEncrypted() || tls.state() != QAbstractSocket::ConnectedState; }, false);
+            if (!tls.isEncrypted())
+                RefuseTls(tls, Host, serverName());
         } catch (...) {
             m_socket.reset();
             throw;
@@ -156,6 +160,8 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
             QObject::connect(socket, &QIODevice::bytesWritten, &loop, wakeFor(Wake::Socket));
             QObject::connect(socket, &QAbstractSocket::stateChanged, &loop, wakeFor(Wake::Socket));
             QObject::connect(socket, &QAbstractSocket::errorOccurred, &loop, wakeFor(Wake::Socket));
+            if (auto *tls = qobject_cast<QSslSocket *>(socket))
+                QObject::connect(tls, &QSslSocket::encrypted, &loop, wakeFor(Wake::Socket));
             QTimer timer;
             timer.setSingleShot(true);
             QObject::connect(&timer, &QTimer::timeout, &loop, wakeFor(Wake::TimedOut));

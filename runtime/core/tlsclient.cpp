@@ -133,18 +133,14 @@ std::unique_ptr<QSslSocket> NewTlsSocket(const TTlsFiles &files)
     return socket;
 }
 
-void WaitForTls(QSslSocket &socket, const QString &host, const QString &server, int timeoutMs)
+void RefuseTls(QSslSocket &socket, const QString &host, const QString &server)
 {
-    if (socket.waitForEncrypted(timeoutMs))
-        return;
     QList<QSslError> errors = socket.sslHandshakeErrors();
     if (!errors.isEmpty()) {
         std::stable_sort(errors.begin(), errors.end(),
                          [](const QSslError &a, const QSslError &b) { return rank(a.error()) < rank(b.error()); });
         refuse(server, reason(errors.constFirst(), host));
     }
-    if (socket.error() == QAbstractSocket::SocketTimeoutError)
-        refuse(server, QStringLiteral("sem resposta à negociação em %1 segundos").arg(timeoutMs / 1000));
     if (const QString alert = alertReason(socket.errorString()); !alert.isEmpty())
         refuse(server, alert);
     if (socket.error() == QAbstractSocket::RemoteHostClosedError || socket.error() == QAbstractSocket::NetworkError)

@@ -23,6 +23,6 @@ struct QLX_EXPORT TTlsFiles
 // the file when one cannot be read or does not hold what it should.
 QLX_EXPORT std::unique_ptr<QSslSocket> NewTlsSocket(const TTlsFiles &files);
 
-// Waits, at most `timeoutMs`, for the handshake of a TLS socket connected to `host`;
-// raises ESocketError naming the server ("host:port") and the reason when it fails.
-QLX_EXPORT void WaitForTls(QSslSocket &socket, const QString &host, const QString &server, int timeoutMs);
+// Raises ESocketError naming the server ("host:port") and the reason why the handshake
+// of a TLS socket connected to `host` ended without encryption.
+[[noreturn]] QLX_EXPORT void RefuseTls(QSslSocket &socket, const QString &host, const QString &server);

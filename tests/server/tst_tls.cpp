@@ -9,6 +9,8 @@
 #include <remotemethods.h>
 
 #include <QDir>
+#include <QTcpServer>
+#include <QTimer>
 #include <QElapsedTimer>
 
 #include <sys/resource.h>
@@ -209,6 +211,34 @@ private slots:
         const CallOutcome outcome = callLanguages(server.port(), tls);
         QVERIFY2(outcome.failure.contains(failure), qPrintable(outcome.failure));
         QVERIFY2(outcome.elapsedMs < 15000, qPrintable(QString::number(outcome.elapsedMs))); // the time-out is 60 s
+    }
+
+    // A server that takes the connection and never answers the handshake: the wait runs
+    // the event loop (timers fire) and ends with the time-out's message.
+    void silentHandshakeKeepsTheEventLoopRunning()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        TNetConnection connection;
+        connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = silent.serverPort();
+        connection.Timeout = 1;
+        connection.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(50);
+        TClientDataSet languages;
+        DeclareLanguageFields(languages);
+        QString failure;
+        try {
+            GetIdioma(connection, languages);
+        } catch (const Exception &error) {
+            failure = error.message();
+        }
+        QVERIFY2(ticks >= 5, qPrintable(QStringLiteral("%1 ticks; %2").arg(ticks).arg(failure)));
+        QVERIFY2(failure.contains(QStringLiteral("não respondeu em 1 segundos")), qPrintable(failure));
     }
 
     // Over the client cap a TLS server still answers "busy", over TLS.
