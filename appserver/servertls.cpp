@@ -1,5 +1,7 @@
 #include "servertls.h"
 
+#include <untrustedissuer.h>
+
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -75,16 +77,10 @@ QString clientCertificateRefusal(const QList<QSslError> &errors)
         case QSslError::CertificateNotYetValid:
             return QStringLiteral("o certificado do cliente só vale a partir de %1")
                 .arg(error.certificate().effectiveDate().toString(QStringLiteral("yyyy-MM-dd")));
-        case QSslError::SelfSignedCertificate:
-        case QSslError::SelfSignedCertificateInChain:
-        case QSslError::UnableToGetLocalIssuerCertificate:
-        case QSslError::UnableToGetIssuerCertificate:
-        case QSslError::UnableToVerifyFirstCertificate:
-        case QSslError::CertificateUntrusted:
-        case QSslError::CertificateSignatureFailed:
-            return QStringLiteral("o servidor não aceitou o certificado do cliente: não foi assinado pela autoridade "
-                                  "do servidor");
         default:
+            if (protocol::isUntrustedIssuer(error.error()))
+                return QStringLiteral("o servidor não aceitou o certificado do cliente: não foi assinado pela autoridade "
+                                      "do servidor");
             break;
         }
     }

@@ -2,6 +2,8 @@
 
 #include "exceptions.h"
 
+#include <untrustedissuer.h>
+
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -41,15 +43,9 @@ QSslKey privateKey(const QString &file)
 // How much an error says about why the server is not trusted: the lowest first.
 int rank(QSslError::SslError error)
 {
-    switch (error) {
-    case QSslError::SelfSignedCertificate:
-    case QSslError::SelfSignedCertificateInChain:
-    case QSslError::UnableToGetLocalIssuerCertificate:
-    case QSslError::UnableToGetIssuerCertificate:
-    case QSslError::UnableToVerifyFirstCertificate:
-    case QSslError::CertificateUntrusted:
-    case QSslError::CertificateSignatureFailed:
+    if (protocol::isUntrustedIssuer(error))
         return 0;
+    switch (error) {
     case QSslError::CertificateExpired:
     case QSslError::CertificateNotYetValid:
         return 1;
