@@ -149,9 +149,12 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
         if (wake == Wake::None) {
             QEventLoop loop;
             const auto wakeFor = [&](Wake reason) {
+                // Quit once: a TLS socket signals every few kilobytes it decrypts,
+                // and each quit wakes the event dispatcher with a system call.
                 return [&wake, &loop, reason] {
-                    if (wake == Wake::None)
-                        wake = reason;
+                    if (wake != Wake::None)
+                        return;
+                    wake = reason;
                     loop.quit();
                 };
             };
