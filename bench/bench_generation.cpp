@@ -17,6 +17,7 @@
 // (its tables are replaced by the same rows), against a psql | iconv | sed job.
 #include "procstatus.h"
 
+#include <answerheap.h>
 #include <remotemethods.h>
 #include <scriptfile.h>
 
@@ -306,6 +307,7 @@ private:
 // one small call. Prints "client <fetch s> <write s> <peak kB> <records> <first part s> <idle kB>".
 int runClient(int port, const QString &directory, const TTlsFiles &tls)
 {
+    KeepAnswerBuffersInHeap(); // as qlxhost does at its start
     TNetConnection connection;
     connection.ServerName = QLatin1String(kRemoteObjectName);
     connection.Host = QStringLiteral("127.0.0.1");

@@ -6,6 +6,8 @@
 #include "scriptgeneration.h"
 #include "standardoutput.h"
 
+#include <answerheap.h>
+
 #include <QCoreApplication>
 #include <cstdio>
 #include <unistd.h>
@@ -84,6 +86,7 @@ int run(const GeneratorArguments &arguments)
 
 int main(int argc, char *argv[])
 {
+    KeepAnswerBuffersInHeap();
     GuardStandardOutput();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qlx02600-gen"));

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "screenshot.h"
 
+#include <answerheap.h>
 #include <application.h>
 #include <qttranslations.h>
 #include <servertimeout.h>
@@ -84,6 +85,7 @@ std::optional<int> answerWithoutDisplay(QCommandLineParser &parser, int argc, ch
 
 int main(int argc, char *argv[])
 {
+    KeepAnswerBuffersInHeap();
     if (const std::optional<int> status = printModuleInfo(argc, argv))
         return *status;
     QCoreApplication::setApplicationName(QStringLiteral("qlxhost"));
