@@ -29,7 +29,8 @@ bool ScriptLineStream::next(QByteArray &payload)
 {
     if (m_done)
         return false;
-    protocol::DataPacketWriter packet({ { QStringLiteral("LINHA"), protocol::FieldKind::String, int(kLineLimit) } });
+    protocol::DataPacketWriter packet({ { QStringLiteral("LINHA"), protocol::FieldKind::String, int(kLineLimit) } },
+                                      kPartCapacity);
     Translation row;
     qint64 rows = 0; // in this message
     while (packet.size() < kPartSize) {

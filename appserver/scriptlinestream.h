@@ -19,6 +19,9 @@ public:
     static constexpr qsizetype kPartSize = qsizetype(1) << 20;
     // The longest line the script may hold, in bytes.
     static constexpr qsizetype kLineLimit = 4000;
+    // What a part's packet may take: it ends with the line that took it past
+    // kPartSize, and a line's value has a few bytes of encoding besides.
+    static constexpr qsizetype kPartCapacity = kPartSize + kLineLimit + 256;
 
     ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs,
                      std::function<bool()> clientGone);

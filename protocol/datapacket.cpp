@@ -109,10 +109,11 @@ QString kindName(FieldKind kind)
     return QString();
 }
 
-DataPacketWriter::DataPacketWriter(const QList<FieldDesc> &fields)
+DataPacketWriter::DataPacketWriter(const QList<FieldDesc> &fields, qsizetype capacity)
     : m_writer(&m_bytes)
     , m_columns(fields.size())
 {
+    m_bytes.reserve(capacity);
     m_writer.startMap(2);
     m_writer.append(QLatin1String("fields"));
     m_writer.startArray(quint64(fields.size()));

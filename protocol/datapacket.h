@@ -26,7 +26,9 @@ QString kindName(FieldKind kind);
 class DataPacketWriter
 {
 public:
-    explicit DataPacketWriter(const QList<FieldDesc> &fields);
+    // `capacity`: the bytes the packet is expected to take, allocated at once so
+    // that it is not moved as it grows.
+    explicit DataPacketWriter(const QList<FieldDesc> &fields, qsizetype capacity = 0);
     void addString(QByteArrayView bytes);
     void addDateTime(double dayCount);
     void addInteger(qint64 value);
