@@ -6,6 +6,9 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
+#include <memory>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <stdexcept>
 
 namespace {
@@ -19,18 +22,17 @@ QByteArray readPem(const QString &file, const char *option)
     return pem.readAll();
 }
 
-QList<QSslCertificate> certificates(const QString &file, const char *option)
+QList<QSslCertificate> certificates(const QByteArray &pem, const QString &file, const char *option)
 {
-    const QList<QSslCertificate> found = QSslCertificate::fromData(readPem(file, option), QSsl::Pem);
+    const QList<QSslCertificate> found = QSslCertificate::fromData(pem, QSsl::Pem);
     if (found.isEmpty())
         throw std::invalid_argument(
             QStringLiteral("%1 %2 holds no PEM certificate").arg(QLatin1String(option), file).toStdString());
     return found;
 }
 
-QSslKey privateKey(const QString &file)
+QSslKey privateKey(const QByteArray &pem, const QString &file)
 {
-    const QByteArray pem = readPem(file, "--tls-key");
     for (const QSsl::KeyAlgorithm algorithm : { QSsl::Rsa, QSsl::Ec }) {
         const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
         if (!key.isNull())
@@ -38,6 +40,25 @@ QSslKey privateKey(const QString &file)
     }
     throw std::invalid_argument(
         QStringLiteral("--tls-key %1 holds no unencrypted PEM RSA or EC private key").arg(file).toStdString());
+}
+
+// A key that is not the certificate's fails every client's handshake, each with a
+// message that hides why; it is refused at start instead.
+void checkKeyCertifies(const QByteArray &certificatePem, const QByteArray &keyPem, const ServerTlsFiles &files)
+{
+    const auto memory = [](const QByteArray &bytes) {
+        return std::unique_ptr<BIO, decltype(&BIO_free)>(BIO_new_mem_buf(bytes.constData(), int(bytes.size())), BIO_free);
+    };
+    const auto noPassword = [](char *, int, int, void *) { return 0; };
+    const auto certificateBio = memory(certificatePem);
+    const auto keyBio = memory(keyPem);
+    const std::unique_ptr<X509, decltype(&X509_free)> certificate(
+        certificateBio ? PEM_read_bio_X509(certificateBio.get(), nullptr, noPassword, nullptr) : nullptr, X509_free);
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, noPassword, nullptr) : nullptr, EVP_PKEY_free);
+    if (!certificate || !key || X509_check_private_key(certificate.get(), key.get()) != 1)
+        throw std::invalid_argument(QStringLiteral("--tls-key %1 is not the key of the certificate in --tls-cert %2")
+                                        .arg(files.keyFile, files.certFile).toStdString());
 }
 
 } // namespace
@@ -53,13 +74,17 @@ std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
             QStringLiteral("TLS is not available: %1").arg(QSslSocket::activeBackend()).toStdString());
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
-    configuration.setLocalCertificateChain(certificates(files.certFile, "--tls-cert"));
-    configuration.setPrivateKey(privateKey(files.keyFile));
+    const QByteArray certificatePem = readPem(files.certFile, "--tls-cert");
+    const QByteArray keyPem = readPem(files.keyFile, "--tls-key");
+    configuration.setLocalCertificateChain(certificates(certificatePem, files.certFile, "--tls-cert"));
+    configuration.setPrivateKey(privateKey(keyPem, files.keyFile));
+    checkKeyCertifies(certificatePem, keyPem, files);
     if (files.clientCaFile.isEmpty()) {
         configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     } else {
         // Only certificates of the team's authority are taken, not the system's.
-        configuration.setCaCertificates(certificates(files.clientCaFile, "--tls-client-ca"));
+        configuration.setCaCertificates(
+            certificates(readPem(files.clientCaFile, "--tls-client-ca"), files.clientCaFile, "--tls-client-ca"));
         configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     }
     return configuration;

@@ -10,9 +10,10 @@ set -euo pipefail
 # qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
 # weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
 # libsqlite3-dev, libpq-dev: the server reads script rows through SQLite's and PostgreSQL's client libraries.
+# libssl-dev: the server checks at start that its TLS key is the certificate's (OpenSSL).
 # dpkg-dev, lintian, systemd: the package's versioned dependencies (dpkg-shlibdeps), its check, and the
 # service unit's exposure score (systemd-analyze).
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libsqlite3-dev libpq-dev sqlite3
+packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libsqlite3-dev libpq-dev libssl-dev sqlite3
           postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils
           qt6-translations-l10n openssl
           weston qt6-wayland

@@ -339,6 +339,41 @@ private slots:
         QVERIFY(server.readAllStandardError().contains("without TLS"));
     }
 
+    void unusableServerFilesRefusedAtStart_data()
+    {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("key of another certificate") << QStringLiteral("server") << QStringLiteral("desk-01")
+                                                    << QStringLiteral("is not the key of the certificate");
+        QTest::newRow("certificate as the key") << QStringLiteral("server") << QStringLiteral("server.pem")
+                                                << QStringLiteral("holds no unencrypted PEM");
+        QTest::newRow("key as the certificate") << QStringLiteral("server.key") << QStringLiteral("server")
+                                                << QStringLiteral("holds no PEM certificate");
+    }
+
+    // Files no handshake could use stop the server before it listens, naming them.
+    void unusableServerFilesRefusedAtStart()
+    {
+        QFETCH(QString, certificate);
+        QFETCH(QString, key);
+        QFETCH(QString, message);
+        const auto file = [this](const QString &name, bool isKey) {
+            return name.contains(QLatin1Char('.')) ? m_pki.path(name) : isKey ? m_pki.key(name) : m_pki.pem(name);
+        };
+        QTemporaryDir dir;
+        QProcess server;
+        server.start(QStringLiteral(QLX_SERVER_PATH),
+                     { QStringLiteral("--db"), dir.filePath(QStringLiteral("t.db")), QStringLiteral("--listen"),
+                       QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), file(certificate, false),
+                       QStringLiteral("--tls-key"), file(key, true) });
+        QVERIFY(server.waitForFinished(30000));
+        QCOMPARE(server.exitCode(), 2);
+        QVERIFY(!server.readAllStandardOutput().contains("listening on"));
+        const QByteArray error = server.readAllStandardError();
+        QVERIFY2(error.contains(message.toUtf8()), error.constData());
+    }
+
     // The generator takes its TLS files through the host's one settings lookup.
     void generatorSettings_data()
     {
