@@ -62,6 +62,9 @@ public:
     virtual void endRow() = 0;
     // The packet's last row has been delivered.
     virtual void endPacket() {}
+    // Rows of the packet still on its way that have arrived whole, not yet
+    // delivered: for a count of progress only.
+    virtual void rowsArriving(qsizetype rows) { Q_UNUSED(rows); }
 };
 
 // Takes every value and keeps none: a packet read only to check it, or a base for

@@ -76,6 +76,15 @@ qint64 FrameReader::declaredLength() const
     return qFromBigEndian<quint32>(m_buffer.constData() + m_start);
 }
 
+QByteArrayView FrameReader::arrivingPayload() const
+{
+    const qint64 length = declaredLength();
+    if (length < 0)
+        return {};
+    const qsizetype arrived = qsizetype(std::min<qint64>(buffered() - kFrameHeaderSize, length));
+    return QByteArrayView(m_buffer.constData() + m_start + kFrameHeaderSize, arrived);
+}
+
 bool FrameReader::next(QByteArrayView &payload)
 {
     const qsizetype available = buffered();

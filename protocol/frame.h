@@ -55,6 +55,9 @@ public:
     bool next(QByteArray &payload);
     // The length the next frame's header states, once its header has arrived; else -1.
     qint64 declaredLength() const;
+    // The bytes of the next frame's payload that have arrived while it is still
+    // incomplete, valid until the reader's next call; empty before its header.
+    QByteArrayView arrivingPayload() const;
     // Bytes held that no frame returned by next() took.
     qsizetype buffered() const { return m_end - m_start; }
 
