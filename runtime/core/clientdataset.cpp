@@ -107,8 +107,18 @@ void TDataSetLoad::endRow()
 
 void TDataSetLoad::endPacket()
 {
+    m_recordsShown = m_records;
     if (OnProgress)
         OnProgress(m_records);
+}
+
+void TDataSetLoad::rowsArriving(qsizetype rows)
+{
+    if (m_records + rows <= m_recordsShown)
+        return;
+    m_recordsShown = m_records + rows;
+    if (OnProgress)
+        OnProgress(m_recordsShown);
 }
 
 void TDataSetLoad::checkMemory()

@@ -135,7 +135,8 @@ public:
     // texts kept in a file count only by their index.
     explicit TDataSetLoad(const TClientDataSet &dataSet, qint64 memoryLimit = kUnlimited);
 
-    // Called after every packet with the number of records so far.
+    // Called with the number of records so far after every packet, and in between
+    // as the rows of a packet on its way arrive whole (counting them, never fewer).
     std::function<void(qsizetype records)> OnProgress;
 
     qsizetype records() const { return m_records; }
@@ -147,6 +148,7 @@ public:
     void nullValue(qsizetype column) override;
     void endRow() override;
     void endPacket() override;
+    void rowsArriving(qsizetype rows) override;
 
 private:
     friend class TClientDataSet;
@@ -160,4 +162,5 @@ private:
     std::vector<TClientDataSet::Column> m_columns;
     std::vector<int> m_target;
     qsizetype m_records = 0;
+    qsizetype m_recordsShown = 0; // the last number given to OnProgress
 };

@@ -4,11 +4,13 @@
 #include "exceptions.h"
 
 #include <answerstart.h>
+#include <arrivingrows.h>
 #include <datapacket.h>
 #include <frame.h>
 #include <message.h>
 #include <protocolerror.h>
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSslSocket>
 #include <QTimer>
@@ -268,12 +270,26 @@ QByteArray TSocketConnection::exchange(const QByteArray &request, protocol::Data
     // One buffer for the whole answer: frames are read into it and decoded where they lie.
     protocol::FrameReader reader(FrameLimit);
     QByteArrayView payload;
+    protocol::ArrivingRows arriving; // of the frame on its way
+    QElapsedTimer sinceProgress; // a count given, or a frame whole
+    sinceProgress.start();
     for (;;) {
         refuseOverLimit(reader.declaredLength());
         if (reader.next(payload)) {
+            arriving = {};
+            sinceProgress.start();
             if (!isPart(QByteArray::fromRawData(payload.data(), payload.size()), parts))
                 break;
             continue;
+        }
+        if (parts && sinceProgress.hasExpired(kArrivingCountInterval)) {
+            try {
+                parts->rowsArriving(arriving.count(reader.arrivingPayload()));
+            } catch (...) {
+                m_socket.reset(); // as for a failure with the rows of a part
+                throw;
+            }
+            sinceProgress.start();
         }
         await([this] { return m_socket->bytesAvailable() > 0; }, false);
         if (m_peerChecked) {

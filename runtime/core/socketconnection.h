@@ -60,6 +60,10 @@ public:
     // The most bytes the socket takes from the network ahead of the reader; past
     // it the server is held back by the network until the reader catches up.
     static constexpr qint64 kReadAheadBytes = qint64(1) << 20;
+    // While a frame of an answer in parts is on its way, its rows that have arrived
+    // whole are counted for the progress at most this often (milliseconds since the
+    // last count or the last frame); frames that arrive sooner are never counted.
+    static constexpr int kArrivingCountInterval = 200;
 
     qint64 FrameLimit; // per frame; an answer in parts may be larger as a whole
     // Memory a record set loaded from one answer may take; see TDataSetLoad. A frame
@@ -85,7 +89,8 @@ public:
     // outstanding (they belong to no request). A remote exception raises ERemoteError; a broken connection, a
     // server silent for Timeout seconds or a malformed answer raises ESocketError
     // and closes the connection.
-    // The rows of an answer that comes in parts go to `parts` as they arrive; a
+    // The rows of an answer that comes in parts go to `parts` as they arrive (and
+    // their count to its rowsArriving() while a frame is still coming); a
     // failure there (the sink's own exception) closes the connection too, which
     // ends the server's work on the answer.
     OleVariant Call(const QString &method, std::vector<TRemoteArg> arguments,
