@@ -213,6 +213,37 @@ private slots:
         QVERIFY(!ShowAviVisible());
     }
 
+    // One part of some thousands of lines, sent in slices over about two seconds:
+    // the count follows the lines whole so far, before the part is.
+    void progressFollowsThePartAsItArrives()
+    {
+        constexpr int kLines = 4000;
+        QByteArrayList sent;
+        for (int i = 0; i < kLines; ++i)
+            sent << QByteArray("INSERT INTO TRADUCAO VALUES ('TAB', 'K") + QByteArray::number(i) + "', 'DSNOME', 'ENG');";
+        const QByteArray partFrame = protocol::frameOf(part(sent));
+        FakeServer fake([&](const protocol::Request &) { return QByteArrayList { part(sent), linesOk({}) }; });
+        fake.setPace(std::chrono::milliseconds(20), partFrame.size() / 100 + 1);
+        TNetConnection connection;
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = fake.address().section(QLatin1Char(':'), 1).toInt();
+        TClientDataSet lines;
+        lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+        QList<qsizetype> counts;
+        AnsiString list;
+        GetPropriedCds(connection, "ENG", list, 0, lines, [&](qsizetype records) { counts << records; });
+        QCOMPARE(lines.RecordCount(), kLines);
+        QVERIFY(!counts.isEmpty());
+        QCOMPARE(counts.last(), kLines);
+        const QList<qsizetype> beforeWhole = counts.first(counts.size() - 1);
+        QVERIFY2(beforeWhole.size() >= 3, qPrintable(QStringLiteral("%1 counts before the part was whole").arg(beforeWhole.size())));
+        for (qsizetype i = 0; i < beforeWhole.size(); ++i) {
+            QVERIFY2(beforeWhole.at(i) > 0 && beforeWhole.at(i) < kLines, qPrintable(QString::number(beforeWhole.at(i))));
+            if (i > 0)
+                QVERIFY(beforeWhole.at(i) > beforeWhole.at(i - 1));
+        }
+    }
+
     void answerOverTheMemoryLimitIsRefusedAndTheNextCallWorks()
     {
         int calls = 0;

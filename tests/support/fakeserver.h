@@ -2,7 +2,8 @@
 
 // An in-process application server on its own thread, for faults the real one
 // does not make: it records every request and answers with a test's handler. A null
-// answer is never sent; with a pace set, an answer goes out one byte at a time;
+// answer is never sent; with a pace set, an answer goes out a slice (one byte unless
+// told) at each tick;
 // unframed, the handler's answers go out as they are (a bare header, say).
 #include <frame.h>
 #include <message.h>
@@ -46,7 +47,11 @@ public:
         m_thread.wait();
     }
 
-    void setPace(std::chrono::milliseconds pace) { m_paceMs = int(pace.count()); }
+    void setPace(std::chrono::milliseconds pace, qsizetype bytesAtATime = 1)
+    {
+        m_sliceBytes = bytesAtATime;
+        m_paceMs = int(pace.count());
+    }
     void setUnframed(bool unframed) { m_unframed = unframed; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_server.serverPort()); }
     QList<protocol::Request> requests() const
@@ -99,9 +104,9 @@ private:
         }
         auto rest = std::make_shared<QByteArray>(frames);
         auto *timer = new QTimer(socket);
-        QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, rest] {
-            socket->write(rest->left(1));
-            rest->remove(0, 1);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, rest, slice = qsizetype(m_sliceBytes)] {
+            socket->write(rest->left(slice));
+            rest->remove(0, slice);
             if (rest->isEmpty())
                 timer->deleteLater();
         });
@@ -110,6 +115,7 @@ private:
 
     FramesHandler m_handler;
     std::atomic<int> m_paceMs = 0;
+    std::atomic<qsizetype> m_sliceBytes = 1;
     std::atomic<bool> m_unframed = false;
     QThread m_thread;
     QTcpServer m_server;
