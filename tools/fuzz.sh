@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-targets=(frame_reader request_dispatch response_load)
+targets=(arriving_rows frame_reader request_dispatch response_load)
 
 bash tools/install-deps.sh
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
