@@ -109,12 +109,12 @@ void ArrivingRows::findRows(QByteArrayView arrived)
 {
     QCborStreamReader reader = readerOver(arrived.first(std::min(arrived.size(), kHeadLimit)));
     try {
-        // A part's packet, or the final response's.
+        // A part's packet (a part's first key), or the final response's.
         enterMap(reader);
         bool found = false;
-        while (!found && reader.hasNext()) {
+        for (bool first = true; !found && reader.hasNext(); first = false) {
             const QString key = readKey(reader);
-            if (key == QLatin1String("part"))
+            if (first && key == QLatin1String("part"))
                 found = true;
             else if (key == QLatin1String("result"))
                 found = findKey(reader, QLatin1String("packet"));

@@ -8,6 +8,7 @@ set -euo pipefail
 # libxcb1-dev: the desktop tier pings the screen's window as a window manager does.
 # openssl: the TLS tests make a throw-away certificate authority; the README's team recipe uses it too.
 # qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
+# tesseract-ocr, tesseract-ocr-eng: the desktop tier reads the busy window's line count from its pixels.
 # weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
 # libsqlite3-dev, libpq-dev: the server reads script rows through SQLite's and PostgreSQL's client libraries.
 # libssl-dev: the server checks at start that its TLS key is the certificate's (OpenSSL).
@@ -16,7 +17,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libsqlite3-dev libpq-dev libssl-dev sqlite3
           postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils
           qt6-translations-l10n openssl
-          weston qt6-wayland
+          weston qt6-wayland tesseract-ocr tesseract-ocr-eng
           libxcb1-dev dpkg-dev lintian systemd)
 missing=()
 for package in "${packages[@]}"; do

@@ -41,7 +41,7 @@ static bool startDisplay(QString &error);
 
 bool start(QString &error)
 {
-    for (const char *tool : { "Xvfb", "openbox", "xdotool", "xprop", "xwininfo" }) {
+    for (const char *tool : { "Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "sqlite3", "tesseract" }) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
             error = QStringLiteral("%1 is missing: run tools/install-deps.sh").arg(QString::fromLatin1(tool));
             return false;
@@ -189,6 +189,13 @@ QRect geometry(const QString &window)
     return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height"));
 }
 
+QStringList windowsOf(qint64 processId)
+{
+    return run(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                            QString::number(processId) })
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 static xcb_atom_t atom(xcb_connection_t *connection, const char *name)
 {
     xcb_intern_atom_reply_t *reply =
@@ -267,13 +274,18 @@ QColor waitForPixel(const QString &window, QPoint at, QColor expected)
     return shown ? expected : seen;
 }
 
-Session::Session(bool open, bool relayed)
+Session::Session(bool open, bool relayed, int moreLines)
 {
     QDir(m_work.path()).mkdir(QStringLiteral("saida"));
     QDir(m_work.path()).mkdir(QStringLiteral("config"));
     const QString database = m_work.filePath(QStringLiteral("server.db"));
     m_callLog = m_work.filePath(QStringLiteral("calls.jsonl"));
     run(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--init-demo"), database });
+    if (moreLines > 0)
+        run(QStringLiteral("sqlite3"), { database, QStringLiteral("INSERT INTO TRADUCAO WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                                                                  "SELECT i + 1 FROM n WHERE i < %1) SELECT 'UNIDADE', 'K' || i, "
+                                                                  "'DSUNIDADE', 'ESP', 'Unidad ' || i, 46000 FROM n;")
+                                                       .arg(moreLines) });
     m_server.start(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--db"), database, QStringLiteral("--listen"),
                                                       QStringLiteral("127.0.0.1:0"), QStringLiteral("--call-log"), m_callLog });
     QString address;
@@ -335,10 +347,10 @@ Session::~Session()
     stopProcess(m_server);
 }
 
-void Session::setSlow(bool slow)
+void Session::setSlow(bool slow, qsizetype bytesAtATime)
 {
     if (m_relay)
-        m_relay->setSlow(slow);
+        m_relay->setSlow(slow, bytesAtATime);
 }
 
 QStringList Session::calls() const

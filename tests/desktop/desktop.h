@@ -42,6 +42,8 @@ QString activeWindowName();
 QString waitForActiveWindow(const QString &title);
 // The client area of a window in screen coordinates.
 QRect geometry(const QString &window);
+// The visible top-level windows of a process.
+QStringList windowsOf(qint64 processId);
 
 // Sends the window manager's ping (_NET_WM_PING) to a top-level window and
 // waits up to `withinMs` for the client's answer on the root window.
@@ -59,8 +61,9 @@ class Session
 {
 public:
     // `open`: the host opens the screen at start. `relayed`: the host reaches the
-    // server through a relay whose answers can be made slow (setSlow).
-    explicit Session(bool open = true, bool relayed = false);
+    // server through a relay whose answers can be made slow (setSlow). `moreLines`
+    // Spanish translations are added to the demo's, for a longer generation.
+    explicit Session(bool open = true, bool relayed = false, int moreLines = 0);
     ~Session();
 
     QString screen() const { return m_screen; } // the screen's window
@@ -73,8 +76,9 @@ public:
     QStringList calls() const;
     // Waits until the server has received `count` calls.
     bool waitForCalls(int count) const;
-    // The server's answers reach the host a byte every 20 ms, or at once again.
-    void setSlow(bool slow);
+    // The server's answers reach the host a slice (a byte unless told) every 20 ms,
+    // or at once again.
+    void setSlow(bool slow, qsizetype bytesAtATime = 1);
 
 private:
     QTemporaryDir m_work;

@@ -2,12 +2,13 @@
 
 // A relay between the host and the server, on its own thread: the host's bytes go
 // through at once; the server's go through at once too until the relay is made
-// slow, then one byte every kSlowPaceMs, until it is made fast again.
+// slow, then a slice (one byte unless told) every kSlowPaceMs, until it is made fast again.
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 
 class SlowRelay
@@ -33,7 +34,11 @@ public:
     }
 
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_listener.serverPort()); }
-    void setSlow(bool slow) { m_slow = slow; }
+    void setSlow(bool slow, qsizetype bytesAtATime = 1)
+    {
+        m_sliceBytes = bytesAtATime;
+        m_slow = slow;
+    }
 
 private:
     void accept()
@@ -55,7 +60,7 @@ private:
                     pace->stop();
                     return;
                 }
-                const qsizetype count = m_slow ? 1 : held->size();
+                const qsizetype count = m_slow ? std::min(qsizetype(m_sliceBytes), held->size()) : held->size();
                 client->write(held->left(count));
                 held->remove(0, count);
                 pace->setInterval(m_slow ? kSlowPaceMs : 0);
@@ -67,6 +72,7 @@ private:
 
     quint16 m_serverPort;
     std::atomic<bool> m_slow = false;
+    std::atomic<qsizetype> m_sliceBytes = 1;
     QThread m_thread;
     QTcpServer m_listener;
 };

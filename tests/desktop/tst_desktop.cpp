@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDate>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QPalette>
+#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 
@@ -463,6 +465,49 @@ private slots:
         QCOMPARE(fileBytes(path), script);
     }
 
+    // The busy window's count, read from its pixels, follows the lines as they arrive:
+    // over about two seconds of a slow generation it is read growing at least twice.
+    void busyWindowCountsTheLinesAsTheyArrive()
+    {
+        constexpr int kMoreLines = 600;
+        Session session(true, true, kMoreLines);
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        fillTheScreen(session);
+        const QRect area = busyArea(session);
+        const QImage under = screenshot().copy(area);
+        session.setSlow(true, kSlowSliceBytes);
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "the busy window was not drawn");
+        QRect busy;
+        QVERIFY2(QTest::qWaitFor([&] { return !(busy = busyWindow(session)).isEmpty(); }, kConditionWaitMs),
+                 "no busy window among the host's");
+        QList<qint64> counts;
+        QStringList read;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 2500 || counts.size() < 3) {
+            if (clock.elapsed() > kConditionWaitMs)
+                break;
+            const QString text = textIn(session, busy);
+            read << text;
+            const QRegularExpressionMatch count = QRegularExpression(QStringLiteral("([0-9][0-9.]*) linhas recebidas")).match(text);
+            if (count.hasMatch() && (counts.isEmpty() || counts.last() != count.captured(1).remove(QLatin1Char('.')).toLongLong()))
+                counts << count.captured(1).remove(QLatin1Char('.')).toLongLong();
+        }
+        QVERIFY2(screenshot().copy(area) != under, "the generation ended while the count was read");
+        const QString seen = read.join(QLatin1String(" | ")).simplified();
+        QVERIFY2(counts.size() >= 3, qPrintable(seen));
+        for (qsizetype i = 1; i < counts.size(); ++i)
+            QVERIFY2(counts.at(i) > counts.at(i - 1), qPrintable(seen));
+        session.setSlow(false);
+        QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+        const QStringList written = scripts(session.outputDirectory());
+        QCOMPARE(written.size(), 1);
+        const qsizetype lines = fileBytes(QDir(session.outputDirectory()).filePath(written.first())).count("\r\n");
+        QVERIFY(lines > kMoreLines);
+        QVERIFY2(counts.last() < lines, qPrintable(seen)); // read while lines were still on their way
+    }
+
     // The window manager's ping is answered within a second, idle and during a slow
     // fetch; a host held still (SIGSTOP) answers none, so the check is not void.
     void answersTheWindowManagersPing_data()
@@ -544,6 +589,30 @@ private slots:
     }
 
 private:
+    // The pace of a slow generation for its count: a few lines every tenth of a second.
+    static constexpr qsizetype kSlowSliceBytes = 60;
+
+    // The host's busy window: the one over the middle of the screen, smaller than it.
+    static QRect busyWindow(const Session &session)
+    {
+        const QRect screen = geometry(session.screen());
+        for (const QString &window : windowsOf(session.hostProcessId())) {
+            const QRect area = geometry(window);
+            if (window != session.screen() && area.contains(screen.center()) && area.width() < screen.width())
+                return area;
+        }
+        return QRect();
+    }
+
+    // The text in a rectangle of the screen, read by OCR from its picture made larger.
+    static QString textIn(const Session &session, const QRect &rectangle)
+    {
+        const QImage picture = screenshot().copy(rectangle).convertToFormat(QImage::Format_Grayscale8);
+        const QString file = QDir(session.workDirectory()).filePath(QStringLiteral("ocr.png"));
+        picture.scaled(picture.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(file);
+        return run(QStringLiteral("tesseract"), { file, QStringLiteral("stdout"), QStringLiteral("--psm"), QStringLiteral("6") });
+    }
+
     // Where the busy window shows: around the middle of the screen's window.
     static QRect busyArea(const Session &session)
     {

@@ -202,6 +202,7 @@ private slots:
         add("a message that is no map", handWritten("\x82" + text(QStringLiteral("part")) + "\x9f", rows, 0, "\xff"));
         add("a key that is no text", handWritten("\xa1\x01\xa2" + text(QStringLiteral("fields")) + lineFields()
                                                      + text(QStringLiteral("rows")) + "\x9f", rows, 0, "\xff"));
+        add("a part after another key", handWritten("\xa2" + text(QStringLiteral("x")) + "\x01" + partHead("\x9f").mid(1), rows, 0, "\xff"));
         add("a part that is no map", handWritten("\xa1" + text(QStringLiteral("part")) + "\x9f", rows, 0, "\xff"));
         add("rows that are no array", handWritten("\xa1" + text(QStringLiteral("part")) + "\xa1" + text(QStringLiteral("rows"))
                                                       + "\xbf", rows, 0, "\xff"));
