@@ -136,7 +136,8 @@ public:
     explicit TDataSetLoad(const TClientDataSet &dataSet, qint64 memoryLimit = kUnlimited);
 
     // Called with the number of records so far after every packet, and in between
-    // as the rows of a packet on its way arrive whole (counting them, never fewer).
+    // as rows of the packet on its way arrive whole, those counted too; the number
+    // never goes down.
     std::function<void(qsizetype records)> OnProgress;
 
     qsizetype records() const { return m_records; }
