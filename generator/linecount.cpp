@@ -1,6 +1,7 @@
 #include "linecount.h"
 
-#include <QLocale>
+#include <receivedlines.h>
+
 #include <utility>
 
 TerminalLineCount::TerminalLineCount(std::FILE *terminal)
@@ -18,8 +19,7 @@ void TerminalLineCount::operator()(qsizetype lines)
     if (m_sinceUpdate.isValid() && m_sinceUpdate.elapsed() < 1000 / kUpdatesPerSecond)
         return;
     m_sinceUpdate.start();
-    const QString text = QLocale(QLocale::Portuguese, QLocale::Brazil).toString(lines);
-    std::fprintf(m_terminal, "\rqlx02600-gen: %s linhas recebidas", qPrintable(text));
+    std::fprintf(m_terminal, "\rqlx02600-gen: %s", qPrintable(ReceivedLinesText(lines)));
     std::fflush(m_terminal);
     m_lineOpen = true;
 }

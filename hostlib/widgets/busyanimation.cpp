@@ -3,11 +3,11 @@
 #include <application.h>
 #include <callguard.h>
 #include <dispatch.h>
+#include <receivedlines.h>
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLocale>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,11 +20,6 @@ QString captionOf(int kind)
 {
     // Kind 6 is the one the screens use while they wait for the server.
     return kind == 6 ? QStringLiteral("Aguarde, consultando o servidor...") : QStringLiteral("Aguarde...");
-}
-
-QString countText(qint64 records)
-{
-    return QStringLiteral("%1 linhas recebidas").arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(records));
 }
 
 class BusyWindow : public QFrame
@@ -42,7 +37,7 @@ public:
         m_count = new QLabel(this);
         m_count->setObjectName(QStringLiteral("progress"));
         // Room for any count: the window keeps its size and place as it grows.
-        m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(countText(999'999'999)));
+        m_count->setMinimumWidth(m_count->fontMetrics().horizontalAdvance(ReceivedLinesText(999'999'999)));
         m_count->hide();
         layout->addWidget(m_count);
         auto *bar = new QProgressBar(this);
@@ -59,7 +54,7 @@ public:
 
     void showCount(qint64 records)
     {
-        m_count->setText(countText(records));
+        m_count->setText(ReceivedLinesText(records));
         if (m_count->isHidden()) {
             m_count->show();
             placeCentred();

@@ -396,17 +396,28 @@ private slots:
         }
     }
 
+    void busyWindowCountsTheLines_data()
+    {
+        QTest::addColumn<qint64>("lines");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("none yet") << qint64(0) << QStringLiteral("0 linhas recebidas");
+        QTest::newRow("one") << qint64(1) << QStringLiteral("1 linha recebida");
+        QTest::newRow("thousands grouped") << qint64(1234567) << QStringLiteral("1.234.567 linhas recebidas");
+    }
+
     void busyWindowCountsTheLines()
     {
+        QFETCH(qint64, lines);
+        QFETCH(QString, shown);
         ActiveShowAvi(nullptr, 6);
-        ShowAviProgress(1234567);
+        ShowAviProgress(lines);
         QLabel *progress = nullptr;
         for (QWidget *window : QApplication::topLevelWidgets()) {
             if (window->isVisible() && !progress)
                 progress = window->findChild<QLabel *>(QStringLiteral("progress"));
         }
         QVERIFY(progress);
-        QCOMPARE(progress->text(), QStringLiteral("1.234.567 linhas recebidas"));
+        QCOMPARE(progress->text(), shown);
         QVERIFY(progress->isVisible());
         DeactiveShowAvi();
     }
