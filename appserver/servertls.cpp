@@ -1,14 +1,12 @@
 #include "servertls.h"
 
+#include <keymatch.h>
 #include <untrustedissuer.h>
 
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
-#include <memory>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <stdexcept>
 
 namespace {
@@ -42,25 +40,6 @@ QSslKey privateKey(const QByteArray &pem, const QString &file)
         QStringLiteral("--tls-key %1 holds no unencrypted PEM RSA or EC private key").arg(file).toStdString());
 }
 
-// A key that is not the certificate's fails every client's handshake, each with a
-// message that hides why; it is refused at start instead.
-void checkKeyCertifies(const QByteArray &certificatePem, const QByteArray &keyPem, const ServerTlsFiles &files)
-{
-    const auto memory = [](const QByteArray &bytes) {
-        return std::unique_ptr<BIO, decltype(&BIO_free)>(BIO_new_mem_buf(bytes.constData(), int(bytes.size())), BIO_free);
-    };
-    const auto noPassword = [](char *, int, int, void *) { return 0; };
-    const auto certificateBio = memory(certificatePem);
-    const auto keyBio = memory(keyPem);
-    const std::unique_ptr<X509, decltype(&X509_free)> certificate(
-        certificateBio ? PEM_read_bio_X509(certificateBio.get(), nullptr, noPassword, nullptr) : nullptr, X509_free);
-    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        keyBio ? PEM_read_bio_PrivateKey(keyBio.get(), nullptr, noPassword, nullptr) : nullptr, EVP_PKEY_free);
-    if (!certificate || !key || X509_check_private_key(certificate.get(), key.get()) != 1)
-        throw std::invalid_argument(QStringLiteral("--tls-key %1 is not the key of the certificate in --tls-cert %2")
-                                        .arg(files.keyFile, files.certFile).toStdString());
-}
-
 } // namespace
 
 std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
@@ -78,7 +57,10 @@ std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
     const QByteArray keyPem = readPem(files.keyFile, "--tls-key");
     configuration.setLocalCertificateChain(certificates(certificatePem, files.certFile, "--tls-cert"));
     configuration.setPrivateKey(privateKey(keyPem, files.keyFile));
-    checkKeyCertifies(certificatePem, keyPem, files);
+    // A key that is not the certificate's would fail every client's handshake.
+    if (!protocol::keyMatchesCertificate(certificatePem, keyPem))
+        throw std::invalid_argument(QStringLiteral("--tls-key %1 is not the key of the certificate in --tls-cert %2")
+                                        .arg(files.keyFile, files.certFile).toStdString());
     if (files.clientCaFile.isEmpty()) {
         configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     } else {

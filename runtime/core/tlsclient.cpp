@@ -2,6 +2,7 @@
 
 #include "exceptions.h"
 
+#include <keymatch.h>
 #include <untrustedissuer.h>
 
 #include <QFile>
@@ -21,17 +22,16 @@ QByteArray readPem(const QString &file, const QString &what)
     return pem.readAll();
 }
 
-QList<QSslCertificate> certificates(const QString &file, const QString &what)
+QList<QSslCertificate> certificates(const QByteArray &pem, const QString &file, const QString &what)
 {
-    const QList<QSslCertificate> found = QSslCertificate::fromData(readPem(file, what), QSsl::Pem);
+    const QList<QSslCertificate> found = QSslCertificate::fromData(pem, QSsl::Pem);
     if (found.isEmpty())
         throw ESocketError(QStringLiteral("O arquivo %1 de %2 não tem um certificado PEM.").arg(file, what));
     return found;
 }
 
-QSslKey privateKey(const QString &file)
+QSslKey privateKey(const QByteArray &pem, const QString &file)
 {
-    const QByteArray pem = readPem(file, QStringLiteral("a chave do certificado do cliente (tls-key)"));
     for (const QSsl::KeyAlgorithm algorithm : { QSsl::Rsa, QSsl::Ec }) {
         const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
         if (!key.isNull())
@@ -115,14 +115,20 @@ std::unique_ptr<QSslSocket> NewTlsSocket(const TTlsFiles &files)
         throw ESocketError(QStringLiteral("O certificado do cliente precisa de tls-cert e de tls-key, os dois."));
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     // Only the team's own authority is trusted, not the system's.
-    configuration.setCaCertificates(certificates(files.CaFile, QStringLiteral("a autoridade confiável (tls-ca)")));
+    const QString authority = QStringLiteral("a autoridade confiável (tls-ca)");
+    configuration.setCaCertificates(certificates(readPem(files.CaFile, authority), files.CaFile, authority));
     configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
     if (!files.CertFile.isEmpty()) {
-        const QList<QSslCertificate> chain
-            = certificates(files.CertFile, QStringLiteral("o certificado do cliente (tls-cert)"));
-        configuration.setLocalCertificateChain(chain);
-        configuration.setPrivateKey(privateKey(files.KeyFile));
+        const QString certificate = QStringLiteral("o certificado do cliente (tls-cert)");
+        const QByteArray chainPem = readPem(files.CertFile, certificate);
+        const QByteArray keyPem = readPem(files.KeyFile, QStringLiteral("a chave do certificado do cliente (tls-key)"));
+        configuration.setLocalCertificateChain(certificates(chainPem, files.CertFile, certificate));
+        configuration.setPrivateKey(privateKey(keyPem, files.KeyFile));
+        // Qt's TLS socket would not start its handshake with it, and the call would wait out its time-out.
+        if (!protocol::keyMatchesCertificate(chainPem, keyPem))
+            throw ESocketError(QStringLiteral("A chave %1 (tls-key) não é a do certificado %2 (tls-cert).")
+                                   .arg(files.KeyFile, files.CertFile));
     }
     auto socket = std::make_unique<QSslSocket>();
     socket->setSslConfiguration(configuration);

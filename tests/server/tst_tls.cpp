@@ -189,6 +189,60 @@ private slots:
         }
     }
 
+    // A client's own files are checked before it connects, its key against its certificate
+    // too: Qt's TLS socket given another key never starts its handshake, and the call
+    // waited out its time-out to blame the server.
+    void unusableClientFilesRefused_data()
+    {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("key of another certificate") << QStringLiteral("desk-01.pem") << QStringLiteral("stranger.key")
+                                                    << QStringLiteral("não é a do certificado");
+        QTest::newRow("certificate as the key") << QStringLiteral("desk-01.pem") << QStringLiteral("desk-01.pem")
+                                                << QStringLiteral("não tem uma chave privada PEM");
+        QTest::newRow("key as the certificate") << QStringLiteral("desk-01.key") << QStringLiteral("desk-01.key")
+                                                << QStringLiteral("não tem um certificado PEM");
+    }
+
+    void unusableClientFilesRefused()
+    {
+        QFETCH(QString, certificate);
+        QFETCH(QString, key);
+        QFETCH(QString, failure);
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
+        QVERIFY(server.port() != 0);
+        const CallOutcome outcome = callLanguages(
+            server.port(), TTlsFiles { m_pki.pem(QStringLiteral("ca")), m_pki.path(certificate), m_pki.path(key) });
+        QVERIFY2(outcome.failure.contains(failure), qPrintable(outcome.failure));
+        QVERIFY2(outcome.elapsedMs < 15000, qPrintable(QString::number(outcome.elapsedMs))); // the time-out is 60 s
+        QVERIFY2(!server.log().contains("peer="), server.log()); // it never connected
+    }
+
+    // Calls follow each other on one TLS connection, with no reconnect between them:
+    // nothing TLS leaves on the socket passes for a stray answer.
+    void callsShareOneTlsConnection()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
+        QVERIFY(server.port() != 0);
+        TNetConnection connection;
+        connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = server.port();
+        connection.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), m_pki.pem(QStringLiteral("desk-01")),
+                                     m_pki.key(QStringLiteral("desk-01")) };
+        int connects = 0;
+        connection.BeforeConnect = [&connects](QObject *) { ++connects; };
+        for (int call = 0; call < 3; ++call) {
+            TClientDataSet languages;
+            DeclareLanguageFields(languages);
+            GetIdioma(connection, languages);
+            QCOMPARE(languages.RecordCount(), 3);
+            QTest::qWait(200); // what the server sends after an answer has arrived by the next call
+        }
+        QCOMPARE(connects, 1);
+    }
+
     // A client and a server that disagree on TLS learn it at once, not at the time-out.
     void mismatchFailsFast_data()
     {

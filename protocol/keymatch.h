@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace protocol {
+
+// True when the unencrypted PEM private key `keyPem` is the key of the first
+// certificate in `certificatePem`. Either side of a connection checks its own pair
+// with it before TLS starts: a key that is not its certificate's would fail every
+// handshake with a message that hides why.
+bool keyMatchesCertificate(const QByteArray &certificatePem, const QByteArray &keyPem);
+
+} // namespace protocol
