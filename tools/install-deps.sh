@@ -11,7 +11,7 @@ set -euo pipefail
 # tesseract-ocr, tesseract-ocr-eng: the desktop tier reads the busy window's line count from its pixels.
 # weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
 # libsqlite3-dev, libpq-dev: the server reads script rows through SQLite's and PostgreSQL's client libraries.
-# libssl-dev: the server checks at start that its TLS key is the certificate's (OpenSSL).
+# libssl-dev: the server at start, and a client before it connects, check that a TLS key is its certificate's (OpenSSL).
 # dpkg-dev, lintian, systemd: the package's versioned dependencies (dpkg-shlibdeps), its check, and the
 # service unit's exposure score (systemd-analyze).
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libsqlite3-dev libpq-dev libssl-dev sqlite3
