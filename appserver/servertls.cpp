@@ -1,6 +1,6 @@
 #include "servertls.h"
 
-#include <keymatch.h>
+#include <tlskey.h>
 #include <untrustedissuer.h>
 
 #include <QFile>
@@ -31,11 +31,9 @@ QList<QSslCertificate> certificates(const QByteArray &pem, const QString &file, 
 
 QSslKey privateKey(const QByteArray &pem, const QString &file)
 {
-    for (const QSsl::KeyAlgorithm algorithm : { QSsl::Rsa, QSsl::Ec }) {
-        const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
-        if (!key.isNull())
-            return key;
-    }
+    const QSslKey key = protocol::privateKeyFromPem(pem);
+    if (!key.isNull())
+        return key;
     throw std::invalid_argument(
         QStringLiteral("--tls-key %1 holds no unencrypted PEM RSA or EC private key").arg(file).toStdString());
 }

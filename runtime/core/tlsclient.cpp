@@ -2,7 +2,7 @@
 
 #include "exceptions.h"
 
-#include <keymatch.h>
+#include <tlskey.h>
 #include <untrustedissuer.h>
 
 #include <QFile>
@@ -32,11 +32,9 @@ QList<QSslCertificate> certificates(const QByteArray &pem, const QString &file, 
 
 QSslKey privateKey(const QByteArray &pem, const QString &file)
 {
-    for (const QSsl::KeyAlgorithm algorithm : { QSsl::Rsa, QSsl::Ec }) {
-        const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
-        if (!key.isNull())
-            return key;
-    }
+    const QSslKey key = protocol::privateKeyFromPem(pem);
+    if (!key.isNull())
+        return key;
     throw ESocketError(QStringLiteral("O arquivo %1 (tls-key) não tem uma chave privada PEM RSA ou EC sem senha.").arg(file));
 }
 

@@ -1,4 +1,4 @@
-#include "keymatch.h"
+#include "tlskey.h"
 
 #include <memory>
 #include <openssl/err.h>
@@ -6,6 +6,16 @@
 #include <openssl/x509.h>
 
 namespace protocol {
+
+QSslKey privateKeyFromPem(const QByteArray &pem)
+{
+    for (const QSsl::KeyAlgorithm algorithm : { QSsl::Rsa, QSsl::Ec }) {
+        const QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull())
+            return key;
+    }
+    return QSslKey();
+}
 
 bool keyMatchesCertificate(const QByteArray &certificatePem, const QByteArray &keyPem)
 {
