@@ -24,6 +24,10 @@ struct ScreenFixture
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form))
             qWarning("the screen did not become active");
+        // A screen that could not load its languages says so in a box; the rows
+        // that follow would fail for a reason of their own.
+        if (!dialogs.texts().isEmpty())
+            qWarning("opening the screen showed: %s", qPrintable(dialogs.texts().join(QLatin1String(" | "))));
         dialogs.clear();
     }
     ~ScreenFixture() { delete form; }
