@@ -11,6 +11,7 @@
 #include <serveraddress.h>
 #include <tlssetting.h>
 #include <versioninfo.h>
+#include <waylandexit.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -81,6 +82,72 @@ std::optional<int> answerWithoutDisplay(QCommandLineParser &parser, int argc, ch
     return 0;
 }
 
+// The host with its display open: the options Qt left, the module, the main window.
+int runWithDisplay(QApplication &app, QCommandLineParser &parser)
+{
+    if (!parser.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    parser.process(app); // --help and --version given after Qt's own options
+    if (!InstallQtTranslations())
+        std::fprintf(stderr, "qlxhost: Qt's Portuguese translations are missing (package qt6-translations-l10n); "
+                             "Qt's own dialogs stay in English\n");
+
+    if (parser.isSet(QStringLiteral("server"))) {
+        SetServerAddressOption(parser.value(QStringLiteral("server")));
+        try {
+            ConfiguredServerAddress();
+        } catch (const Exception &failure) {
+            std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
+            return 2;
+        }
+    }
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        try {
+            ParseTimeout(parser.value(QStringLiteral("timeout")), QStringLiteral("--timeout"));
+        } catch (const Exception &invalid) {
+            std::fprintf(stderr, "%s\n", qPrintable(invalid.message()));
+            return 2;
+        }
+        SetTimeoutOption(parser.value(QStringLiteral("timeout")));
+    }
+    SetTlsOptions(parser.value(QStringLiteral("tls-ca")), parser.value(QStringLiteral("tls-cert")), parser.value(QStringLiteral("tls-key")));
+    try {
+        ConfiguredTls();
+    } catch (const Exception &failure) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
+        return 2;
+    }
+    const QString modulePath = parser.isSet(QStringLiteral("module")) ? parser.value(QStringLiteral("module")) : defaultModulePath();
+
+    HMODULE module = nullptr;
+    try {
+        module = LoadPackage(modulePath);
+    } catch (const Exception &failure) {
+        std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
+        return 1;
+    }
+
+    int status = 0;
+    {
+        MainWindow window(module);
+        Application().SetMainForm(&window);
+        window.show();
+        std::optional<ScreenshotOnSettle> screenshot;
+        if (parser.isSet(QStringLiteral("screenshot")))
+            screenshot.emplace(parser.value(QStringLiteral("screenshot")));
+        if (parser.isSet(QStringLiteral("open")) || parser.isSet(QStringLiteral("screenshot")))
+            QTimer::singleShot(0, &window, &MainWindow::openScreen);
+        status = QApplication::exec();
+        if (screenshot && !screenshot->succeeded())
+            status = 1;
+        Application().FreeOwnedForms();
+    }
+    UnloadPackage(module);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -126,65 +193,7 @@ int main(int argc, char *argv[])
     // other I/O error, instead of the signal ending the host.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
-    if (!parser.parse(QApplication::arguments())) {
-        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
-        return 2;
-    }
-    parser.process(app); // --help and --version given after Qt's own options
-    if (!InstallQtTranslations())
-        std::fprintf(stderr, "qlxhost: Qt's Portuguese translations are missing (package qt6-translations-l10n); "
-                             "Qt's own dialogs stay in English\n");
-
-    if (parser.isSet(serverOption)) {
-        SetServerAddressOption(parser.value(serverOption));
-        try {
-            ConfiguredServerAddress();
-        } catch (const Exception &failure) {
-            std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
-            return 2;
-        }
-    }
-    if (parser.isSet(timeoutOption)) {
-        try {
-            ParseTimeout(parser.value(timeoutOption), QStringLiteral("--timeout"));
-        } catch (const Exception &invalid) {
-            std::fprintf(stderr, "%s\n", qPrintable(invalid.message()));
-            return 2;
-        }
-        SetTimeoutOption(parser.value(timeoutOption));
-    }
-    SetTlsOptions(parser.value(tlsCaOption), parser.value(tlsCertOption), parser.value(tlsKeyOption));
-    try {
-        ConfiguredTls();
-    } catch (const Exception &failure) {
-        std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
-        return 2;
-    }
-    const QString modulePath = parser.isSet(moduleOption) ? parser.value(moduleOption) : defaultModulePath();
-
-    HMODULE module = nullptr;
-    try {
-        module = LoadPackage(modulePath);
-    } catch (const Exception &failure) {
-        std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
-        return 1;
-    }
-
-    int status = 0;
-    {
-        MainWindow window(module);
-        Application().SetMainForm(&window);
-        window.show();
-        std::optional<ScreenshotOnSettle> screenshot;
-        if (parser.isSet(screenshotOption))
-            screenshot.emplace(parser.value(screenshotOption));
-        if (parser.isSet(openOption) || parser.isSet(screenshotOption))
-            QTimer::singleShot(0, &window, &MainWindow::openScreen);
-        status = QApplication::exec();
-        if (screenshot && !screenshot->succeeded())
-            status = 1;
-        Application().FreeOwnedForms();
-    }
-    UnloadPackage(module);
+    const int status = runWithDisplay(app, parser);
+    EndNowOnWayland(status);
     return status;
 }
