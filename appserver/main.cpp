@@ -1,13 +1,15 @@
-// qlx02600-server: the reference application server of the object
-// "QLX02600.rdmGeraArquivo", on a SQLite or a PostgreSQL database.
-#include "appserver.h"
-#include "calllog.h"
-#include "demodatabase.h"
-#include "descriptors.h"
-#include "listenaddress.h"
-#include "privatefiles.h"
-#include "servertls.h"
-#include "translationdb.h"
+// qlx02600-server: the reference application server of the remote object, on a
+// SQLite or a PostgreSQL database.
+#include "appserver/database/demodatabase.h"
+#include "appserver/database/privatefiles.h"
+#include "appserver/database/translationdb.h"
+#include "appserver/log/calllog.h"
+#include "appserver/network/appserver.h"
+#include "appserver/network/descriptors.h"
+#include "appserver/network/listenaddress.h"
+#include "appserver/network/servertls.h"
+
+#include "protocol/contract.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,7 +26,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("qlx02600-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QLX_PACKAGE_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Application server of QLX02600.rdmGeraArquivo."));
+    parser.setApplicationDescription(QStringLiteral("Application server of %1.").arg(QLatin1String(protocol::contract::kObjectName)));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dbOption(QStringLiteral("db"),

@@ -15,11 +15,12 @@
 // SQLite databases are kept in the work directory (default build/bench-work) and
 // reused by later runs. With --postgres it also runs on that PostgreSQL database
 // (its tables are replaced by the same rows), against a psql | iconv | sed job.
-#include "procstatus.h"
+#include "bench/procstatus.h"
 
-#include <answerheap.h>
-#include <remotemethods.h>
-#include <scriptfile.h>
+#include "client/remotemethods.h"
+#include "client/scriptfile.h"
+#include "protocol/contract.h"
+#include "runtime/core/answerheap.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -309,7 +310,7 @@ int runClient(int port, const QString &directory, const TTlsFiles &tls)
 {
     KeepAnswerBuffersInHeap(); // as qlxhost does at its start
     TNetConnection connection;
-    connection.ServerName = QLatin1String(kRemoteObjectName);
+    connection.ServerName = QLatin1String(protocol::contract::kObjectName);
     connection.Host = QStringLiteral("127.0.0.1");
     connection.Port = port;
     connection.Tls = tls;
@@ -581,7 +582,7 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(warmOption)) {
         TNetConnection connection;
-        connection.ServerName = QLatin1String(kRemoteObjectName);
+        connection.ServerName = QLatin1String(protocol::contract::kObjectName);
         connection.Host = QStringLiteral("127.0.0.1");
         connection.Port = parser.value(warmOption).toInt();
         TClientDataSet languages;

@@ -3,8 +3,8 @@
 // a request one byte a second. Prints calls per second (and their ratio to the
 // anchor's), errors, p50/p99 latency, and the server's peak RSS, threads and
 // descriptors before, at most and after, read from /proc.
-#include <frame.h>
-#include <message.h>
+#include "protocol/frame.h"
+#include "protocol/message.h"
 
 #include <QCborMap>
 #include <QCommandLineParser>

@@ -12,14 +12,14 @@
 //                 that file kept as the script (synced and renamed).
 //
 //   bench_receive [--rows N] [--repeat R] [--work DIR]
-#include "procstatus.h"
+#include "bench/procstatus.h"
 
-#include <datapacket.h>
-#include <frame.h>
-#include <message.h>
-#include <recordsetfields.h>
-#include <remotemethods.h>
-#include <scriptfile.h>
+#include "client/recordsetfields.h"
+#include "client/remotemethods.h"
+#include "client/scriptfile.h"
+#include "protocol/datapacket.h"
+#include "protocol/frame.h"
+#include "protocol/message.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

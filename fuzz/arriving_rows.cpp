@@ -2,10 +2,10 @@
 // sets: it never goes down, a count resumed piece by piece equals one made in one go
 // over the same bytes, and once a part has arrived whole and decodes, the count is
 // never more than the rows decoded.
-#include <arrivingrows.h>
-#include <datapacket.h>
-#include <message.h>
-#include <protocolerror.h>
+#include "protocol/arrivingrows.h"
+#include "protocol/datapacket.h"
+#include "protocol/message.h"
+#include "protocol/protocolerror.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The frame reader on any byte stream: the frames it cuts, or its refusal, do not
 // depend on how the stream arrives. The first byte sets the size of the pieces.
-#include <frame.h>
-#include <protocolerror.h>
+#include "protocol/frame.h"
+#include "protocol/protocolerror.h"
 
 #include <QByteArrayList>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // Any request payload through the server's decoding and dispatch, on a throw-away
 // demo database: a malformed request is refused, anything else is answered with
 // parts and a last response that a client can read.
-#include <demodatabase.h>
-#include <message.h>
-#include <protocolerror.h>
-#include <rdmgeraarquivo.h>
-#include <translationdb.h>
+#include "appserver/database/demodatabase.h"
+#include "appserver/database/translationdb.h"
+#include "appserver/remoteobject/rdmgeraarquivo.h"
+#include "protocol/message.h"
+#include "protocol/protocolerror.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

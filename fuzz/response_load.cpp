@@ -3,10 +3,10 @@
 // the protocol's or the record set's error, or loaded and readable. The same payload
 // loads twice, its names once in memory and once in a file, as the script lines are
 // kept: both must refuse it alike or read back the same values.
-#include <clientdataset.h>
-#include <exceptions.h>
-#include <message.h>
-#include <protocolerror.h>
+#include "protocol/message.h"
+#include "protocol/protocolerror.h"
+#include "runtime/core/clientdataset.h"
+#include "runtime/core/exceptions.h"
 
 #include <QCborMap>
 #include <QDir>

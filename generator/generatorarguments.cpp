@@ -1,13 +1,13 @@
-#include "generatorarguments.h"
+#include "generator/generatorarguments.h"
 
-#include <answerlimit.h>
-#include <filesystem.h>
-#include <recordsetfields.h>
-#include <scriptfile.h>
-#include <serveraddress.h>
-#include <servertimeout.h>
-#include <socketconnection.h>
-#include <tlssetting.h>
+#include "client/scriptfile.h"
+#include "hostlib/core/answerlimit.h"
+#include "hostlib/core/serveraddress.h"
+#include "hostlib/core/servertimeout.h"
+#include "hostlib/core/tlssetting.h"
+#include "protocol/contract.h"
+#include "runtime/core/filesystem.h"
+#include "runtime/core/socketconnection.h"
 
 #include <QCommandLineParser>
 #include <QDate>
@@ -165,8 +165,8 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
     arguments.tls = setting(ConfiguredTls);
 
     const QString languageId = required(parser, language);
-    if (languageId.size() > kLanguageIdSize)
-        throw EBadArguments(QStringLiteral("--language tem no máximo %1 caracteres: %2").arg(kLanguageIdSize).arg(languageId));
+    if (languageId.size() > protocol::contract::kLanguageId.size)
+        throw EBadArguments(QStringLiteral("--language tem no máximo %1 caracteres: %2").arg(protocol::contract::kLanguageId.size).arg(languageId));
     arguments.language = singleByte(languageId, QStringLiteral("--language"));
 
     arguments.sinceText = required(parser, since);
@@ -185,10 +185,10 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
         const QStringList codes = parser.value(tables).split(QLatin1Char(','));
         for (const QString &given : codes) {
             const QString code = given.trimmed();
-            if (code.isEmpty() || code.size() > kTableCodeSize)
+            if (code.isEmpty() || code.size() > protocol::contract::kTableCode.size)
                 throw EBadArguments(QStringLiteral("--tables: cada código tem de 1 a %1 caracteres: '%2'")
-                                        .arg(kTableCodeSize).arg(code));
-            arguments.tableList += singleByte(code.leftJustified(kTableCodeSize), QStringLiteral("--tables"));
+                                        .arg(protocol::contract::kTableCode.size).arg(code));
+            arguments.tableList += singleByte(code.leftJustified(protocol::contract::kTableCode.size), QStringLiteral("--tables"));
         }
     }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <ansistring.h>
-#include <datetime.h>
-#include <exceptions.h>
-#include <tlsclient.h>
+#include "runtime/core/ansistring.h"
+#include "runtime/core/datetime.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/core/tlsclient.h"
 
 #include <QStringList>
 

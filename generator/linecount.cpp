@@ -1,6 +1,6 @@
-#include "linecount.h"
+#include "generator/linecount.h"
 
-#include <receivedlines.h>
+#include "hostlib/core/receivedlines.h"
 
 #include <utility>
 

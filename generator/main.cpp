@@ -1,12 +1,12 @@
 // qlx02600-gen: writes the translation script file from the command line, with
 // the same remote calls and the same file as the screen, and no display.
-#include "exitcodes.h"
-#include "generatorarguments.h"
-#include "linecount.h"
-#include "scriptgeneration.h"
-#include "standardoutput.h"
+#include "generator/exitcodes.h"
+#include "generator/generatorarguments.h"
+#include "generator/linecount.h"
+#include "generator/scriptgeneration.h"
+#include "generator/standardoutput.h"
 
-#include <answerheap.h>
+#include "runtime/core/answerheap.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,12 +1,13 @@
-#include "scriptgeneration.h"
+#include "generator/scriptgeneration.h"
 
-#include "standardoutput.h"
+#include "generator/standardoutput.h"
 
-#include <filesystem.h>
-#include <recordsetfields.h>
-#include <remotemethods.h>
-#include <scriptfile.h>
-#include <tablelist.h>
+#include "client/recordsetfields.h"
+#include "client/remotemethods.h"
+#include "client/scriptfile.h"
+#include "client/tablelist.h"
+#include "protocol/contract.h"
+#include "runtime/core/filesystem.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,7 +42,7 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
     }
 
     TNetConnection connection;
-    connection.ServerName = QLatin1String(kRemoteObjectName);
+    connection.ServerName = QLatin1String(protocol::contract::kObjectName);
     connection.Host = arguments.host;
     connection.Port = arguments.port;
     connection.Timeout = arguments.timeoutSeconds;

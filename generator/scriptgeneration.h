@@ -1,6 +1,6 @@
 #pragma once
 
-#include "generatorarguments.h"
+#include "generator/generatorarguments.h"
 
 #include <functional>
 

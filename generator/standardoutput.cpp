@@ -1,7 +1,7 @@
-#include "standardoutput.h"
+#include "generator/standardoutput.h"
 
-#include <exceptions.h>
-#include <filereplacement.h>
+#include "client/filereplacement.h"
+#include "runtime/core/exceptions.h"
 
 #include <QString>
 #include <cerrno>

@@ -1,17 +1,17 @@
 // qlxhost: loads a screen module at run time, as the desktop client does, and
 // opens its screen through IniProc.
-#include "mainwindow.h"
-#include "screenshot.h"
+#include "host/mainwindow.h"
+#include "host/screenshot.h"
 
-#include <answerheap.h>
-#include <application.h>
-#include <qttranslations.h>
-#include <servertimeout.h>
-#include <exceptions.h>
-#include <serveraddress.h>
-#include <tlssetting.h>
-#include <versioninfo.h>
-#include <waylandexit.h>
+#include "hostlib/core/serveraddress.h"
+#include "hostlib/core/servertimeout.h"
+#include "hostlib/core/tlssetting.h"
+#include "runtime/core/answerheap.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/qttranslations.h"
+#include "runtime/widgets/versioninfo.h"
+#include "runtime/widgets/waylandexit.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

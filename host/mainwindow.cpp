@@ -1,9 +1,9 @@
-#include "mainwindow.h"
+#include "host/mainwindow.h"
 
-#include <application.h>
-#include <dialogs.h>
-#include <exceptions.h>
-#include <versioninfo.h>
+#include "runtime/core/dialogs.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/versioninfo.h"
 
 #include <QLabel>
 #include <QMenu>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <package.h>
+#include "runtime/widgets/package.h"
 
 #include <QMainWindow>
 

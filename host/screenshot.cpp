@@ -1,7 +1,7 @@
-#include "screenshot.h"
+#include "host/screenshot.h"
 
-#include <busyanimation.h>
-#include <callguard.h>
+#include "hostlib/widgets/busyanimation.h"
+#include "runtime/widgets/callguard.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,7 +1,7 @@
 // The library's entry: registration with the runtime at load and unload, and the
 // package entries that run the units' start-ups and shut-downs.
-#include "exports.h"
-#include "screenunit.h"
+#include "module/exports.h"
+#include "module/screenunit.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <export.h>
-#include <package.h>
-#include <versioninfo.h>
+#include "runtime/core/export.h"
+#include "runtime/widgets/package.h"
+#include "runtime/widgets/versioninfo.h"
 
 class TfrmGeraArquivo;
 

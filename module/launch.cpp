@@ -1,9 +1,9 @@
 // The screen unit: the one screen instance, its created flag, and the launch.
-#include "exports.h"
-#include "screenunit.h"
+#include "module/exports.h"
+#include "module/screenunit.h"
 
-#include <application.h>
-#include <geraarquivo.h>
+#include "runtime/widgets/application.h"
+#include "screen/geraarquivo.h"
 
 TfrmGeraArquivo *frmGeraArquivo = nullptr;
 bool boStcriado = false;

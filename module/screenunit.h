@@ -1,6 +1,6 @@
 #pragma once
 
-#include <export.h>
+#include "runtime/core/export.h"
 
 // Start-up and shut-down of the screen unit, as the unit table lists them.
 namespace UGeraArquivo {

@@ -1,7 +1,7 @@
 // The module's version record.
-#include "exports.h"
+#include "module/exports.h"
 
-#include <versioninfo.h>
+#include "runtime/widgets/versioninfo.h"
 
 const TModuleVersionInfo ModuleVersionInfo {
     { QLX_VERSION_MAJOR, QLX_VERSION_MINOR, QLX_VERSION_PATCH, 0 },

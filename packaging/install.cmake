@@ -1,7 +1,7 @@
 # What `cmake --install` puts in place, and the Debian package CPack makes of it.
 install(TARGETS qlxhost qlx02600-server qlx02600-gen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS qlxruntimecore qlxruntime qlxroutinescore qlxroutines qlx02600 LIBRARY DESTINATION ${QLX_INSTALL_LIBDIR})
-install(FILES appserver/schema.sql appserver/schema-postgresql.sql appserver/demo.sql
+install(FILES appserver/database/schema.sql appserver/database/schema-postgresql.sql appserver/database/demo.sql
         DESTINATION ${CMAKE_INSTALL_DATADIR}/qlx02600)
 install(FILES packaging/qlxhost.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The service unit and its settings name paths of the installed layout, so they are

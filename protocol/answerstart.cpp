@@ -1,4 +1,4 @@
-#include "answerstart.h"
+#include "protocol/answerstart.h"
 
 #include <QString>
 #include <QtEndian>

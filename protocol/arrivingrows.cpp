@@ -1,4 +1,4 @@
-#include "arrivingrows.h"
+#include "protocol/arrivingrows.h"
 
 #include <QCborStreamReader>
 #include <QString>

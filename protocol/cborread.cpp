@@ -1,6 +1,6 @@
-#include "cborread.h"
+#include "protocol/cborread.h"
 
-#include "protocolerror.h"
+#include "protocol/protocolerror.h"
 
 namespace protocol {
 

@@ -1,4 +1,4 @@
-#include "cp1252.h"
+#include "protocol/cp1252.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
-#include "datapacket.h"
+#include "protocol/datapacket.h"
 
-#include "cborread.h"
-#include "protocolerror.h"
+#include "protocol/cborread.h"
+#include "protocol/protocolerror.h"
 
 #include <QCborStreamReader>
 

@@ -1,4 +1,4 @@
-#include "endpoint.h"
+#include "protocol/endpoint.h"
 
 #include <QHostAddress>
 

@@ -1,6 +1,6 @@
-#include "frame.h"
+#include "protocol/frame.h"
 
-#include "protocolerror.h"
+#include "protocol/protocolerror.h"
 
 #include <QIODevice>
 #include <QtEndian>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocolerror.h"
+#include "protocol/protocolerror.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

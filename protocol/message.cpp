@@ -1,7 +1,7 @@
-#include "message.h"
+#include "protocol/message.h"
 
-#include "cborread.h"
-#include "protocolerror.h"
+#include "protocol/cborread.h"
+#include "protocol/protocolerror.h"
 
 #include <QCborArray>
 #include <QCborMap>

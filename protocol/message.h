@@ -1,6 +1,6 @@
 #pragma once
 
-#include "datapacket.h"
+#include "protocol/datapacket.h"
 
 #include <QByteArray>
 #include <QCborValue>

@@ -1,9 +1,9 @@
 // A request read streaming against its shape, {"object", "method", "args": [{"kind",
 // "value"}...]}: only the texts and numbers of that shape are kept, and every item
 // read counts against the request bounds before anything is allocated for it.
-#include "message.h"
+#include "protocol/message.h"
 
-#include "protocolerror.h"
+#include "protocol/protocolerror.h"
 
 #include <QCborStreamReader>
 #include <string>

@@ -1,4 +1,4 @@
-#include "tlskey.h"
+#include "protocol/tlskey.h"
 
 #include <memory>
 #include <openssl/err.h>

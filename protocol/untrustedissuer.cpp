@@ -1,4 +1,4 @@
-#include "untrustedissuer.h"
+#include "protocol/untrustedissuer.h"
 
 namespace protocol {
 

@@ -1,11 +1,11 @@
 // Checks of the screen's inputs and the normalisation of the time.
-#include "geraarquivo.h"
+#include "screen/geraarquivo.h"
 
-#include <dialogs.h>
-#include <errors.h>
-#include <filesystem.h>
-#include <format.h>
-#include <stringroutines.h>
+#include "hostlib/core/errors.h"
+#include "hostlib/core/stringroutines.h"
+#include "runtime/core/dialogs.h"
+#include "runtime/core/filesystem.h"
+#include "runtime/core/format.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "geraarquivo.h"
+#include "screen/geraarquivo.h"
 
 #include <QFile>
 #include <QStyle>

@@ -1,15 +1,15 @@
 #pragma once
 
-#include <ansistring.h>
-#include <clientdataset.h>
-#include <combobox.h>
-#include <datasource.h>
-#include <dateeditplus.h>
-#include <edit.h>
-#include <maskedit.h>
-#include <netconnection.h>
-#include <radiobutton.h>
-#include <rotigeral.h>
+#include "hostlib/core/netconnection.h"
+#include "hostlib/widgets/dateeditplus.h"
+#include "hostlib/widgets/rotigeral.h"
+#include "runtime/core/ansistring.h"
+#include "runtime/core/clientdataset.h"
+#include "runtime/widgets/combobox.h"
+#include "runtime/widgets/datasource.h"
+#include "runtime/widgets/edit.h"
+#include "runtime/widgets/maskedit.h"
+#include "runtime/widgets/radiobutton.h"
 
 // The screen "Geração do Arquivo de Tradução das Tabelas": a language, a date and
 // time from which changed items are wanted, all tables or a picked list, and a

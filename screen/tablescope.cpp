@@ -1,11 +1,12 @@
 // Directory picking and the choice of tables.
-#include "geraarquivo.h"
+#include "screen/geraarquivo.h"
 
-#include "remotemethods.h"
+#include "client/remotemethods.h"
 
-#include <dialogs.h>
-#include <errors.h>
-#include <listpicker.h>
+#include "hostlib/core/errors.h"
+#include "protocol/contract.h"
+#include "hostlib/widgets/listpicker.h"
+#include "runtime/core/dialogs.h"
 
 void TfrmGeraArquivo::sbtDiretorioClick(QObject *)
 {
@@ -38,7 +39,7 @@ void TfrmGeraArquivo::rbtListaKeyDown(QObject *, quint16 &Key, Qt::KeyboardModif
 
 void TfrmGeraArquivo::BtnTabelasClick(QObject *)
 {
-    GetTabela(*netGeraArquivo, TRemoteArg::byValue(AnsiString()), "T", *cdsTabelas);
+    GetTabela(*netGeraArquivo, TRemoteArg::byValue(AnsiString()), protocol::contract::kAllTablesScope, *cdsTabelas);
     if (cdsTabelas->IsEmpty()) {
         try {
             MensErro(msgPadrao.Msg("TAB_N_CAD"), true);

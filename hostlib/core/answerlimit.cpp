@@ -1,9 +1,9 @@
-#include "answerlimit.h"
+#include "hostlib/core/answerlimit.h"
 
-#include "hostsetting.h"
+#include "hostlib/core/hostsetting.h"
 
-#include <exceptions.h>
-#include <socketconnection.h>
+#include "runtime/core/exceptions.h"
+#include "runtime/core/socketconnection.h"
 
 qint64 AnswerMemoryLimit()
 {

@@ -1,8 +1,8 @@
-#include "checkresultserv.h"
+#include "hostlib/core/checkresultserv.h"
 
-#include "errors.h"
+#include "hostlib/core/errors.h"
 
-#include <exceptions.h>
+#include "runtime/core/exceptions.h"
 
 #include <QCborMap>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <socketconnection.h>
+#include "runtime/core/socketconnection.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
-#include "errors.h"
+#include "hostlib/core/errors.h"
 
-#include <dialogs.h>
-#include <exceptions.h>
+#include "runtime/core/dialogs.h"
+#include "runtime/core/exceptions.h"
 
 void MensErro(const QString &text, bool abort)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <ansistring.h>
+#include "runtime/core/ansistring.h"
 
 // Shows the text as an error; with `abort` set the running action then ends by
 // the silent abort, so the call does not return.

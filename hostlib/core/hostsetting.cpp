@@ -1,6 +1,6 @@
-#include "hostsetting.h"
+#include "hostlib/core/hostsetting.h"
 
-#include "serveraddress.h"
+#include "hostlib/core/serveraddress.h"
 
 #include <QSettings>
 

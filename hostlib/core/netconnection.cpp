@@ -1,4 +1,4 @@
-#include "netconnection.h"
+#include "hostlib/core/netconnection.h"
 
 QString TNetConnection::connectFailure(const QString &socketError) const
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <socketconnection.h>
+#include "runtime/core/socketconnection.h"
 
 // The host's connection component to an application server.
 class QLX_EXPORT TNetConnection : public TSocketConnection

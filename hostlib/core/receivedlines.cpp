@@ -1,4 +1,4 @@
-#include "receivedlines.h"
+#include "hostlib/core/receivedlines.h"
 
 #include <QLocale>
 

@@ -1,9 +1,9 @@
-#include "serveraddress.h"
+#include "hostlib/core/serveraddress.h"
 
-#include "hostsetting.h"
+#include "hostlib/core/hostsetting.h"
 
-#include <endpoint.h>
-#include <exceptions.h>
+#include "protocol/endpoint.h"
+#include "runtime/core/exceptions.h"
 
 #include <QStandardPaths>
 

@@ -1,9 +1,9 @@
-#include "servertimeout.h"
+#include "hostlib/core/servertimeout.h"
 
-#include "hostsetting.h"
+#include "hostlib/core/hostsetting.h"
 
-#include <exceptions.h>
-#include <socketconnection.h>
+#include "runtime/core/exceptions.h"
+#include "runtime/core/socketconnection.h"
 
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <export.h>
+#include "runtime/core/export.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "stringroutines.h"
+#include "hostlib/core/stringroutines.h"
 
 #include <algorithm>
 

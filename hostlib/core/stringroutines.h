@@ -1,6 +1,6 @@
 #pragma once
 
-#include <ansistring.h>
+#include "runtime/core/ansistring.h"
 
 // True when the text holds only blanks, or nothing.
 QLX_EXPORT bool EmptyString(const AnsiString &text);

@@ -1,8 +1,8 @@
-#include "tlssetting.h"
+#include "hostlib/core/tlssetting.h"
 
-#include "hostsetting.h"
+#include "hostlib/core/hostsetting.h"
 
-#include <exceptions.h>
+#include "runtime/core/exceptions.h"
 
 namespace {
 

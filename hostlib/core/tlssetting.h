@@ -1,7 +1,7 @@
 #pragma once
 
-#include <export.h>
-#include <tlsclient.h>
+#include "runtime/core/export.h"
+#include "runtime/core/tlsclient.h"
 
 #include <QString>
 

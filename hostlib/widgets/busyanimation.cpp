@@ -1,9 +1,9 @@
-#include "busyanimation.h"
+#include "hostlib/widgets/busyanimation.h"
 
-#include <application.h>
-#include <callguard.h>
-#include <dispatch.h>
-#include <receivedlines.h>
+#include "hostlib/core/receivedlines.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/callguard.h"
+#include "runtime/widgets/dispatch.h"
 
 #include <QApplication>
 #include <QKeyEvent>

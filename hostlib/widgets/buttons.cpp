@@ -1,6 +1,6 @@
-#include "buttons.h"
+#include "hostlib/widgets/buttons.h"
 
-#include <dispatch.h>
+#include "runtime/widgets/dispatch.h"
 
 #include <QStyle>
 

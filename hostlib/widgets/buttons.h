@@ -1,6 +1,6 @@
 #pragma once
 
-#include <controlevents.h>
+#include "runtime/widgets/controlevents.h"
 
 #include <QToolButton>
 

@@ -1,9 +1,9 @@
-#include "dateeditplus.h"
+#include "hostlib/widgets/dateeditplus.h"
 
-#include "errors.h"
+#include "hostlib/core/errors.h"
 
-#include <dispatch.h>
-#include <exceptions.h>
+#include "runtime/core/exceptions.h"
+#include "runtime/widgets/dispatch.h"
 
 #include <QApplication>
 #include <QCalendarWidget>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <datetime.h>
-#include <maskedit.h>
+#include "runtime/core/datetime.h"
+#include "runtime/widgets/maskedit.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
-#include "listpicker.h"
+#include "hostlib/widgets/listpicker.h"
 
-#include <clientdataset.h>
-#include <datasource.h>
-#include <dialogs.h>
+#include "runtime/core/clientdataset.h"
+#include "runtime/core/dialogs.h"
+#include "runtime/widgets/datasource.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "hostlib/widgets/messages.h"
 
 #include <QList>
 

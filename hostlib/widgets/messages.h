@@ -1,6 +1,6 @@
 #pragma once
 
-#include <ansistring.h>
+#include "runtime/core/ansistring.h"
 
 #include <QByteArray>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "rotigeral.h"
+#include "hostlib/widgets/rotigeral.h"
 
-#include <methodbinding.h>
+#include "runtime/widgets/methodbinding.h"
 
 #include <QStyle>
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "buttons.h"
-#include "messages.h"
+#include "hostlib/widgets/buttons.h"
+#include "hostlib/widgets/messages.h"
 
-#include <form.h>
-#include <staticcontrols.h>
+#include "runtime/widgets/form.h"
+#include "runtime/widgets/staticcontrols.h"
 
 // The base screen: the screen-code label, the data group box on the left, the
 // side panel with confirm and cancel, and the message catalogue. Its form binds

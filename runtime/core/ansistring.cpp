@@ -1,6 +1,6 @@
-#include "ansistring.h"
+#include "runtime/core/ansistring.h"
 
-#include <cp1252.h>
+#include "protocol/cp1252.h"
 
 namespace Ansi {
 

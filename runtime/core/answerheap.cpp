@@ -1,4 +1,4 @@
-#include "answerheap.h"
+#include "runtime/core/answerheap.h"
 
 #include <malloc.h>
 

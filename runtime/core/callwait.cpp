@@ -1,4 +1,4 @@
-#include "callwait.h"
+#include "runtime/core/callwait.h"
 
 namespace {
 

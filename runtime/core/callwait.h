@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export.h"
+#include "runtime/core/export.h"
 
 // What runs around every remote call while it waits with the event loop running:
 // nothing in a program without a display; the widgets runtime holds the windows'

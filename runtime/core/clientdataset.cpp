@@ -1,11 +1,11 @@
-#include "clientdataset.h"
+#include "runtime/core/clientdataset.h"
 
-#include "exceptions.h"
-#include "textarena.h"
-#include "textfile.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/core/textarena.h"
+#include "runtime/core/textfile.h"
 
-#include <datapacket.h>
-#include <protocolerror.h>
+#include "protocol/datapacket.h"
+#include "protocol/protocolerror.h"
 
 #include <QDir>
 #include <QHash>

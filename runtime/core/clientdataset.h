@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ansistring.h"
-#include "datetime.h"
-#include "textstore.h"
+#include "runtime/core/ansistring.h"
+#include "runtime/core/datetime.h"
+#include "runtime/core/textstore.h"
 
-#include <datapacket.h>
+#include "protocol/datapacket.h"
 
 #include <QByteArray>
 #include <QString>

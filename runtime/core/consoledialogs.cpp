@@ -1,4 +1,4 @@
-#include "consoledialogs.h"
+#include "runtime/core/consoledialogs.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs.h"
+#include "runtime/core/dialogs.h"
 
 // The dialogs of a program without widgets: every message goes to standard error
 // after the program's name, no question is answered yes, and no window is opened.

@@ -1,4 +1,4 @@
-#include "datetime.h"
+#include "runtime/core/datetime.h"
 
 #include <QRegularExpression>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "dialogs.h"
+#include "runtime/core/dialogs.h"
 
-#include "consoledialogs.h"
+#include "runtime/core/consoledialogs.h"
 
 #include <utility>
 

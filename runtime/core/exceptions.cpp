@@ -1,4 +1,4 @@
-#include "exceptions.h"
+#include "runtime/core/exceptions.h"
 
 Exception::Exception(const QString &message)
     : m_message(message)

@@ -1,4 +1,4 @@
-#include "filesystem.h"
+#include "runtime/core/filesystem.h"
 
 #include <QDir>
 #include <QFileInfo>

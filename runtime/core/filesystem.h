@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ansistring.h"
+#include "runtime/core/ansistring.h"
 
 // The platform's directory separator, appended to a directory and joined before
 // a file name.

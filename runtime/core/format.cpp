@@ -1,4 +1,4 @@
-#include "format.h"
+#include "runtime/core/format.h"
 
 AnsiString Format(const AnsiString &pattern, std::initializer_list<AnsiString> arguments)
 {

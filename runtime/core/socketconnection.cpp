@@ -1,14 +1,14 @@
-#include "socketconnection.h"
+#include "runtime/core/socketconnection.h"
 
-#include "callwait.h"
-#include "exceptions.h"
+#include "runtime/core/callwait.h"
+#include "runtime/core/exceptions.h"
 
-#include <answerstart.h>
-#include <arrivingrows.h>
-#include <datapacket.h>
-#include <frame.h>
-#include <message.h>
-#include <protocolerror.h>
+#include "protocol/answerstart.h"
+#include "protocol/arrivingrows.h"
+#include "protocol/datapacket.h"
+#include "protocol/frame.h"
+#include "protocol/message.h"
+#include "protocol/protocolerror.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

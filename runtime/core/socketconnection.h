@@ -1,11 +1,11 @@
 #pragma once
 
-#include "ansistring.h"
-#include "notifyevent.h"
-#include "datetime.h"
-#include "tlsclient.h"
+#include "runtime/core/ansistring.h"
+#include "runtime/core/datetime.h"
+#include "runtime/core/notifyevent.h"
+#include "runtime/core/tlsclient.h"
 
-#include <datapacket.h>
+#include "protocol/datapacket.h"
 
 #include <QCborValue>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "textarena.h"
+#include "runtime/core/textarena.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "textfile.h"
+#include "runtime/core/textfile.h"
 
-#include "exceptions.h"
+#include "runtime/core/exceptions.h"
 
 #include <QFile>
 #include <cerrno>

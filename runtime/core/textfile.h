@@ -1,6 +1,6 @@
 #pragma once
 
-#include "textstore.h"
+#include "runtime/core/textstore.h"
 
 #include <QByteArray>
 #include <QString>

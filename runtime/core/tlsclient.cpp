@@ -1,9 +1,9 @@
-#include "tlsclient.h"
+#include "runtime/core/tlsclient.h"
 
-#include "exceptions.h"
+#include "runtime/core/exceptions.h"
 
-#include <tlskey.h>
-#include <untrustedissuer.h>
+#include "protocol/tlskey.h"
+#include "protocol/untrustedissuer.h"
 
 #include <QFile>
 #include <QSslCertificate>

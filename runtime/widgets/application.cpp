@@ -1,7 +1,7 @@
-#include "application.h"
+#include "runtime/widgets/application.h"
 
-#include "dialogs.h"
-#include "exceptions.h"
+#include "runtime/core/dialogs.h"
+#include "runtime/core/exceptions.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "dispatch.h"
-#include "export.h"
+#include "runtime/core/export.h"
+#include "runtime/widgets/dispatch.h"
 
 #include <QList>
 #include <QPointer>

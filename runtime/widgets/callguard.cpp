@@ -1,6 +1,6 @@
-#include "callguard.h"
+#include "runtime/widgets/callguard.h"
 
-#include <callwait.h>
+#include "runtime/core/callwait.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "combobox.h"
+#include "runtime/widgets/combobox.h"
 
 #include <QAbstractItemView>
 #include <QStyledItemDelegate>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ansistring.h"
-#include "controlevents.h"
+#include "runtime/core/ansistring.h"
+#include "runtime/widgets/controlevents.h"
 
 #include <QComboBox>
 

@@ -1,6 +1,6 @@
-#include "controlevents.h"
+#include "runtime/widgets/controlevents.h"
 
-#include "dispatch.h"
+#include "runtime/widgets/dispatch.h"
 
 #include <QKeyEvent>
 #include <QWidget>

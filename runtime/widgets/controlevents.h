@@ -1,7 +1,7 @@
 #pragma once
 
-#include "export.h"
-#include "notifyevent.h"
+#include "runtime/core/export.h"
+#include "runtime/core/notifyevent.h"
 
 #include <QObject>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "directorydialog.h"
+#include "runtime/widgets/directorydialog.h"
 
-#include "ansistring.h"
+#include "runtime/core/ansistring.h"
 
 #include <QDialogButtonBox>
 #include <QDir>

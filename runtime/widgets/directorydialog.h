@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs.h"
+#include "runtime/core/dialogs.h"
 
 #include <QFileDialog>
 #include <QPointer>

@@ -1,7 +1,7 @@
-#include "dispatch.h"
+#include "runtime/widgets/dispatch.h"
 
-#include "application.h"
-#include "exceptions.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/widgets/application.h"
 
 void DispatchEvent(const std::function<void()> &handler)
 {

@@ -1,6 +1,6 @@
-#include "edit.h"
+#include "runtime/widgets/edit.h"
 
-#include "dispatch.h"
+#include "runtime/widgets/dispatch.h"
 
 #include <QValidator>
 

@@ -1,8 +1,8 @@
-#include "form.h"
+#include "runtime/widgets/form.h"
 
-#include "application.h"
-#include "callguard.h"
-#include "dispatch.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/callguard.h"
+#include "runtime/widgets/dispatch.h"
 
 #include <QApplication>
 #include <QCloseEvent>

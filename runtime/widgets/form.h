@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controlevents.h"
-#include "export.h"
+#include "runtime/core/export.h"
+#include "runtime/widgets/controlevents.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "maskedit.h"
+#include "runtime/widgets/maskedit.h"
 
-#include "dispatch.h"
+#include "runtime/widgets/dispatch.h"
 
 TMaskEdit::TMaskEdit(const QString &editMask, QWidget *parent)
     : TWinControl<QLineEdit>(parent)

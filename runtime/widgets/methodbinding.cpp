@@ -1,6 +1,6 @@
-#include "methodbinding.h"
+#include "runtime/widgets/methodbinding.h"
 
-#include "exceptions.h"
+#include "runtime/core/exceptions.h"
 
 #include <QMetaObject>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "controlevents.h"
-#include "form.h"
+#include "runtime/widgets/controlevents.h"
+#include "runtime/widgets/form.h"
 
 // Binds an event to a handler of the owner found by its name at run time, as a
 // form description names its handlers. A missing handler is an error at binding.

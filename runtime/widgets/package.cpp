@@ -1,6 +1,6 @@
-#include "package.h"
+#include "runtime/widgets/package.h"
 
-#include "exceptions.h"
+#include "runtime/core/exceptions.h"
 
 #include <QFileInfo>
 #include <dlfcn.h>

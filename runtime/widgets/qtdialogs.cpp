@@ -1,6 +1,6 @@
-#include "qtdialogs.h"
+#include "runtime/widgets/qtdialogs.h"
 
-#include "directorydialog.h"
+#include "runtime/widgets/directorydialog.h"
 
 #include <QApplication>
 #include <QCursor>

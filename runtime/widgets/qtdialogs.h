@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs.h"
+#include "runtime/core/dialogs.h"
 
 // The production dialogs: Qt windows with Portuguese buttons.
 class QLX_EXPORT TQtDialogService : public TDialogService

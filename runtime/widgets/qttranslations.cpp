@@ -1,4 +1,4 @@
-#include "qttranslations.h"
+#include "runtime/widgets/qttranslations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export.h"
+#include "runtime/core/export.h"
 
 // Puts Qt's own texts (the directory dialog's places, columns and filters, the
 // standard buttons, the edit fields' context menus) in Brazilian Portuguese, the

@@ -1,6 +1,6 @@
-#include "radiobutton.h"
+#include "runtime/widgets/radiobutton.h"
 
-#include "dispatch.h"
+#include "runtime/widgets/dispatch.h"
 
 TRadioButton::TRadioButton(const QString &caption, QWidget *parent)
     : TWinControl<QRadioButton>(caption, parent)

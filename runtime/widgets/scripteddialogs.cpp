@@ -1,4 +1,4 @@
-#include "scripteddialogs.h"
+#include "runtime/widgets/scripteddialogs.h"
 
 #include <QApplication>
 #include <QDialog>

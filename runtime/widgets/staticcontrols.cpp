@@ -1,4 +1,4 @@
-#include "staticcontrols.h"
+#include "runtime/widgets/staticcontrols.h"
 
 #include <QPainter>
 

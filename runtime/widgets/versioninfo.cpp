@@ -1,6 +1,6 @@
-#include "versioninfo.h"
+#include "runtime/widgets/versioninfo.h"
 
-#include "exceptions.h"
+#include "runtime/core/exceptions.h"
 
 #include <QFile>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "export.h"
-#include "package.h"
+#include "runtime/core/export.h"
+#include "runtime/widgets/package.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "waylandexit.h"
+#include "runtime/widgets/waylandexit.h"
 
 #include <QGuiApplication>
 #include <cstdio>

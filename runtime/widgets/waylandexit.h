@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export.h"
+#include "runtime/core/export.h"
 
 // On Wayland, ends the process at once with `status`, its output flushed, without
 // the application's teardown; elsewhere it returns and the program ends as usual.

@@ -1,5 +1,5 @@
-#include "desktop.h"
-#include "slowrelay.h"
+#include "tests/desktop/desktop.h"
+#include "tests/desktop/slowrelay.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>

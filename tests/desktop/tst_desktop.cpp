@@ -2,9 +2,9 @@
 // real server, driven by real key strokes and clicks; results read from the
 // files written, the server's call log, window titles, the clipboard and
 // screenshots.
-#include "desktop.h"
+#include "tests/desktop/desktop.h"
 
-#include <busyanimation.h>
+#include "hostlib/widgets/busyanimation.h"
 
 #include <QApplication>
 #include <QClipboard>

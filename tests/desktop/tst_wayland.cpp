@@ -2,11 +2,11 @@
 // against the real server behind a proxy that can hold its answers back, read from the
 // compositor's own pictures. Weston places the windows where it likes, so the pictures
 // are read by what the windows show, not by where they are.
-#include "weston.h"
+#include "tests/desktop/weston.h"
 
-#include <holdingproxy.h>
-#include <screenshot.h>
-#include <serverprocess.h>
+#include "host/screenshot.h"
+#include "tests/support/holdingproxy.h"
+#include "tests/support/serverprocess.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

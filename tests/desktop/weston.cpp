@@ -1,4 +1,4 @@
-#include "weston.h"
+#include "tests/desktop/weston.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // qlx02600-gen: the same remote calls and the same file as the screen, without a
 // display, and an exit code for every outcome.
-#include "fakeappserver.h"
-#include "screenfixture.h"
-#include "serverprocess.h"
+#include "tests/support/fakeappserver.h"
+#include "tests/support/screenfixture.h"
+#include "tests/support/serverprocess.h"
 
-#include <scriptfile.h>
+#include "client/scriptfile.h"
 
 #include <QTcpServer>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 // The host library's date edit under the Brazilian short date format.
-#include <dateeditplus.h>
-#include <exceptions.h>
-#include <scripteddialogs.h>
+#include "hostlib/widgets/dateeditplus.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/widgets/scripteddialogs.h"
 
 #include <QTest>
 

@@ -1,17 +1,17 @@
 // The module as the desktop client uses it: loaded at run time, launched through
 // IniProc, one screen instance per load.
-#include "fakeappserver.h"
-#include "serverprocess.h"
+#include "tests/support/fakeappserver.h"
+#include "tests/support/serverprocess.h"
 
-#include <application.h>
-#include <maskedit.h>
-#include <serveraddress.h>
-#include <edit.h>
-#include <form.h>
-#include <package.h>
-#include <listpicker.h>
-#include <scripteddialogs.h>
-#include <versioninfo.h>
+#include "hostlib/core/serveraddress.h"
+#include "hostlib/widgets/listpicker.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/edit.h"
+#include "runtime/widgets/form.h"
+#include "runtime/widgets/maskedit.h"
+#include "runtime/widgets/package.h"
+#include "runtime/widgets/scripteddialogs.h"
+#include "runtime/widgets/versioninfo.h"
 
 #include <QProcess>
 #include <QTcpServer>

@@ -1,14 +1,14 @@
 // A remote call waits with the event loop running: the windows up when it began
 // take no input and fire no handlers meanwhile; keys go to the busy window, whose
 // Esc cancels the call.
-#include "fakeserver.h"
+#include "tests/support/fakeserver.h"
 
-#include <busyanimation.h>
-#include <callguard.h>
-#include <edit.h>
-#include <exceptions.h>
-#include <form.h>
-#include <netconnection.h>
+#include "hostlib/core/netconnection.h"
+#include "hostlib/widgets/busyanimation.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/widgets/callguard.h"
+#include "runtime/widgets/edit.h"
+#include "runtime/widgets/form.h"
 
 #include <QApplication>
 #include <QPushButton>

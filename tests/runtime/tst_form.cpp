@@ -1,18 +1,18 @@
 // Forms as the runtime gives them: creation, activation, exit and close events,
 // and how exceptions from handlers reach the user.
-#include <application.h>
-#include <edit.h>
-#include <exceptions.h>
-#include <form.h>
-#include <scripteddialogs.h>
+#include "runtime/core/exceptions.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/edit.h"
+#include "runtime/widgets/form.h"
+#include "runtime/widgets/scripteddialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <qtdialogs.h>
+#include "runtime/widgets/qtdialogs.h"
 #include <QTest>
 #include <QTimer>
-#include <dialogs.h>
+#include "runtime/core/dialogs.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The time field's mask "99:99;0; " as the screen reads and writes it.
-#include <maskedit.h>
+#include "runtime/widgets/maskedit.h"
 
 #include <QTest>
 

@@ -1,12 +1,12 @@
 // The wire format and the record set that a data packet is decoded into.
-#include <clientdataset.h>
-#include <datapacket.h>
-#include <exceptions.h>
-#include <frame.h>
-#include <message.h>
-#include <protocolerror.h>
-#include <textarena.h>
-#include <textfile.h>
+#include "protocol/datapacket.h"
+#include "protocol/frame.h"
+#include "protocol/message.h"
+#include "protocol/protocolerror.h"
+#include "runtime/core/clientdataset.h"
+#include "runtime/core/exceptions.h"
+#include "runtime/core/textarena.h"
+#include "runtime/core/textfile.h"
 
 #include <QCborMap>
 #include <QCborValue>

@@ -1,6 +1,6 @@
 // Qt's own texts in the directory dialog are in Portuguese, as the rest of the screen.
-#include <directorydialog.h>
-#include <qttranslations.h>
+#include "runtime/widgets/directorydialog.h"
+#include "runtime/widgets/qttranslations.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

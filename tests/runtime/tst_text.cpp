@@ -1,8 +1,8 @@
 // Single-byte text, its conversions and the small text routines the screen uses.
-#include <ansistring.h>
-#include <datetime.h>
-#include <format.h>
-#include <stringroutines.h>
+#include "hostlib/core/stringroutines.h"
+#include "runtime/core/ansistring.h"
+#include "runtime/core/datetime.h"
+#include "runtime/core/format.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The screen on its first showing: every control in its initial state, the focus
 // on the language list and the Tab key cycling through the inputs.
-#include <geraarquivo.h>
-#include <scripteddialogs.h>
+#include "runtime/widgets/scripteddialogs.h"
+#include "screen/geraarquivo.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

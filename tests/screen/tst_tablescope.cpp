@@ -1,15 +1,15 @@
 // Directory picking and the table scope: scope buttons, F9, the table pick with
 // the real list picker, and the directory dialog.
-#include "fakeappserver.h"
-#include "screenfixture.h"
+#include "tests/support/fakeappserver.h"
+#include "tests/support/screenfixture.h"
 
-#include <application.h>
-#include <datapacket.h>
-#include <directorydialog.h>
-#include <geraarquivo.h>
-#include <listpicker.h>
-#include <scripteddialogs.h>
-#include <serveraddress.h>
+#include "hostlib/core/serveraddress.h"
+#include "hostlib/widgets/listpicker.h"
+#include "protocol/datapacket.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/directorydialog.h"
+#include "runtime/widgets/scripteddialogs.h"
+#include "screen/geraarquivo.h"
 
 #include <QApplication>
 #include <QLineEdit>

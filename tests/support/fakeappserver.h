@@ -2,9 +2,9 @@
 
 // A fake of the application server's object, for the screen tests: the languages,
 // tables and lines it answers are the test's to set, and it records every call.
-#include "fakeserver.h"
+#include "tests/support/fakeserver.h"
 
-#include <datapacket.h>
+#include "protocol/datapacket.h"
 
 struct FakeAppServer
 {

@@ -5,8 +5,8 @@
 // answer is never sent; with a pace set, an answer goes out a slice (one byte unless
 // told) at each tick;
 // unframed, the handler's answers go out as they are (a bare header, say).
-#include <frame.h>
-#include <message.h>
+#include "protocol/frame.h"
+#include "protocol/message.h"
 
 #include <QMutex>
 #include <QTcpServer>

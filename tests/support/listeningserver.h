@@ -2,8 +2,8 @@
 
 // The real qlx02600-server on a free loopback port, on any database address,
 // with a raw client that returns each response's bytes.
-#include <frame.h>
-#include <message.h>
+#include "protocol/frame.h"
+#include "protocol/message.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,9 +1,9 @@
 #pragma once
 
 // A client speaking the protocol by hand, for tests of the server.
-#include <datapacket.h>
-#include <frame.h>
-#include <message.h>
+#include "protocol/datapacket.h"
+#include "protocol/frame.h"
+#include "protocol/message.h"
 
 #include <QCborMap>
 #include <QTcpSocket>

@@ -2,10 +2,10 @@
 
 // The screen created as the module creates it, shown and active, with scripted
 // dialogs and a scratch directory.
-#include <application.h>
-#include <geraarquivo.h>
-#include <scripteddialogs.h>
-#include <serveraddress.h>
+#include "hostlib/core/serveraddress.h"
+#include "runtime/widgets/application.h"
+#include "runtime/widgets/scripteddialogs.h"
+#include "screen/geraarquivo.h"
 
 #include <QTemporaryDir>
 #include <QTest>

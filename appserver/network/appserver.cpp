@@ -1,0 +1,204 @@
+#include "appserver/network/appserver.h"
+
+#include "appserver/log/serverlog.h"
+#include "appserver/network/clientsession.h"
+
+#include "protocol/frame.h"
+#include "protocol/message.h"
+
+#include <QSemaphore>
+#include <QSslSocket>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kDescriptorsBusy = QStringLiteral("Servidor de aplicação ocupado: sem descritores de arquivo livres "
+                                                "para uma nova conexão. Tente novamente mais tarde.");
+
+// The client's address, an IPv4 one also when it came over IPv6 as ::ffff:a.b.c.d.
+QString peerOf(qintptr descriptor)
+{
+    sockaddr_storage peer {};
+    socklen_t size = sizeof peer;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+        return QStringLiteral("unknown");
+    QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
+    bool mapped = false;
+    if (const quint32 v4 = address.toIPv4Address(&mapped); mapped)
+        address = QHostAddress(v4);
+    return address.toString();
+}
+
+// Answers busy without waiting for anything; the caller closes the descriptor.
+void answerBusyAtOnce(int descriptor)
+{
+    const QByteArray busy = protocol::frameOf(protocol::encodeExceptionResponse(QStringLiteral("EServerBusy"), kDescriptorsBusy));
+    ::send(descriptor, busy.constData(), size_t(busy.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // What the client already sent is read, so that closing ends the connection with
+    // FIN, not with a reset that could discard the answer on its way.
+    char sink[4096];
+    for (int i = 0; i < 16 && ::recv(descriptor, sink, sizeof sink, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::shutdown(descriptor, SHUT_WR);
+}
+
+} // namespace
+
+AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
+                     std::optional<QSslConfiguration> tls, QObject *parent)
+    : QTcpServer(parent)
+    , m_databaseAddress(std::move(databaseAddress))
+    , m_dialect(dialect)
+    , m_limits(limits)
+    , m_tls(std::move(tls))
+{
+    connect(this, &QTcpServer::acceptError, this, &AppServer::acceptFailed);
+    m_acceptRetry.setSingleShot(true);
+    m_acceptRetry.setInterval(kAcceptRetryMs);
+    connect(&m_acceptRetry, &QTimer::timeout, this, &AppServer::resumeAfterStarving);
+}
+
+void AppServer::incomingConnection(qintptr descriptor)
+{
+    const QString peer = peerOf(descriptor);
+    if (m_sessions >= m_limits.maxClients) {
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões atingido. "
+                                                "Tente novamente mais tarde.").arg(m_limits.maxClients));
+    } else if (m_sessionsOfAddress.value(peer) >= m_limits.maxClientsPerAddress) {
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões deste endereço "
+                                                "atingido. Tente novamente mais tarde.").arg(m_limits.maxClientsPerAddress));
+    } else if (!descriptorsToSpare(kSessionDescriptors)) {
+        // A thread that cannot get its wakeup descriptor would end the whole process.
+        startStarving(QStringLiteral("fewer than %1 descriptors free for a new session").arg(kSessionDescriptors));
+        ++m_refusedWhileStarving;
+        if (m_tls) { // the answer needs a handshake first
+            refuse(descriptor, peer, kDescriptorsBusy, Logged::No);
+        } else {
+            answerBusyAtOnce(int(descriptor));
+            ::close(int(descriptor));
+        }
+    } else if (!startSession(descriptor, peer)) {
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: não foi possível iniciar o atendimento "
+                                                "da conexão. Tente novamente mais tarde."));
+    } else {
+        stopStarving();
+    }
+}
+
+bool AppServer::startSession(qintptr descriptor, const QString &peer)
+{
+    auto *thread = new QThread(this);
+    auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits, m_tls);
+    session->moveToThread(thread);
+    // Accepting waits until the session holds its own descriptors (its thread's wakeup,
+    // its socket, its database), so that no other connection takes the ones counted on.
+    const auto running = std::make_shared<QSemaphore>();
+    connect(thread, &QThread::started, session, &ClientSession::start, Qt::DirectConnection);
+    connect(thread, &QThread::started, thread, [running] { running->release(); }, Qt::DirectConnection);
+    connect(session, &ClientSession::finished, session, &QObject::deleteLater);
+    connect(session, &QObject::destroyed, thread, &QThread::quit);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &QThread::finished, this, [this, peer] {
+        --m_sessions;
+        if (--m_sessionsOfAddress[peer] <= 0)
+            m_sessionsOfAddress.remove(peer);
+        if (m_acceptPaused) // its descriptors are free now
+            resumeAfterStarving();
+    });
+    thread->start();
+    if (!thread->isRunning()) {
+        delete session;
+        delete thread;
+        return false;
+    }
+    ++m_sessions;
+    ++m_sessionsOfAddress[peer];
+    running->tryAcquire(1, kSessionStartMs);
+    return true;
+}
+
+void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged)
+{
+    if (logged == Logged::Yes)
+        logLine(QStringLiteral("connection refused: %1: %2").arg(peer, message));
+    QTcpSocket *socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
+    auto *tls = qobject_cast<QSslSocket *>(socket);
+    if (tls)
+        tls->setSslConfiguration(*m_tls);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(int(descriptor));
+        delete socket;
+        return;
+    }
+    if (tls)
+        tls->startServerEncryption(); // before writing, or the answer would go out in plaintext
+    socket->write(protocol::frameOf(protocol::encodeExceptionResponse(QStringLiteral("EServerBusy"), message)));
+    // Once the answer is out, only the sending side is closed: a client that calls at
+    // once still reads the answer instead of losing it to a reset; what it sends is
+    // dropped, and the socket goes when the client closes or the linger time is up.
+    // A TLS answer goes out only after the handshake, so that connection is not
+    // half-closed: it goes when the client closes or the linger time is up.
+    if (!tls) {
+        connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
+            if (socket->bytesToWrite() == 0)
+                ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        });
+    }
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kRefusalLingerMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+void AppServer::acceptFailed(QAbstractSocket::SocketError)
+{
+    // QTcpServer stops accepting after such a failure (out of descriptors, most often),
+    // so the listening socket does not wake the server again and again. The waiting
+    // connections are answered busy as far as the reserved descriptor allows.
+    startStarving(QStringLiteral("accepting failed: %1").arg(errorString()));
+    m_acceptPaused = true;
+    const int listener = int(socketDescriptor());
+    // A TLS client cannot be answered without a handshake: it is only closed.
+    const auto answer = [this](int client) {
+        if (!m_tls)
+            answerBusyAtOnce(client);
+    };
+    for (int i = 0; i < kMostAnsweredAtOnce && m_reserve.acceptWith(listener, answer); ++i)
+        ++m_refusedWhileStarving;
+    m_acceptRetry.start();
+}
+
+void AppServer::resumeAfterStarving()
+{
+    m_acceptRetry.stop();
+    m_acceptPaused = false;
+    resumeAccepting();
+}
+
+void AppServer::startStarving(const QString &reason)
+{
+    if (m_starving)
+        return;
+    m_starving = true;
+    m_refusedWhileStarving = 0;
+    logLine(QStringLiteral("out of descriptors (%1): new connections are answered busy until a descriptor is free")
+                .arg(reason));
+}
+
+void AppServer::stopStarving()
+{
+    if (!m_starving)
+        return;
+    m_starving = false;
+    logLine(QStringLiteral("descriptors free again: serving new connections; %1 were answered busy meanwhile")
+                .arg(m_refusedWhileStarving));
+}

@@ -1,0 +1,362 @@
+#include "appserver/network/clientsession.h"
+
+#include "appserver/database/databasefailure.h"
+#include "appserver/database/translationdb.h"
+#include "appserver/log/serverlog.h"
+#include "appserver/network/answerstream.h"
+#include "appserver/network/servertls.h"
+#include "appserver/remoteobject/rdmgeraarquivo.h"
+
+#include "protocol/protocolerror.h"
+
+#include <QScopedValueRollback>
+#include <QSocketNotifier>
+#include <QSslSocket>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
+                             std::optional<QSslConfiguration> tls)
+    : m_descriptor(descriptor)
+    , m_databaseAddress(std::move(databaseAddress))
+    , m_dialect(dialect)
+    , m_limits(limits)
+    , m_tls(std::move(tls))
+{
+}
+
+ClientSession::~ClientSession() = default;
+
+void ClientSession::start()
+{
+    m_sessionTime.start();
+    m_idle = new QTimer(this);
+    m_idle->setSingleShot(true);
+    m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
+    connect(m_idle, &QTimer::timeout, this, &ClientSession::idleTimedOut);
+    m_idle->start();
+    if (!m_tls) {
+        if (adopt(new QTcpSocket(this)))
+            serve();
+        return;
+    }
+    // How the client speaks shows in its first byte, read without taking it.
+    m_firstByte = new QSocketNotifier(m_descriptor, QSocketNotifier::Read, this);
+    connect(m_firstByte, &QSocketNotifier::activated, this, &ClientSession::firstByteArrived);
+}
+
+void ClientSession::firstByteArrived()
+{
+    unsigned char first = 0;
+    const ssize_t peeked = ::recv(int(m_descriptor), &first, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    m_firstByte->setEnabled(false);
+    m_firstByte->deleteLater();
+    m_firstByte = nullptr;
+    if (peeked <= 0) {
+        ::close(int(m_descriptor));
+        finish(QStringLiteral("client-closed"));
+        return;
+    }
+    if (first == kTlsHandshakeRecord) {
+        startTls();
+        return;
+    }
+    if (!adopt(new QTcpSocket(this)))
+        return;
+    const QString refusal = QStringLiteral("o servidor só aceita conexões TLS: configure no cliente a autoridade "
+                                           "confiável (--tls-ca, QLX_TLS_CA ou tls-ca=)");
+    sendException(QLatin1String(protocol::kTlsRefusedClass), refusal);
+    drop(QStringLiteral("a plaintext client on a TLS server"), Close::AfterWriting, QStringLiteral("tls-refused"));
+}
+
+bool ClientSession::adopt(QTcpSocket *socket)
+{
+    m_socket = socket;
+    if (!m_socket->setSocketDescriptor(m_descriptor)) {
+        QTextStream(stderr) << "client dropped: " << m_socket->errorString() << Qt::endl;
+        ::close(int(m_descriptor));
+        finish(QStringLiteral("socket-error"));
+        return false;
+    }
+    const QHostAddress address = m_socket->peerAddress();
+    m_peer.address = (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
+                                                                          : QStringLiteral("%1:%2"))
+                         .arg(address.toString())
+                         .arg(m_socket->peerPort());
+    // Unread bytes stay in the kernel, where they hold the client back.
+    m_socket->setReadBufferSize(kReadChunk);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (m_answer && !m_closing) {
+            QTextStream(stderr) << "client dropped after " << m_answered << " answers: gone while " << m_request.method
+                                << " was answered" << Qt::endl;
+            endCall(QStringLiteral("client-gone"));
+        }
+        m_answer.reset(); // ends its query at once
+        finish(m_closing ? m_end : QStringLiteral("client-closed"));
+    });
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::answerWritten);
+    return true;
+}
+
+void ClientSession::startTls()
+{
+    auto *socket = new QSslSocket(this);
+    socket->setSslConfiguration(*m_tls);
+    if (!adopt(socket))
+        return;
+    // A client certificate that fails verification does not end the handshake: the
+    // client is told why over TLS, and served nothing.
+    connect(socket, &QSslSocket::sslErrors, this, [this, socket](const QList<QSslError> &errors) {
+        m_clientRefusal = clientCertificateRefusal(errors);
+        QStringList reasons;
+        for (const QSslError &refused : errors)
+            reasons << refused.errorString();
+        m_clientRefusalLog = reasons.join(QStringLiteral("; "));
+        socket->ignoreSslErrors();
+    });
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &ClientSession::answerWritten);
+    connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+        if (!m_clientRefusal.isEmpty()) {
+            sendException(QLatin1String(protocol::kTlsRefusedClass), m_clientRefusal);
+            drop(QStringLiteral("client certificate refused: %1").arg(m_clientRefusalLog), Close::AfterWriting,
+                 QStringLiteral("tls-refused"));
+            return;
+        }
+        if (const QSslCertificate peer = socket->peerCertificate(); !peer.isNull())
+            m_peer.subject = certificateSubject(peer);
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
+        if (socket->isEncrypted() || m_closing
+            || (error != QAbstractSocket::SslHandshakeFailedError && error != QAbstractSocket::SslInternalError))
+            return;
+        drop(QStringLiteral("TLS handshake failed: %1").arg(socket->errorString()), Close::AtOnce,
+             QStringLiteral("tls-handshake-failed"));
+    });
+    // The short record that ends each write goes out at once, not after the client's
+    // delayed acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->startServerEncryption();
+    serve();
+}
+
+void ClientSession::serve()
+{
+    try {
+        const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
+        m_database = std::make_unique<TranslationDb>(m_databaseAddress, connection);
+        m_object = std::make_unique<RdmGeraArquivo>(m_database->database(), m_database->backend(), m_dialect,
+                                                    [this] { return clientGone(); });
+    } catch (const std::exception &failure) {
+        sendException(QLatin1String(DatabaseFailure::kExceptionClass),
+                      DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
+                                              QString::fromUtf8(failure.what())));
+        drop(QStringLiteral("database not opened"), Close::AfterWriting, QStringLiteral("database-error"));
+        return;
+    }
+    connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readRequests);
+    readRequests();
+}
+
+void ClientSession::readRequests()
+{
+    QByteArray payload;
+    try {
+        // Nothing more is read while an answer is still going out.
+        while (!m_closing && m_clientRefusal.isEmpty() && !m_answer && outgoing() == 0) {
+            if (m_frames.next(payload)) {
+                m_idle->start();
+                if (!answer(payload))
+                    return;
+            } else if (m_socket->bytesAvailable() > 0) {
+                m_frames.append(m_socket->read(kReadChunk));
+            } else {
+                return;
+            }
+        }
+    } catch (const protocol::ProtocolError &oversized) {
+        drop(QString::fromUtf8(oversized.what()), Close::AtOnce, QStringLiteral("protocol-error"));
+    }
+}
+
+bool ClientSession::answer(const QByteArray &payload)
+{
+    protocol::Request request;
+    try {
+        request = protocol::decodeRequest(payload);
+    } catch (const protocol::ProtocolError &failure) {
+        // A request that cannot be read is answered, then the connection ends.
+        sendException(QStringLiteral("EProtocolError"), QString::fromUtf8(failure.what()));
+        drop(QString::fromUtf8(failure.what()), Close::AfterWriting, QStringLiteral("protocol-error"));
+        return false;
+    }
+    m_request = request;
+    m_call = AuditLog::Call();
+    m_callTime.start();
+    m_answer = m_object->answer(request, &m_call);
+    return sendAnswer();
+}
+
+bool ClientSession::sendAnswer()
+{
+    // TLS reports bytes written while they are being written: the answer goes on here.
+    const QScopedValueRollback sending(m_sending, true);
+    while (m_answer && outgoing() < kOutgoingLimit) {
+        QByteArray payload;
+        bool more = false;
+        try {
+            more = m_answer->next(payload);
+        } catch (const RdmGeraArquivo::Abandoned &) {
+            endCall(QStringLiteral("client-gone"));
+            m_answer.reset();
+            drop(QStringLiteral("gone while %1 was answered").arg(m_request.method), Close::AtOnce,
+                 QStringLiteral("client-gone"));
+            return false;
+        }
+        if (!more) {
+            endCall(m_answer->outcome());
+            m_answer.reset();
+            ++m_answered;
+            break;
+        }
+        const qint64 frameBytes = protocol::kFrameHeaderSize + payload.size();
+        // A client refuses a frame over its own limit whatever the answer's.
+        if (payload.size() > protocol::kDefaultFrameLimit) {
+            refuseOversizedAnswer(m_call.bytes, frameBytes, protocol::kDefaultFrameLimit);
+            return !m_closing;
+        }
+        if (m_call.bytes + frameBytes > m_limits.maxAnswer) {
+            refuseOversizedAnswer(m_call.bytes, frameBytes, 0);
+            return !m_closing;
+        }
+        m_call.bytes += frameBytes;
+        m_socket->write(protocol::frameHeader(payload.size()));
+        if (!m_tls) {
+            m_socket->write(payload);
+            continue;
+        }
+        // Encrypted a slice at a time and pushed to the kernel at once: the buffers stay
+        // small and in cache, and the kernel is not left one block per event-loop turn.
+        for (qsizetype at = 0; at < payload.size(); at += kTlsSlice) {
+            m_socket->write(payload.constData() + at, std::min(kTlsSlice, payload.size() - at));
+            m_socket->flush();
+        }
+    }
+    return true;
+}
+
+void ClientSession::refuseOversizedAnswer(qint64 sent, qint64 frameBytes, qint64 frameLimit)
+{
+    qint64 size = sent + frameBytes;
+    QByteArray payload;
+    try {
+        while (m_answer->next(payload))
+            size += protocol::kFrameHeaderSize + payload.size();
+    } catch (const RdmGeraArquivo::Abandoned &) {
+        endCall(QStringLiteral("client-gone"));
+        m_answer.reset();
+        drop(QStringLiteral("gone while %1 was answered").arg(m_request.method), Close::AtOnce,
+             QStringLiteral("client-gone"));
+        return;
+    }
+    m_answer.reset();
+    ++m_answered;
+    // The client discards the parts it got on this failure.
+    const QString message = frameLimit > 0
+        ? QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.").arg(size).arg(frameLimit)
+        : QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes.").arg(size).arg(m_limits.maxAnswer);
+    payload = RdmGeraArquivo::failureAnswer(m_request, message);
+    m_socket->write(protocol::frameHeader(payload.size()));
+    m_socket->write(payload);
+    m_call.bytes = sent + protocol::kFrameHeaderSize + payload.size();
+    endCall(QStringLiteral("too-large"));
+}
+
+void ClientSession::endCall(const QString &outcome)
+{
+    m_call.outcome = outcome;
+    if (m_answer) // an answer refused for its size delivered none
+        m_call.lines = m_answer->rows();
+    m_call.milliseconds = m_callTime.elapsed();
+    logLine(AuditLog::callLine(m_peer, m_call));
+    ++m_calls;
+    m_bytesSent += m_call.bytes;
+}
+
+void ClientSession::finish(const QString &how)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (!m_peer.address.isEmpty())
+        logLine(AuditLog::endLine(m_peer, how, m_calls, m_bytesSent, m_sessionTime.elapsed() / 1000));
+    emit finished();
+}
+
+void ClientSession::sendException(const QString &exceptionClass, const QString &message)
+{
+    m_socket->write(protocol::frameOf(protocol::encodeExceptionResponse(exceptionClass, message)));
+}
+
+void ClientSession::answerWritten()
+{
+    m_idle->start();
+    if (m_sending)
+        return;
+    if (m_answer && !sendAnswer())
+        return;
+    if (!m_answer && outgoing() == 0)
+        readRequests();
+}
+
+void ClientSession::idleTimedOut()
+{
+    if (!m_socket) { // a TLS server's client that never spoke
+        m_firstByte->setEnabled(false);
+        ::close(int(m_descriptor));
+        QTextStream(stderr) << "client dropped: silent for " << m_limits.idleTimeout << " s" << Qt::endl;
+        finish(QStringLiteral("idle-timeout"));
+        return;
+    }
+    if (m_closing) { // its last answer never went out
+        m_socket->abort();
+        finish(m_end);
+        return;
+    }
+    drop(QStringLiteral("idle for %1 s").arg(m_limits.idleTimeout), Close::AtOnce, QStringLiteral("idle-timeout"));
+}
+
+qint64 ClientSession::outgoing() const
+{
+    // TLS encrypts what is written at once: the bytes wait as records on the socket below.
+    const auto *tls = qobject_cast<const QSslSocket *>(m_socket);
+    return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
+}
+
+bool ClientSession::clientGone() const
+{
+    pollfd end { int(m_socket->socketDescriptor()), POLLRDHUP, 0 };
+    return ::poll(&end, 1, 0) > 0 && (end.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+void ClientSession::drop(const QString &reason, Close close, const QString &end)
+{
+    m_closing = true;
+    m_end = end;
+    QTextStream(stderr) << "client dropped after " << m_answered << " answers: " << reason << Qt::endl;
+    if (close == Close::AtOnce)
+        m_socket->abort();
+    else
+        m_socket->disconnectFromHost(); // the idle time-out ends a close that does not complete
+    if (m_socket->state() == QAbstractSocket::UnconnectedState)
+        finish(m_end);
+}

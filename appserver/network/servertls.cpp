@@ -1,0 +1,105 @@
+#include "appserver/network/servertls.h"
+
+#include "protocol/tlskey.h"
+#include "protocol/untrustedissuer.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+#include <stdexcept>
+
+namespace {
+
+QByteArray readPem(const QString &file, const char *option)
+{
+    QFile pem(file);
+    if (!pem.open(QIODevice::ReadOnly))
+        throw std::invalid_argument(QStringLiteral("cannot read %1 %2: %3")
+                                        .arg(QLatin1String(option), file, pem.errorString()).toStdString());
+    return pem.readAll();
+}
+
+QList<QSslCertificate> certificates(const QByteArray &pem, const QString &file, const char *option)
+{
+    const QList<QSslCertificate> found = QSslCertificate::fromData(pem, QSsl::Pem);
+    if (found.isEmpty())
+        throw std::invalid_argument(
+            QStringLiteral("%1 %2 holds no PEM certificate").arg(QLatin1String(option), file).toStdString());
+    return found;
+}
+
+QSslKey privateKey(const QByteArray &pem, const QString &file)
+{
+    const QSslKey key = protocol::privateKeyFromPem(pem);
+    if (!key.isNull())
+        return key;
+    throw std::invalid_argument(
+        QStringLiteral("--tls-key %1 holds no unencrypted PEM RSA or EC private key").arg(file).toStdString());
+}
+
+} // namespace
+
+std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
+{
+    if (files.certFile.isEmpty() && files.keyFile.isEmpty() && files.clientCaFile.isEmpty())
+        return std::nullopt;
+    if (files.certFile.isEmpty() || files.keyFile.isEmpty())
+        throw std::invalid_argument("TLS needs both --tls-cert and --tls-key");
+    if (!QSslSocket::supportsSsl())
+        throw std::invalid_argument(
+            QStringLiteral("TLS is not available: %1").arg(QSslSocket::activeBackend()).toStdString());
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    const QByteArray certificatePem = readPem(files.certFile, "--tls-cert");
+    const QByteArray keyPem = readPem(files.keyFile, "--tls-key");
+    configuration.setLocalCertificateChain(certificates(certificatePem, files.certFile, "--tls-cert"));
+    configuration.setPrivateKey(privateKey(keyPem, files.keyFile));
+    // A key that is not the certificate's would fail every client's handshake.
+    if (!protocol::keyMatchesCertificate(certificatePem, keyPem))
+        throw std::invalid_argument(QStringLiteral("--tls-key %1 is not the key of the certificate in --tls-cert %2")
+                                        .arg(files.keyFile, files.certFile).toStdString());
+    if (files.clientCaFile.isEmpty()) {
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    } else {
+        // Only certificates of the team's authority are taken, not the system's.
+        configuration.setCaCertificates(
+            certificates(readPem(files.clientCaFile, "--tls-client-ca"), files.clientCaFile, "--tls-client-ca"));
+        configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    }
+    return configuration;
+}
+
+QString clientCertificateRefusal(const QList<QSslError> &errors)
+{
+    for (const QSslError &error : errors) {
+        switch (error.error()) {
+        case QSslError::NoPeerCertificate:
+            return QStringLiteral("o servidor exige um certificado do cliente (tls-cert e tls-key)");
+        case QSslError::CertificateExpired:
+            return QStringLiteral("o certificado do cliente expirou em %1")
+                .arg(error.certificate().expiryDate().toString(QStringLiteral("yyyy-MM-dd")));
+        case QSslError::CertificateNotYetValid:
+            return QStringLiteral("o certificado do cliente só vale a partir de %1")
+                .arg(error.certificate().effectiveDate().toString(QStringLiteral("yyyy-MM-dd")));
+        default:
+            if (protocol::isUntrustedIssuer(error.error()))
+                return QStringLiteral("o servidor não aceitou o certificado do cliente: não foi assinado pela autoridade "
+                                      "do servidor");
+            break;
+        }
+    }
+    if (errors.isEmpty())
+        return {};
+    return QStringLiteral("o servidor não aceitou o certificado do cliente (%1)").arg(errors.constFirst().errorString());
+}
+
+QString certificateSubject(const QSslCertificate &certificate)
+{
+    QStringList parts;
+    for (const QByteArray &attribute : certificate.subjectInfoAttributes()) {
+        for (const QString &value : certificate.subjectInfo(attribute))
+            parts << QStringLiteral("%1=%2").arg(QString::fromLatin1(attribute), value);
+    }
+    return parts.join(QLatin1Char(','));
+}

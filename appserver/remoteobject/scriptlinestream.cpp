@@ -1,0 +1,81 @@
+#include "appserver/remoteobject/scriptlinestream.h"
+
+#include "appserver/database/databasefailure.h"
+#include "appserver/remoteobject/rdmgeraarquivo.h"
+
+#include "protocol/datapacket.h"
+#include "protocol/message.h"
+
+namespace {
+
+QString placeOf(const Translation &translation)
+{
+    const auto text = [](std::string_view bytes) { return QString::fromUtf8(bytes.data(), qsizetype(bytes.size())); };
+    return QStringLiteral("%1 %2 %3").arg(text(translation.table), text(translation.key), text(translation.column));
+}
+
+} // namespace
+
+ScriptLineStream::ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs,
+                                   std::function<bool()> clientGone)
+    : m_source(std::move(rows))
+    , m_dialect(dialect)
+    , m_refs(std::move(refs))
+    , m_clientGone(std::move(clientGone))
+{
+}
+
+bool ScriptLineStream::next(QByteArray &payload)
+{
+    if (m_done)
+        return false;
+    protocol::DataPacketWriter packet({ protocol::contract::kScriptLine.desc() },
+                                      kPartCapacity);
+    Translation row;
+    qint64 rows = 0; // in this message
+    while (packet.size() < kPartSize) {
+        if (!m_source->next(row)) {
+            m_done = true;
+            const QString error = m_source->error();
+            m_source.reset();
+            if (!error.isEmpty()) {
+                m_outcome = QLatin1String(DatabaseFailure::kExceptionClass);
+                payload = protocol::encodeExceptionResponse(m_outcome, DatabaseFailure::reportStatement(error));
+            } else {
+                m_outcome = QStringLiteral("ok");
+                m_rows += rows;
+                payload = protocol::encodeOkResponse(packet.finish(), m_refs);
+            }
+            return true;
+        }
+        if (m_rowsRead++ % RdmGeraArquivo::kClientCheckRows == 0 && m_clientGone && m_clientGone())
+            throw RdmGeraArquivo::Abandoned {};
+        QString failure;
+        const LineFault fault = writeScriptLine(m_line, row, m_dialect);
+        if (fault == LineFault::MomentNotWritable)
+            failure = QStringLiteral("A tradução de %1 tem a data de alteração %2, que o script não pode escrever "
+                                     "(só do ano 1 ao ano 9999).")
+                          .arg(placeOf(row), QString::number(row.changedAt, 'g', 17));
+        else if (fault == LineFault::NotWindows1252)
+            failure = QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(placeOf(row));
+        // Database command-line tools end a line at a NUL: the rest of the script would be lost.
+        else if (m_line.contains('\0'))
+            failure = QStringLiteral("A tradução de %1 tem o caractere nulo (NUL).").arg(placeOf(row));
+        else if (m_line.size() > kLineLimit)
+            failure = QStringLiteral("A linha da tradução de %1 excede %2 bytes (%3).")
+                          .arg(placeOf(row), QString::number(kLineLimit), QString::number(m_line.size()));
+        if (!failure.isEmpty()) {
+            // What was sent is void: the client drops it on this answer.
+            m_done = true;
+            m_source.reset();
+            m_outcome = QStringLiteral("failure");
+            payload = protocol::encodeFailureResponse(failure, m_refs);
+            return true;
+        }
+        packet.addString(m_line);
+        ++rows;
+    }
+    m_rows += rows;
+    payload = protocol::encodePart(packet.finish());
+    return true;
+}

@@ -1,0 +1,104 @@
+#include "appserver/rows/sqlitescriptrows.h"
+
+#include <cmath>
+#include <limits>
+#include <sqlite3.h>
+
+namespace {
+
+std::string_view textOf(sqlite3_stmt *statement, int column)
+{
+    const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    return bytes ? std::string_view(bytes, size_t(sqlite3_column_bytes(statement, column))) : std::string_view();
+}
+
+bool bindText(sqlite3_stmt *statement, int index, const QByteArray &text)
+{
+    return sqlite3_bind_text(statement, index, text.constData(), int(text.size()), SQLITE_STATIC) == SQLITE_OK;
+}
+
+} // namespace
+
+SqliteScriptRows::Plan SqliteScriptRows::choosePlan(sqlite3 *database, const ScriptRowsRequest &request)
+{
+    sqlite3_stmt *probe = nullptr;
+    const char sql[] = "SELECT count(*) FROM (SELECT 1 FROM TRADUCAO INDEXED BY TRADUCAO_ALTERACAO "
+                       "WHERE IDIDIOMA = ?1 AND DTALTERACAO >= ?2 LIMIT ?3)";
+    if (sqlite3_prepare_v3(database, sql, -1, 0, &probe, nullptr) != SQLITE_OK)
+        return Plan::KeyOrder; // an older layout without the index: the key order still answers
+    const QByteArray language = request.language.toUtf8();
+    bindText(probe, 1, language);
+    sqlite3_bind_double(probe, 2, request.since);
+    sqlite3_bind_int(probe, 3, kRecentRows);
+    const bool few = sqlite3_step(probe) == SQLITE_ROW && sqlite3_column_int(probe, 0) < kRecentRows;
+    sqlite3_finalize(probe);
+    return few ? Plan::MomentIndex : Plan::KeyOrder;
+}
+
+QByteArray SqliteScriptRows::query(Plan plan, qsizetype tables)
+{
+    QByteArray codes;
+    for (qsizetype i = 0; i < tables; ++i)
+        codes += (i ? ",?" : "?") + QByteArray::number(i + 3);
+    // The unary + keeps the moment index out of the key-order plan.
+    return QByteArrayLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO FROM TRADUCAO ")
+        + (plan == Plan::MomentIndex ? "INDEXED BY TRADUCAO_ALTERACAO WHERE IDIDIOMA = ?1 AND DTALTERACAO >= ?2 "
+                                     : "WHERE IDIDIOMA = ?1 AND +DTALTERACAO >= ?2 ")
+        + "AND CDPROGTRAD IN (" + (tables ? codes : QByteArrayLiteral("NULL")) + ") "
+        + "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO";
+}
+
+SqliteScriptRows::SqliteScriptRows(sqlite3 *database, const ScriptRowsRequest &request)
+    : m_database(database)
+{
+    const QByteArray sql = query(choosePlan(database, request), request.tables.size());
+    if (sqlite3_prepare_v3(database, sql.constData(), int(sql.size()), 0, &m_statement, nullptr) != SQLITE_OK) {
+        fail("prepare");
+        return;
+    }
+    m_bound << request.language.toUtf8();
+    for (const QString &table : request.tables)
+        m_bound << table.toUtf8();
+    bool bound = bindText(m_statement, 1, m_bound.at(0)) && sqlite3_bind_double(m_statement, 2, request.since) == SQLITE_OK;
+    for (qsizetype i = 1; i < m_bound.size(); ++i)
+        bound = bound && bindText(m_statement, int(i + 2), m_bound.at(i));
+    if (!bound)
+        fail("bind");
+}
+
+SqliteScriptRows::~SqliteScriptRows()
+{
+    sqlite3_finalize(m_statement);
+}
+
+bool SqliteScriptRows::fail(const char *what)
+{
+    m_error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(sqlite3_errmsg(m_database)));
+    sqlite3_finalize(m_statement);
+    m_statement = nullptr;
+    return false;
+}
+
+bool SqliteScriptRows::next(Translation &row)
+{
+    if (!m_statement)
+        return false;
+    const int step = sqlite3_step(m_statement);
+    if (step == SQLITE_DONE) {
+        sqlite3_finalize(m_statement);
+        m_statement = nullptr;
+        return false;
+    }
+    if (step != SQLITE_ROW)
+        return fail("step");
+    row.table = textOf(m_statement, 0);
+    row.key = textOf(m_statement, 1);
+    row.column = textOf(m_statement, 2);
+    row.language = textOf(m_statement, 3);
+    row.text = textOf(m_statement, 4);
+    // A moment stored as text or NULL is no moment: the line reports it.
+    const int kind = sqlite3_column_type(m_statement, 5);
+    row.changedAt = kind == SQLITE_FLOAT || kind == SQLITE_INTEGER ? sqlite3_column_double(m_statement, 5)
+                                                                   : std::numeric_limits<double>::quiet_NaN();
+    return true;
+}

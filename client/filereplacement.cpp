@@ -1,0 +1,166 @@
+#include "client/filereplacement.h"
+
+#include "runtime/core/exceptions.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Names tried for the new file before giving up on writing beside the old one.
+constexpr int kTemporaryNameAttempts = 64;
+
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+} // namespace
+
+int WriteWhole(int descriptor, const char *bytes, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(descriptor, bytes, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : ENOSPC;
+        bytes += written;
+        size -= written;
+    }
+    return 0;
+}
+
+QString TFileReplacement::targetOf(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+    return path;
+}
+
+bool TFileReplacement::replaceable(const struct stat &old)
+{
+    return S_ISREG(old.st_mode) && old.st_nlink == 1;
+}
+
+bool TFileReplacement::takeAttributes(int descriptor, const struct stat &old)
+{
+    struct stat made {};
+    return ::fstat(descriptor, &made) == 0
+        && ((made.st_uid == old.st_uid && made.st_gid == old.st_gid) || ::fchown(descriptor, old.st_uid, old.st_gid) == 0)
+        && ::fchmod(descriptor, old.st_mode & 07777) == 0; // after fchown, which clears set-id bits
+}
+
+TFileReplacement::TFileReplacement(const QString &path)
+    : m_path(path)
+    , m_target(targetOf(path))
+{
+    if (!openBeside())
+        openInPlace();
+}
+
+QString TFileReplacement::replaceWith(const QString &path, const QString &written, int descriptor)
+{
+    const QString target = targetOf(path);
+    if (QFileInfo(written).absolutePath() != QFileInfo(target).absolutePath())
+        return QString();
+    struct stat old {};
+    if (::stat(encoded(target).constData(), &old) == 0) {
+        if (!replaceable(old) || !takeAttributes(descriptor, old))
+            return QString();
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(descriptor, 0666 & ~mask) != 0) // the mode a plain new file gets
+            return QString();
+    }
+    const auto fail = [&path](int systemError) {
+        throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(systemError))),
+                          systemError);
+    };
+    if (::fdatasync(descriptor) != 0)
+        fail(errno);
+    if (::rename(encoded(written).constData(), encoded(target).constData()) != 0)
+        fail(errno);
+    return target;
+}
+
+TFileReplacement::~TFileReplacement()
+{
+    discard();
+}
+
+bool TFileReplacement::openBeside()
+{
+    struct stat old {};
+    const bool exists = ::stat(encoded(m_target).constData(), &old) == 0;
+    if (exists && !replaceable(old))
+        return false;
+    const QFileInfo target(m_target);
+    const QString prefix = target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.');
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && m_descriptor < 0; ++attempt) {
+        const QString name = prefix + QString::number(QRandomGenerator::global()->generate64(), 36);
+        // 0666 less the umask: the mode a plain new file gets.
+        m_descriptor = ::open(encoded(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_descriptor >= 0)
+            m_temporary = name;
+        else if (errno != EEXIST)
+            return false;
+    }
+    if (m_descriptor < 0)
+        return false;
+    if (!exists)
+        return true;
+    const bool kept = takeAttributes(m_descriptor, old);
+    if (!kept)
+        discard();
+    return kept;
+}
+
+void TFileReplacement::openInPlace()
+{
+    m_descriptor = ::open(encoded(m_target).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_descriptor < 0)
+        fail(errno);
+}
+
+void TFileReplacement::write(const char *bytes, qsizetype size)
+{
+    if (const int error = WriteWhole(m_descriptor, bytes, size))
+        fail(error);
+}
+
+void TFileReplacement::commit()
+{
+    const int descriptor = std::exchange(m_descriptor, -1);
+    if (::close(descriptor) != 0)
+        fail(errno);
+    if (inPlace())
+        return;
+    if (::rename(encoded(m_temporary).constData(), encoded(m_target).constData()) != 0)
+        fail(errno);
+    m_temporary.clear();
+}
+
+void TFileReplacement::discard()
+{
+    if (m_descriptor >= 0)
+        ::close(std::exchange(m_descriptor, -1));
+    if (!m_temporary.isEmpty())
+        ::unlink(encoded(std::exchange(m_temporary, QString())).constData());
+}
+
+void TFileReplacement::fail(int systemError)
+{
+    discard();
+    // The system's own text, in the user's language where it has one.
+    throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(systemError))),
+                      systemError);
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "hostlib/core/netconnection.h"
+#include "runtime/core/clientdataset.h"
+
+#include <functional>
+
+// The one way every remote call of the screen is made: the method called by name
+// on the connection's remote object, its result checked by CheckResultServ and
+// the data packet loaded into the target record set. A failure leaves the
+// target as it was. A large answer comes in parts: `progress` hears after each
+// how many records have arrived.
+using TRecordsProgress = std::function<void(qsizetype records)>;
+void CallRemote(TNetConnection &connection, const QString &method, std::vector<TRemoteArg> arguments,
+                TClientDataSet &target, const TRecordsProgress &progress = {});

@@ -1,0 +1,385 @@
+// The reference server: its answers on a real database, the script lines it
+// composes, and how it survives clients that break the protocol.
+#include "tests/support/rawclient.h"
+#include "tests/support/serverprocess.h"
+
+#include <QCborMap>
+#include <QSqlQuery>
+
+using namespace protocol;
+
+namespace {
+
+void seedTranslations(QSqlDatabase &db)
+{
+    exec(db, QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ENG', 'Inglês')"));
+    exec(db, QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('PRODUTO'), ('UNIDADE'), ('LONGO')"));
+    exec(db, QStringLiteral("INSERT INTO TRADUCAO VALUES ('PRODUTO', '1', 'DS', 'ENG', 'Kids'' shoes', 100), "
+                            "('PRODUTO', '2', 'DS', 'ENG', 'Line one' || char(10) || 'line two', 200), "
+                            "('UNIDADE', 'UN', 'DS', 'ENG', 'Unit', 50), "
+                            "('LONGO', 'X', 'DS', 'ENG', '%1', 300)").arg(QString(3800, QLatin1Char('y'))));
+}
+
+} // namespace
+
+class TestAppServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tablesArePaddedToTwentyAndListsNormalised()
+    {
+        ServerProcess server(seedTranslations);
+        RawClient client(server.port());
+        const Response all = client.call(QStringLiteral("GetTabela"), { text(QString()), text(QStringLiteral("T")) });
+        QCOMPARE(packetStrings(all), (QByteArrayList { "N", "LONGO               ", "N", "PRODUTO             ",
+                                                       "N", "UNIDADE             " }));
+        const Response listed = client.call(QStringLiteral("GetTabela"),
+                                            { text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), text(QString()) });
+        QCOMPARE(packetStrings(listed), (QByteArrayList { "N", "UNIDADE             " }));
+        QCOMPARE(listed.refs, QStringList { QStringLiteral("UNIDADE             ") });
+    }
+
+    void scriptLinesSinceAMoment_data()
+    {
+        QTest::addColumn<QString>("tables");
+        QTest::addColumn<double>("since");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("all of PRODUTO") << QStringLiteral("PRODUTO             ") << 0.0 << 2;
+        QTest::newRow("changed at the moment counts") << QStringLiteral("PRODUTO             ") << 200.0 << 1;
+        QTest::newRow("two tables") << QStringLiteral("PRODUTO             UNIDADE             ") << 60.0 << 2;
+        QTest::newRow("empty list") << QString() << 0.0 << 0;
+    }
+    void scriptLinesSinceAMoment()
+    {
+        QFETCH(QString, tables);
+        QFETCH(double, since);
+        QFETCH(int, lines);
+        ServerProcess server(seedTranslations);
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+                                              { text(QStringLiteral("ENG")), text(tables, ArgumentKind::StrRef), date(since) });
+        QVERIFY(response.result.toMap().value(QLatin1String("ok")).toBool());
+        const QByteArrayList got = packetStrings(response);
+        QCOMPARE(got.size(), lines);
+        for (const QByteArray &line : got) {
+            QVERIFY(!line.contains('\n'));
+            QVERIFY(line.startsWith("INSERT INTO TRADUCAO"));
+        }
+    }
+
+    void failuresTheServerReports_data()
+    {
+        QTest::addColumn<QString>("tables");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("unknown table") << QStringLiteral("NENHUMA") << QStringLiteral("NENHUMA");
+        QTest::newRow("line over 4000 bytes") << QStringLiteral("LONGO") << QStringLiteral("4000");
+    }
+    void failuresTheServerReports()
+    {
+        QFETCH(QString, tables);
+        QFETCH(QString, named);
+        ServerProcess server([](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = DSTRADUCAO || '%1' WHERE CDPROGTRAD = 'LONGO'")
+                         .arg(QString(200, QLatin1Char('z'))));
+        });
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+                                              { text(QStringLiteral("ENG")), text(tables, ArgumentKind::StrRef), date(0) });
+        const QCborMap result = response.result.toMap();
+        QCOMPARE(result.value(QLatin1String("ok")).toBool(), false);
+        QVERIFY2(result.value(QLatin1String("message")).toString().contains(named),
+                 qPrintable(result.value(QLatin1String("message")).toString()));
+    }
+
+    // Rows stored before the schema constrained the columns (or by another tool) reach
+    // no client: the call fails naming the row.
+    void rowsTheServerRefusesToSend_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QStringList>("named");
+        const QString lines = QStringLiteral("GetPropriedCds"); // of PRODUTO, else of LONGO when its row is the one changed
+        QTest::newRow("language name over 30") << QStringLiteral("UPDATE IDIOMA SET DSIDIOMA = '%1'").arg(QString(31, QLatin1Char('n')))
+                                               << QStringLiteral("GetIdioma") << QStringList { "DSIDIOMA", "ENG", "30" };
+        QTest::newRow("language code over 3") << QStringLiteral("UPDATE IDIOMA SET IDIPROP = 'ENGL'")
+                                              << QStringLiteral("GetIdioma") << QStringList { "IDIPROP", "ENG" };
+        QTest::newRow("language name with U+0081")
+            << QStringLiteral("UPDATE IDIOMA SET DSIDIOMA = 'In' || char(129)") << QStringLiteral("GetIdioma")
+            << QStringList { "DSIDIOMA", "ENG", "Windows-1252" };
+        QTest::newRow("table code over 20") << QStringLiteral("UPDATE PROGTRAD SET CDPROGTRAD = 'UNIDADE_DE_MEDIDA_XYZ' WHERE CDPROGTRAD = 'UNIDADE'")
+                                            << QStringLiteral("GetTabela") << QStringList { "UNIDADE_DE_MEDIDA_XYZ", "20" };
+        QTest::newRow("mark over 1") << QStringLiteral("UPDATE PROGTRAD SET IDMARCADO = 'SN' WHERE CDPROGTRAD = 'LONGO'")
+                                     << QStringLiteral("GetTabela") << QStringList { "IDMARCADO", "LONGO" };
+        QTest::newRow("NUL in a translation")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = 'a' || char(0) || 'b' WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "NUL" };
+        QTest::newRow("U+FEFF in a translation")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = char(65279) || 'Kids' WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "Windows-1252" };
+        QTest::newRow("unmappable beside a real SUB")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = char(26) || char(8364) || char(8594) WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "Windows-1252" };
+        QTest::newRow("U+009D in a translation")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = 'x' || char(157) WHERE CDCHAVE = '2'") << lines
+            << QStringList { "PRODUTO 2 DS", "Windows-1252" };
+        QTest::newRow("infinite moment")
+            << QStringLiteral("UPDATE TRADUCAO SET DTALTERACAO = 1e999 WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "data de alteração inf" };
+        QTest::newRow("moment in year 10000")
+            << QStringLiteral("UPDATE TRADUCAO SET DTALTERACAO = 2958466 WHERE CDCHAVE = '2'") << lines
+            << QStringList { "PRODUTO 2 DS", "data de alteração 2958466" };
+        QTest::newRow("moment stored as text")
+            << QStringLiteral("UPDATE TRADUCAO SET DTALTERACAO = 'ontem' WHERE CDCHAVE = '1'") << lines
+            << QStringList { "PRODUTO 1 DS", "data de alteração" };
+        QTest::newRow("key holding %1 in the over-limit message")
+            << QStringLiteral("UPDATE TRADUCAO SET CDCHAVE = 'X%1%2', DSTRADUCAO = DSTRADUCAO || '%3' WHERE CDPROGTRAD = 'LONGO'")
+                   .arg(QLatin1String("%1"), QLatin1String("%2"), QString(200, QLatin1Char('z')))
+            << lines << QStringList { "LONGO X%1%2 DS excede 4000 bytes (" };
+    }
+    void rowsTheServerRefusesToSend()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, method);
+        QFETCH(QStringList, named);
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("PRAGMA ignore_check_constraints = ON"));
+            exec(db, stored);
+        });
+        RawClient client(server.port());
+        QList<Argument> args;
+        if (method == QLatin1String("GetTabela"))
+            args = { text(QString()), text(QStringLiteral("T")) };
+        else if (method == QLatin1String("GetPropriedCds"))
+            args = { text(QStringLiteral("ENG")), text(stored.contains(QLatin1String("LONGO")) ? QStringLiteral("LONGO") : QStringLiteral("PRODUTO")), date(0) };
+        const QCborMap result = client.call(method, args).result.toMap();
+        QCOMPARE(result.value(QLatin1String("ok")), QCborValue(false));
+        const QString message = result.value(QLatin1String("message")).toString();
+        for (const QString &part : named)
+            QVERIFY2(message.contains(part), qPrintable(message));
+    }
+
+    void schemaRefusesValuesOverTheirSize_data()
+    {
+        QTest::addColumn<QString>("insert");
+        QTest::newRow("language name") << QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ESP', '%1')")
+                                              .arg(QString(31, QChar(0xE7)));
+        QTest::newRow("language code") << QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ESPA', 'x')");
+        QTest::newRow("table code") << QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('%1')").arg(QString(21, QLatin1Char('T')));
+        QTest::newRow("key") << QStringLiteral("INSERT INTO TRADUCAO VALUES ('PRODUTO', '%1', 'DS', 'ENG', 'x', 1)")
+                                    .arg(QString(61, QLatin1Char('k')));
+        QTest::newRow("translation") << QStringLiteral("INSERT INTO TRADUCAO VALUES ('PRODUTO', 'K', 'DS', 'ENG', '%1', 1)")
+                                            .arg(QString(4001, QLatin1Char('t')));
+    }
+    void schemaRefusesValuesOverTheirSize()
+    {
+        QFETCH(QString, insert);
+        bool refused = false;
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            refused = !QSqlQuery(db).exec(insert);
+        });
+        QVERIFY(refused);
+    }
+
+    void survivesBadClients_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("malformed frame") << frameOf("\xff\xfe garbage") << true;
+        QTest::newRow("oversized length") << QByteArray::fromHex("7fffffff") << false;
+        QTest::newRow("unknown method") << frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("Drop"), {} })) << true;
+        QTest::newRow("unknown object") << frameOf(encodeRequest({ QStringLiteral("Other"), QStringLiteral("GetIdioma"), {} })) << true;
+        QTest::newRow("wrong arguments") << frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetTabela"), { date(1) } })) << true;
+        QTest::newRow("disconnect mid-request") << frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetIdioma"), {} })).left(9) << false;
+    }
+    void survivesBadClients()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, answered);
+        ServerProcess server(seedTranslations);
+        {
+            RawClient bad(server.port());
+            bad.send(bytes);
+            if (answered) {
+                const std::optional<Response> response = bad.receive();
+                QVERIFY(response);
+                QVERIFY(response->isException);
+            }
+        }
+        RawClient next(server.port());
+        const Response languages = next.call(QStringLiteral("GetIdioma"), {});
+        QCOMPARE(packetStrings(languages).value(1), QByteArray("Ingl\xeas"));
+    }
+
+    void aLongGenerationHoldsUpNoOtherClient()
+    {
+        ServerProcess server([](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', 'Text number ' || i, 400 FROM n"));
+        });
+        RawClient busy(server.port());
+        busy.send(frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
+                                          { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(0) } })));
+        RawClient other(server.port());
+        const Response languages = other.call(QStringLiteral("GetIdioma"), {});
+        QCOMPARE(packetStrings(languages).value(1), QByteArray("Ingl\xeas"));
+        const std::optional<Response> lines = busy.receive();
+        QVERIFY2(lines, server.log().constData());
+        QCOMPARE(busy.parts.values.size() + packetStrings(*lines).size(), 300001);
+    }
+
+    void scriptLineValues_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<double>("changedAt");
+        QTest::addColumn<QByteArray>("values");
+        QTest::newRow("quote doubled") << QStringLiteral("Kids' shoes") << 100.0 << QByteArray("'Kids'' shoes', 100)");
+        QTest::newRow("line break alone") << QStringLiteral("\n") << 100.0 << QByteArray("'' || char(10) || '', 100)");
+        QTest::newRow("CR LF inside") << QStringLiteral("a\r\nb") << 100.0
+                                      << QByteArray("'a' || char(13) || '' || char(10) || 'b', 100)");
+        QTest::newRow("empty text") << QStringLiteral("") << 100.0 << QByteArray("'', 100)");
+        QTest::newRow("Windows-1252 letters") << QStringLiteral("Ação €") << 100.0 << QByteArray("'A\xe7\xe3o \x80', 100)");
+        QTest::newRow("day count in 17 digits") << QStringLiteral("x") << 46000.1 << QByteArray("'x', 46000.099999999999)");
+        QTest::newRow("time of day") << QStringLiteral("x") << 46000.0 + 13.0 / 24 << QByteArray("'x', 46000.541666666664)");
+    }
+    void scriptLineValues()
+    {
+        QFETCH(QString, stored);
+        QFETCH(double, changedAt);
+        QFETCH(QByteArray, values);
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            QSqlQuery insert(db);
+            insert.prepare(QStringLiteral("INSERT INTO TRADUCAO VALUES ('UNIDADE', 'K', 'DS', 'ENG', ?, ?)"));
+            insert.addBindValue(stored);
+            insert.addBindValue(changedAt);
+            QVERIFY(insert.exec());
+        });
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(60) });
+        const QByteArray line = packetStrings(response).value(0);
+        QVERIFY2(line.contains("VALUES ('UNIDADE', 'K', 'DS', 'ENG', " + values + " ON CONFLICT"), line.constData());
+    }
+
+    void largeAnswersComeInParts_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("inParts");
+        QTest::newRow("small answer in one frame") << 100 << false;
+        QTest::newRow("large answer") << 30000 << true;
+    }
+    void largeAnswersComeInParts()
+    {
+        QFETCH(int, rows);
+        QFETCH(bool, inParts);
+        ServerProcess server([rows](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', printf('K%08d', i), 'DS', 'ENG', "
+                                    "'Text number ' || i, 400 FROM n").arg(rows));
+        });
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(60) });
+        QVERIFY(response.result.toMap().value(QLatin1String("ok")).toBool());
+        QCOMPARE(response.refs, QStringList { QStringLiteral("UNIDADE") });
+        QCOMPARE(!client.partSizes.isEmpty(), inParts);
+        for (qsizetype size : client.partSizes)
+            QVERIFY(size < (1 << 20) + 5000); // about a MiB of whole lines each
+        const QByteArrayList lines = client.parts.values + packetStrings(response);
+        QCOMPARE(lines.size(), rows);
+        for (int i = 1; i <= rows; ++i) // in order, none lost or repeated
+            QVERIFY(lines.at(i - 1).contains(QStringLiteral("'K%1'").arg(i, 8, 10, QLatin1Char('0')).toLatin1()));
+    }
+
+    void failureAfterPartsReachesTheClient_data()
+    {
+        QTest::addColumn<QString>("lastText");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("line over 4000 bytes") << QString(3900, QLatin1Char('w')) << QStringLiteral("excede 4000");
+        QTest::newRow("character outside Windows-1252") << QStringLiteral("中文") << QStringLiteral("Windows-1252");
+    }
+    void failureAfterPartsReachesTheClient()
+    {
+        QFETCH(QString, lastText);
+        QFETCH(QString, named);
+        ServerProcess server([&](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', printf('K%08d', i), 'DS', 'ENG', "
+                                    "'Text number ' || i, 400 FROM n"));
+            QSqlQuery insert(db);
+            insert.prepare(QStringLiteral("INSERT INTO TRADUCAO VALUES ('UNIDADE', 'ZZ', 'DS', 'ENG', ?, 400)"));
+            insert.addBindValue(lastText);
+            QVERIFY(insert.exec());
+        });
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(0) });
+        QVERIFY(!client.partSizes.isEmpty());
+        const QCborMap result = response.result.toMap();
+        QCOMPARE(result.value(QLatin1String("ok")).toBool(), false);
+        const QString message = result.value(QLatin1String("message")).toString();
+        QVERIFY2(message.contains(named) && message.contains(QStringLiteral("UNIDADE ZZ DS")), qPrintable(message));
+        QCOMPARE(response.refs, QStringList { QStringLiteral("UNIDADE") });
+    }
+
+    void stalledClientHoldsTheQueryUntilItGoes()
+    {
+        ServerProcess server([](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', 'Text number ' || i, 400 FROM n"));
+        });
+        QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+        writer.setDatabaseName(server.databaseFile());
+        QVERIFY(writer.open());
+        const auto tryWrite = [&writer] {
+            return QSqlQuery(writer).exec(QStringLiteral("UPDATE IDIOMA SET NRORDEM = NRORDEM + 1"));
+        };
+        {
+            RawClient stalled(server.port());
+            stalled.send(frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
+                                                 { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE")), date(0) } })));
+            QVERIFY(stalled.socket.waitForReadyRead(RawClient::kWaitMs)); // the answer has begun and is not read
+            // The query is still open, paused by the client that takes nothing.
+            QVERIFY(!tryWrite());
+        }
+        // Gone: the query ends and the database is free again.
+        QSqlQuery(writer).exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
+        QVERIFY(tryWrite());
+        writer.close();
+        writer = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+    }
+
+    void scriptAppliesToAScratchDatabase()
+    {
+        ServerProcess server(seedTranslations);
+        RawClient client(server.port());
+        const Response response = client.call(QStringLiteral("GetPropriedCds"),
+            { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(0) });
+        QSqlDatabase target = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("target"));
+        target.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(target.open());
+        exec(target, QStringLiteral("CREATE TABLE TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO, "
+                                    "PRIMARY KEY (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA))"));
+        for (int pass = 0; pass < 2; ++pass) { // applying twice updates, never duplicates
+            for (const QByteArray &line : packetStrings(response))
+                exec(target, QString::fromLatin1(line));
+        }
+        QSqlQuery query(QStringLiteral("SELECT DSTRADUCAO FROM TRADUCAO ORDER BY CDCHAVE"), target);
+        QStringList texts;
+        while (query.next())
+            texts << query.value(0).toString();
+        QCOMPARE(texts, (QStringList { QStringLiteral("Kids' shoes"), QStringLiteral("Line one\nline two") }));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppServer)
+#include "tst_appserver.moc"

@@ -1,0 +1,497 @@
+// TLS between the clients and the application server, with a throw-away
+// certificate authority made by openssl for each run.
+#include "tests/support/serverprocess.h"
+
+#include "client/recordsetfields.h"
+#include "client/remotemethods.h"
+#include "hostlib/core/netconnection.h"
+#include "runtime/core/clientdataset.h"
+#include "runtime/core/exceptions.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QTimer>
+#include <QElapsedTimer>
+
+#include <sys/resource.h>
+
+namespace {
+
+// Certificates a test needs, each a NAME.pem with its NAME.key, under one directory.
+class Pki
+{
+public:
+    QString pem(const QString &name) const { return m_dir.filePath(name + QStringLiteral(".pem")); }
+    QString key(const QString &name) const { return m_dir.filePath(name + QStringLiteral(".key")); }
+
+    bool makeAuthority(const QString &name)
+    {
+        return openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                         QStringLiteral("-keyout"), key(name), QStringLiteral("-out"), pem(name), QStringLiteral("-subj"),
+                         QStringLiteral("/CN=%1").arg(name), QStringLiteral("-days"), QStringLiteral("2")});
+    }
+
+    // A certificate for `commonName` signed by `authority`, valid for `days` (negative:
+    // expired), with `altNames` as its subject alternative names.
+    bool issue(const QString &name, const QString &authority, const QString &commonName, const QString &altNames,
+               int days = 2)
+    {
+        const QString request = m_dir.filePath(name + QStringLiteral(".csr"));
+        const QString extensions = m_dir.filePath(name + QStringLiteral(".ext"));
+        QFile file(extensions);
+        if (!file.open(QIODevice::WriteOnly) || file.write(QStringLiteral("subjectAltName=%1\n").arg(altNames).toUtf8()) < 0)
+            return false;
+        file.close();
+        return openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                         key(name), QStringLiteral("-out"), request, QStringLiteral("-subj"),
+                         QStringLiteral("/CN=%1").arg(commonName) })
+            && openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request, QStringLiteral("-CA"),
+                         pem(authority), QStringLiteral("-CAkey"), key(authority), QStringLiteral("-CAcreateserial"),
+                         QStringLiteral("-days"), QString::number(days), QStringLiteral("-extfile"), extensions,
+                         QStringLiteral("-out"), pem(name) });
+    }
+
+    QString path(const QString &file) const { return m_dir.filePath(file); }
+
+private:
+    bool openssl(const QStringList &arguments)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), arguments);
+        if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+            return true;
+        qWarning().noquote() << "openssl" << arguments.join(QLatin1Char(' ')) << process.readAll();
+        return false;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+QStringList serverTls(const Pki &pki, const QString &certificate, bool clientCertificates)
+{
+    QStringList arguments { QStringLiteral("--tls-cert"), pki.pem(certificate), QStringLiteral("--tls-key"),
+                            pki.key(certificate) };
+    if (clientCertificates)
+        arguments << QStringLiteral("--tls-client-ca") << pki.pem(QStringLiteral("ca"));
+    return arguments;
+}
+
+struct CallOutcome
+{
+    QString failure; // empty when the call succeeded
+    int languages = 0;
+    qint64 elapsedMs = 0;
+};
+
+CallOutcome callLanguages(int port, const TTlsFiles &tls)
+{
+    TNetConnection connection;
+    connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+    connection.Host = QStringLiteral("127.0.0.1");
+    connection.Port = port;
+    connection.Timeout = 60;
+    connection.Tls = tls;
+    TClientDataSet languages;
+    DeclareLanguageFields(languages);
+    CallOutcome outcome;
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        GetIdioma(connection, languages);
+        outcome.languages = languages.RecordCount();
+    } catch (const Exception &failure) {
+        outcome.failure = failure.message();
+    }
+    outcome.elapsedMs = clock.elapsed();
+    return outcome;
+}
+
+} // namespace
+
+class TstTls : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_pki.makeAuthority(QStringLiteral("ca")));
+        QVERIFY(m_pki.makeAuthority(QStringLiteral("other-ca")));
+        const QString here = QStringLiteral("DNS:localhost,IP:127.0.0.1");
+        QVERIFY(m_pki.issue(QStringLiteral("server"), QStringLiteral("ca"), QStringLiteral("localhost"), here));
+        QVERIFY(m_pki.issue(QStringLiteral("server-other-ca"), QStringLiteral("other-ca"), QStringLiteral("localhost"), here));
+        QVERIFY(m_pki.issue(QStringLiteral("server-expired"), QStringLiteral("ca"), QStringLiteral("localhost"), here, -1));
+        QVERIFY(m_pki.issue(QStringLiteral("server-elsewhere"), QStringLiteral("ca"), QStringLiteral("outro.example"),
+                            QStringLiteral("DNS:outro.example")));
+        QVERIFY(m_pki.issue(QStringLiteral("desk-01"), QStringLiteral("ca"), QStringLiteral("desk-01"), QStringLiteral("DNS:desk-01")));
+        QVERIFY(m_pki.issue(QStringLiteral("desk-expired"), QStringLiteral("ca"), QStringLiteral("desk-expired"),
+                            QStringLiteral("DNS:desk-expired"), -1));
+        QVERIFY(m_pki.issue(QStringLiteral("stranger"), QStringLiteral("other-ca"), QStringLiteral("stranger"),
+                            QStringLiteral("DNS:stranger")));
+    }
+
+    void handshake_data()
+    {
+        QTest::addColumn<QString>("serverCertificate");
+        QTest::addColumn<bool>("clientCertificates");
+        QTest::addColumn<QString>("clientCertificate");
+        QTest::addColumn<QString>("failure"); // a part of the message; empty: the call succeeds
+
+        const QString server = QStringLiteral("server");
+        QTest::newRow("good certificate") << server << false << QString() << QString();
+        QTest::newRow("untrusted authority") << QStringLiteral("server-other-ca") << false << QString()
+                                             << QStringLiteral("não foi assinado pela autoridade confiável");
+        QTest::newRow("expired certificate") << QStringLiteral("server-expired") << false << QString()
+                                             << QStringLiteral("o certificado do servidor expirou em");
+        QTest::newRow("wrong host name") << QStringLiteral("server-elsewhere") << false << QString()
+                                         << QStringLiteral("não é do nome 127.0.0.1 (é de outro.example)");
+        QTest::newRow("client certificate required, missing") << server << true << QString()
+                                                              << QStringLiteral("exige um certificado do cliente");
+        QTest::newRow("client certificate required, present") << server << true << QStringLiteral("desk-01") << QString();
+        QTest::newRow("client certificate of another authority")
+            << server << true << QStringLiteral("stranger")
+            << QStringLiteral("não aceitou o certificado do cliente: não foi assinado pela autoridade do servidor");
+        QTest::newRow("expired client certificate") << server << true << QStringLiteral("desk-expired")
+                                                    << QStringLiteral("o certificado do cliente expirou em");
+    }
+
+    void handshake()
+    {
+        QFETCH(QString, serverCertificate);
+        QFETCH(bool, clientCertificates);
+        QFETCH(QString, clientCertificate);
+        QFETCH(QString, failure);
+        ServerProcess server({}, true, serverTls(m_pki, serverCertificate, clientCertificates));
+        QVERIFY(server.port() != 0);
+        TTlsFiles tls { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
+        if (!clientCertificate.isEmpty()) {
+            tls.CertFile = m_pki.pem(clientCertificate);
+            tls.KeyFile = m_pki.key(clientCertificate);
+        }
+        const CallOutcome outcome = callLanguages(server.port(), tls);
+        if (failure.isEmpty()) {
+            QCOMPARE(outcome.failure, QString());
+            QCOMPARE(outcome.languages, 3);
+            if (!clientCertificate.isEmpty())
+                QVERIFY2(server.waitForLog("subject=\"CN=" + clientCertificate.toUtf8() + "\" call=\"GetIdioma\""),
+                         server.log());
+            return;
+        }
+        QVERIFY2(outcome.failure.contains(failure), qPrintable(outcome.failure));
+        QVERIFY2(outcome.failure.contains(QStringLiteral("servidor de aplicação 127.0.0.1:%1 recusada").arg(server.port())),
+                 qPrintable(outcome.failure));
+        if (clientCertificates) { // the server says why, and serves nothing
+            QVERIFY2(server.waitForLog(" end=tls-refused calls=0"), server.log());
+            QVERIFY(!server.log().contains("call="));
+        }
+    }
+
+    // A client's own files are checked before it connects, its key against its certificate
+    // too: Qt's TLS socket given another key never starts its handshake, and the call
+    // waited out its time-out to blame the server.
+    void unusableClientFilesRefused_data()
+    {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("key of another certificate") << QStringLiteral("desk-01.pem") << QStringLiteral("stranger.key")
+                                                    << QStringLiteral("não é a do certificado");
+        QTest::newRow("certificate as the key") << QStringLiteral("desk-01.pem") << QStringLiteral("desk-01.pem")
+                                                << QStringLiteral("não tem uma chave privada PEM");
+        QTest::newRow("key as the certificate") << QStringLiteral("desk-01.key") << QStringLiteral("desk-01.key")
+                                                << QStringLiteral("não tem um certificado PEM");
+    }
+
+    void unusableClientFilesRefused()
+    {
+        QFETCH(QString, certificate);
+        QFETCH(QString, key);
+        QFETCH(QString, failure);
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
+        QVERIFY(server.port() != 0);
+        const CallOutcome outcome = callLanguages(
+            server.port(), TTlsFiles { m_pki.pem(QStringLiteral("ca")), m_pki.path(certificate), m_pki.path(key) });
+        QVERIFY2(outcome.failure.contains(failure), qPrintable(outcome.failure));
+        QVERIFY2(outcome.elapsedMs < 15000, qPrintable(QString::number(outcome.elapsedMs))); // the time-out is 60 s
+        QVERIFY2(!server.log().contains("peer="), server.log()); // it never connected
+    }
+
+    // Calls follow each other on one TLS connection, with no reconnect between them:
+    // nothing TLS leaves on the socket passes for a stray answer.
+    void callsShareOneTlsConnection()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
+        QVERIFY(server.port() != 0);
+        TNetConnection connection;
+        connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = server.port();
+        connection.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), m_pki.pem(QStringLiteral("desk-01")),
+                                     m_pki.key(QStringLiteral("desk-01")) };
+        int connects = 0;
+        connection.BeforeConnect = [&connects](QObject *) { ++connects; };
+        for (int call = 0; call < 3; ++call) {
+            TClientDataSet languages;
+            DeclareLanguageFields(languages);
+            GetIdioma(connection, languages);
+            QCOMPARE(languages.RecordCount(), 3);
+            QTest::qWait(200); // what the server sends after an answer has arrived by the next call
+        }
+        QCOMPARE(connects, 1);
+    }
+
+    // A client and a server that disagree on TLS learn it at once, not at the time-out.
+    void mismatchFailsFast_data()
+    {
+        QTest::addColumn<bool>("serverTls");
+        QTest::addColumn<bool>("clientTls");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("plaintext client, TLS server") << true << false
+                                                      << QStringLiteral("recusada: o servidor só aceita conexões TLS");
+        QTest::newRow("TLS client, plaintext server") << false << true << QStringLiteral("ele não usa TLS?");
+    }
+
+    void mismatchFailsFast()
+    {
+        QFETCH(bool, serverTls);
+        QFETCH(bool, clientTls);
+        QFETCH(QString, failure);
+        ServerProcess server({}, true, serverTls ? ::serverTls(m_pki, QStringLiteral("server"), false) : QStringList());
+        QVERIFY(server.port() != 0);
+        const TTlsFiles tls { clientTls ? m_pki.pem(QStringLiteral("ca")) : QString(), QString(), QString() };
+        const CallOutcome outcome = callLanguages(server.port(), tls);
+        QVERIFY2(outcome.failure.contains(failure), qPrintable(outcome.failure));
+        QVERIFY2(outcome.elapsedMs < 15000, qPrintable(QString::number(outcome.elapsedMs))); // the time-out is 60 s
+    }
+
+    // A server that takes the connection and never answers the handshake: the wait runs
+    // the event loop (timers fire) and ends with the time-out's message.
+    void silentHandshakeKeepsTheEventLoopRunning()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        TNetConnection connection;
+        connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = silent.serverPort();
+        connection.Timeout = 1;
+        connection.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(50);
+        TClientDataSet languages;
+        DeclareLanguageFields(languages);
+        QString failure;
+        try {
+            GetIdioma(connection, languages);
+        } catch (const Exception &error) {
+            failure = error.message();
+        }
+        QVERIFY2(ticks >= 5, qPrintable(QStringLiteral("%1 ticks; %2").arg(ticks).arg(failure)));
+        QVERIFY2(failure.contains(QStringLiteral("não respondeu em 1 segundos")), qPrintable(failure));
+    }
+
+    // Over the client cap a TLS server still answers "busy", over TLS.
+    void busyOverTls()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), false) + QStringList {
+                                 QStringLiteral("--max-clients"), QStringLiteral("1") });
+        QVERIFY(server.port() != 0);
+        const TTlsFiles tls { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
+        TNetConnection first;
+        first.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+        first.Host = QStringLiteral("127.0.0.1");
+        first.Port = server.port();
+        first.Tls = tls;
+        TClientDataSet languages;
+        DeclareLanguageFields(languages);
+        GetIdioma(first, languages); // holds the only session
+        QVERIFY(first.Connected());
+        const CallOutcome second = callLanguages(server.port(), tls);
+        QVERIFY2(second.failure.contains(QStringLiteral("ocupado")), qPrintable(second.failure));
+    }
+
+    // An answer of many parts, each larger than TLS takes at a time, arrives whole and
+    // in order: the same file as over plaintext.
+    void largeAnswerAsOverPlaintext()
+    {
+        const auto seed = [](QSqlDatabase &db) {
+            exec(db, QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ENG', 'Ingles')"));
+            exec(db, QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('UNIDADE')"));
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 60000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', "
+                                    "'Texto numero ' || i || ' com algumas palavras a mais', 46000 + i / 64.0 FROM n"));
+        };
+        QTemporaryDir work;
+        QByteArray scripts[2];
+        for (const bool secure : { false, true }) {
+            ServerProcess server(seed, false, secure ? serverTls(m_pki, QStringLiteral("server"), true) : QStringList());
+            QVERIFY(server.port() != 0);
+            const QString file = work.filePath(secure ? QStringLiteral("tls.sql") : QStringLiteral("plain.sql"));
+            QStringList arguments { QStringLiteral("--server"), server.address(), QStringLiteral("--language"),
+                                    QStringLiteral("ENG"), QStringLiteral("--since"), QStringLiteral("2000-01-01 00:00"),
+                                    QStringLiteral("--all"), QStringLiteral("--output"), file };
+            if (secure)
+                arguments << QStringLiteral("--tls-ca") << m_pki.pem(QStringLiteral("ca")) << QStringLiteral("--tls-cert")
+                          << m_pki.pem(QStringLiteral("desk-01")) << QStringLiteral("--tls-key")
+                          << m_pki.key(QStringLiteral("desk-01"));
+            QProcess generator;
+            generator.start(QStringLiteral(QLX_GEN_PATH), arguments);
+            QVERIFY(generator.waitForFinished(60000));
+            QVERIFY2(generator.exitCode() == 0, generator.readAllStandardError().constData());
+            QFile script(file);
+            QVERIFY(script.open(QIODevice::ReadOnly));
+            scripts[secure] = script.readAll();
+        }
+        QCOMPARE(scripts[0].count('\n'), 60000);
+        QVERIFY(scripts[1] == scripts[0]);
+    }
+
+    // Short of descriptors a TLS server answers "busy" over TLS too, never in plaintext.
+    void busyOverTlsWithoutDescriptors()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), false));
+        QVERIFY(server.port() != 0);
+        const pid_t pid = pid_t(server.pid());
+        // At most three descriptor numbers free: fewer than a session needs.
+        const QStringList open = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        rlim_t lowestFree = 0;
+        while (open.contains(QString::number(lowestFree)))
+            ++lowestFree;
+        rlimit original {};
+        QCOMPARE(prlimit(pid, RLIMIT_NOFILE, nullptr, &original), 0);
+        const rlimit lowered { lowestFree + 3, original.rlim_max };
+        QCOMPARE(prlimit(pid, RLIMIT_NOFILE, &lowered, nullptr), 0);
+        const CallOutcome refused = callLanguages(server.port(), { m_pki.pem(QStringLiteral("ca")), QString(), QString() });
+        QVERIFY2(refused.failure.contains(QStringLiteral("sem descritores")), qPrintable(refused.failure));
+        QVERIFY2(server.log().contains("out of descriptors"), server.log().constData());
+    }
+
+    void plaintextOutsideLoopbackRefused_data()
+    {
+        QTest::addColumn<QString>("listen");
+        QTest::newRow("every address") << QStringLiteral("0.0.0.0:0");
+        QTest::newRow("one outside address") << QStringLiteral("192.0.2.10:0");
+        QTest::newRow("every IPv6 address") << QStringLiteral("[::]:0");
+    }
+
+    // Refused before anything listens, so no test binds beyond loopback.
+    void plaintextOutsideLoopbackRefused()
+    {
+        QFETCH(QString, listen);
+        QTemporaryDir dir;
+        QProcess server;
+        server.start(QStringLiteral(QLX_SERVER_PATH),
+                     { QStringLiteral("--db"), dir.filePath(QStringLiteral("t.db")), QStringLiteral("--listen"), listen });
+        QVERIFY(server.waitForFinished(30000));
+        QCOMPARE(server.exitCode(), 2);
+        QVERIFY(!server.readAllStandardOutput().contains("listening on"));
+        QVERIFY(server.readAllStandardError().contains("without TLS"));
+    }
+
+    void unusableServerFilesRefusedAtStart_data()
+    {
+        QTest::addColumn<QString>("certificate");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("key of another certificate") << QStringLiteral("server") << QStringLiteral("desk-01")
+                                                    << QStringLiteral("is not the key of the certificate");
+        QTest::newRow("certificate as the key") << QStringLiteral("server") << QStringLiteral("server.pem")
+                                                << QStringLiteral("holds no unencrypted PEM");
+        QTest::newRow("key as the certificate") << QStringLiteral("server.key") << QStringLiteral("server")
+                                                << QStringLiteral("holds no PEM certificate");
+    }
+
+    // Files no handshake could use stop the server before it listens, naming them.
+    void unusableServerFilesRefusedAtStart()
+    {
+        QFETCH(QString, certificate);
+        QFETCH(QString, key);
+        QFETCH(QString, message);
+        const auto file = [this](const QString &name, bool isKey) {
+            return name.contains(QLatin1Char('.')) ? m_pki.path(name) : isKey ? m_pki.key(name) : m_pki.pem(name);
+        };
+        QTemporaryDir dir;
+        QProcess server;
+        server.start(QStringLiteral(QLX_SERVER_PATH),
+                     { QStringLiteral("--db"), dir.filePath(QStringLiteral("t.db")), QStringLiteral("--listen"),
+                       QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), file(certificate, false),
+                       QStringLiteral("--tls-key"), file(key, true) });
+        QVERIFY(server.waitForFinished(30000));
+        QCOMPARE(server.exitCode(), 2);
+        QVERIFY(!server.readAllStandardOutput().contains("listening on"));
+        const QByteArray error = server.readAllStandardError();
+        QVERIFY2(error.contains(message.toUtf8()), error.constData());
+    }
+
+    // The generator takes its TLS files through the host's one settings lookup.
+    void generatorSettings_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("authority");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("option") << QStringLiteral("option") << QStringLiteral("ca") << 0 << QString();
+        QTest::newRow("environment") << QStringLiteral("environment") << QStringLiteral("ca") << 0 << QString();
+        QTest::newRow("settings file") << QStringLiteral("file") << QStringLiteral("ca") << 0 << QString();
+        QTest::newRow("untrusted, nothing written") << QStringLiteral("option") << QStringLiteral("other-ca") << 3
+                                                    << QStringLiteral("não foi assinado pela autoridade confiável");
+        QTest::newRow("client certificate without authority")
+            << QStringLiteral("environment") << QString() << 2 << QStringLiteral("sem a autoridade confiável");
+    }
+
+    void generatorSettings()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, authority);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
+        QVERIFY(server.port() != 0);
+        QTemporaryDir work;
+        const QString output = work.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(output));
+        const QString ca = authority.isEmpty() ? QString() : m_pki.pem(authority);
+        const QString cert = m_pki.pem(QStringLiteral("desk-01"));
+        const QString key = m_pki.key(QStringLiteral("desk-01"));
+
+        QStringList arguments { QStringLiteral("--server"), server.address(), QStringLiteral("--language"),
+                                QStringLiteral("ENG"), QStringLiteral("--since"), QStringLiteral("2000-01-01 00:00"),
+                                QStringLiteral("--all"), QStringLiteral("--dir"), output };
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), work.filePath(QStringLiteral("config")));
+        for (const char *name : { "QLX_TLS_CA", "QLX_TLS_CERT", "QLX_TLS_KEY" })
+            environment.remove(QLatin1String(name));
+        if (source == QLatin1String("option")) {
+            arguments << QStringLiteral("--tls-ca") << ca << QStringLiteral("--tls-cert") << cert
+                      << QStringLiteral("--tls-key") << key;
+        } else if (source == QLatin1String("environment")) {
+            environment.insert(QStringLiteral("QLX_TLS_CA"), ca);
+            environment.insert(QStringLiteral("QLX_TLS_CERT"), cert);
+            environment.insert(QStringLiteral("QLX_TLS_KEY"), key);
+        } else {
+            QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("config/qlx"))));
+            QFile settings(work.filePath(QStringLiteral("config/qlx/qlxhost.conf")));
+            QVERIFY(settings.open(QIODevice::WriteOnly));
+            settings.write(QStringLiteral("tls-ca=%1\ntls-cert=%2\ntls-key=%3\n").arg(ca, cert, key).toUtf8());
+        }
+        QProcess generator;
+        generator.setProcessEnvironment(environment);
+        generator.start(QStringLiteral(QLX_GEN_PATH), arguments);
+        QVERIFY(generator.waitForFinished(60000));
+        const QString err = QString::fromUtf8(generator.readAllStandardError());
+        QCOMPARE(generator.exitCode(), exitCode);
+        QVERIFY2(err.contains(message), qPrintable(err));
+        QCOMPARE(QDir(output).entryList(QDir::Files).size(), exitCode == 0 ? 1 : 0);
+    }
+
+private:
+    Pki m_pki;
+};
+
+QTEST_GUILESS_MAIN(TstTls)
+#include "tst_tls.moc"

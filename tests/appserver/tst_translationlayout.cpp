@@ -1,0 +1,244 @@
+// TRADUCAO's layout on both backends: a language's rows come in script order from
+// the key with no sort for an early "since", through the moment index for a
+// recent one; databases made with the earlier layout move to it keeping every row.
+#include "tests/support/postgrescluster.h"
+
+#include "appserver/database/translationdb.h"
+#include "appserver/database/translationlayout.h"
+#include "appserver/rows/postgresscriptrows.h"
+#include "appserver/rows/sqlitescriptrows.h"
+
+#include <QSqlDriver>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <sqlite3.h>
+
+using Backend = DatabaseAddress::Backend;
+
+namespace {
+
+constexpr int kRows = 40000;
+constexpr int kTables = 8;
+constexpr double kFirstMoment = 45000;
+constexpr double kRecentSince = 45999.99; // later than all but a few dozen rows
+
+// TRADUCAO as servers before the clustered layout made it.
+const char *const kEarlierSqlite =
+    "CREATE TABLE TRADUCAO (CDPROGTRAD VARCHAR(20) NOT NULL, CDCHAVE VARCHAR(60) NOT NULL, NMCAMPO VARCHAR(30) NOT NULL, "
+    "IDIDIOMA CHAR(3) NOT NULL, DSTRADUCAO VARCHAR(4000) NOT NULL %1, DTALTERACAO REAL NOT NULL, "
+    "PRIMARY KEY (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA))";
+const char *const kEarlierPostgres =
+    "CREATE TABLE TRADUCAO (CDPROGTRAD VARCHAR(20) COLLATE \"C\" NOT NULL, CDCHAVE VARCHAR(60) COLLATE \"C\" NOT NULL, "
+    "NMCAMPO VARCHAR(30) COLLATE \"C\" NOT NULL, IDIDIOMA VARCHAR(3) COLLATE \"C\" NOT NULL, "
+    "DSTRADUCAO VARCHAR(4000) COLLATE \"C\" NOT NULL, DTALTERACAO TIMESTAMP NOT NULL, "
+    "PRIMARY KEY (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA))";
+
+void run(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        QTest::qFail(qPrintable(query.lastError().text() + QStringLiteral(" in ") + sql.left(200)), __FILE__, __LINE__);
+}
+
+QString tableCode(int i) { return QStringLiteral("TAB%1").arg(i % kTables + 1); }
+
+// Two languages' rows, inserted out of key order, moments spread over 1000 days.
+void seed(QSqlDatabase &db, Backend backend)
+{
+    const QString moment = backend == Backend::SQLite ? QStringLiteral("%1")
+                                                      : QStringLiteral("TIMESTAMP '1899-12-30' + %1 * INTERVAL '1 day'");
+    run(db, QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ENG', 'Inglês'), ('ESP', 'Espanhol')"));
+    for (int i = 0; i < kTables; ++i)
+        run(db, QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('%1')").arg(tableCode(i)));
+    run(db, QStringLiteral(
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1 - 1) "
+        "INSERT INTO TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO) "
+        "SELECT 'TAB' || ((i * 7919) % %1 % %2 + 1), 'K' || ((i * 7919) % %1), 'DS', "
+        "CASE WHEN i % 2 = 0 THEN 'ENG' ELSE 'ESP' END, 'Texto ' || i, %3 FROM n")
+            .arg(kRows).arg(kTables).arg(moment.arg(QStringLiteral("(%1 + ((i * 7919) % %2) * 1000.0 / %2)").arg(kFirstMoment).arg(kRows))));
+}
+
+// Every row as text, in key order, day counts to the last bit.
+QStringList everyRow(QSqlDatabase &db, Backend backend)
+{
+    QSqlQuery query(db);
+    query.exec(QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, %1 FROM TRADUCAO "
+                              "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA")
+                   .arg(backend == Backend::SQLite ? QStringLiteral("DTALTERACAO") : QStringLiteral("DTALTERACAO::text")));
+    QStringList rows;
+    while (query.next()) {
+        QStringList values;
+        for (int i = 0; i < 5; ++i)
+            values << query.value(i).toString();
+        values << (backend == Backend::SQLite ? QString::number(query.value(5).toDouble(), 'g', 17) : query.value(5).toString());
+        rows << values.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+QStringList allTables()
+{
+    QStringList tables;
+    for (int i = 0; i < kTables; ++i)
+        tables << tableCode(i);
+    return tables;
+}
+
+QString plan(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        return QStringLiteral("(no plan: %1)").arg(query.lastError().text());
+    QStringList lines;
+    while (query.next())
+        lines << query.value(query.record().count() - 1).toString();
+    return lines.join(QLatin1Char('\n'));
+}
+
+// SQLite's plan for a query with unbound parameters.
+QString sqlitePlan(QSqlDatabase &db, const QByteArray &sql)
+{
+    sqlite3 *handle = *static_cast<sqlite3 *const *>(db.driver()->handle().constData());
+    sqlite3_stmt *explain = nullptr;
+    if (sqlite3_prepare_v2(handle, "EXPLAIN QUERY PLAN " + sql, -1, &explain, nullptr) != SQLITE_OK)
+        return QStringLiteral("(no plan: %1)").arg(QString::fromUtf8(sqlite3_errmsg(handle)));
+    QStringList lines;
+    while (sqlite3_step(explain) == SQLITE_ROW)
+        lines << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(explain, 3)));
+    sqlite3_finalize(explain);
+    return lines.join(QLatin1Char('\n'));
+}
+
+// The PostgreSQL query with its values written in, as the planner sees them.
+QString withValues(QByteArray sql, const ScriptRowsRequest &request)
+{
+    const QByteArrayList values = PostgresScriptRows::values(request);
+    for (qsizetype i = values.size(); i >= 1; --i)
+        sql.replace("$" + QByteArray::number(i), i == 2 ? values.at(i - 1) : "'" + values.at(i - 1) + "'");
+    return QString::fromUtf8(sql);
+}
+
+} // namespace
+
+class TestTranslationLayout : public QObject
+{
+    Q_OBJECT
+
+    PostgresCluster m_cluster;
+    QString m_clusterFailure;
+    QTemporaryDir m_dir;
+    int m_databases = 0;
+
+    QString freshAddress(Backend backend)
+    {
+        const QString name = QStringLiteral("layout%1").arg(++m_databases);
+        if (backend == Backend::SQLite)
+            return m_dir.filePath(name + QStringLiteral(".db"));
+        if (!m_cluster.createDatabase(name))
+            qWarning("cannot create the database %s", qPrintable(name));
+        return m_cluster.uri(name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        if (!m_cluster.start(m_clusterFailure) && m_clusterFailure.isEmpty())
+            m_clusterFailure = QStringLiteral("PostgreSQL did not start");
+    }
+
+    void plansForEarlyAndRecentSince_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<double>("since");
+        QTest::addColumn<QStringList>("inPlan");
+        QTest::addColumn<QStringList>("notInPlan");
+        QTest::newRow("SQLite, early: key order, no sort") << Backend::SQLite << 0.0
+            << QStringList { QStringLiteral("USING PRIMARY KEY (IDIDIOMA=? AND CDPROGTRAD=?)") }
+            << QStringList { QStringLiteral("TEMP B-TREE"), QStringLiteral("TRADUCAO_ALTERACAO") };
+        QTest::newRow("SQLite, recent: moment index") << Backend::SQLite << kRecentSince
+            << QStringList { QStringLiteral("USING INDEX TRADUCAO_ALTERACAO (IDIDIOMA=? AND DTALTERACAO>?)") }
+            << QStringList {};
+        QTest::newRow("PostgreSQL, early: key order, no sort") << Backend::PostgreSQL << 0.0
+            << QStringList { QStringLiteral("Index Scan using traducao_pkey") }
+            << QStringList { QStringLiteral("Sort"), QStringLiteral("traducao_alteracao") };
+        QTest::newRow("PostgreSQL, recent: moment index") << Backend::PostgreSQL << kRecentSince
+            << QStringList { QStringLiteral("traducao_alteracao") } << QStringList {};
+    }
+    void plansForEarlyAndRecentSince()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(double, since);
+        QFETCH(QStringList, inPlan);
+        QFETCH(QStringList, notInPlan);
+        if (backend == Backend::PostgreSQL && !m_clusterFailure.isEmpty())
+            QSKIP(qPrintable(m_clusterFailure));
+        TranslationDb db(freshAddress(backend), QStringLiteral("plans"));
+        seed(db.database(), backend);
+        const ScriptRowsRequest request { QStringLiteral("ENG"), since, allTables() };
+        QString shown;
+        if (backend == Backend::SQLite) {
+            sqlite3 *handle = *static_cast<sqlite3 *const *>(db.database().driver()->handle().constData());
+            const SqliteScriptRows::Plan chosen = SqliteScriptRows::choosePlan(handle, request);
+            QCOMPARE(chosen, since == 0 ? SqliteScriptRows::Plan::KeyOrder : SqliteScriptRows::Plan::MomentIndex);
+            shown = sqlitePlan(db.database(), SqliteScriptRows::query(chosen, kTables));
+        } else {
+            run(db.database(), QStringLiteral("ANALYZE"));
+            shown = plan(db.database(), QStringLiteral("EXPLAIN ") + withValues(PostgresScriptRows::query(true), request));
+        }
+        for (const QString &part : inPlan)
+            QVERIFY2(shown.contains(part), qPrintable(shown));
+        for (const QString &part : notInPlan)
+            QVERIFY2(!shown.contains(part), qPrintable(shown));
+    }
+
+    void earlierLayoutMovesKeepingEveryRow_data()
+    {
+        QTest::addColumn<Backend>("backend");
+        QTest::addColumn<bool>("refusedRow"); // a row the earlier table took and the schema refuses
+        QTest::newRow("SQLite") << Backend::SQLite << false;
+        QTest::newRow("SQLite with a refused row: left as it was") << Backend::SQLite << true;
+        QTest::newRow("PostgreSQL") << Backend::PostgreSQL << false;
+    }
+    void earlierLayoutMovesKeepingEveryRow()
+    {
+        QFETCH(Backend, backend);
+        QFETCH(bool, refusedRow);
+        if (backend == Backend::PostgreSQL && !m_clusterFailure.isEmpty())
+            QSKIP(qPrintable(m_clusterFailure));
+        const QString address = freshAddress(backend);
+        QStringList before;
+        {
+            TranslationDb db(address, QStringLiteral("earlier"));
+            QSqlDatabase &database = db.database();
+            run(database, QStringLiteral("DROP TABLE TRADUCAO"));
+            run(database, backend == Backend::SQLite
+                              ? QString::fromLatin1(kEarlierSqlite).arg(refusedRow ? QString() : QStringLiteral("CHECK (length(DSTRADUCAO) <= 4000)"))
+                              : QString::fromLatin1(kEarlierPostgres));
+            run(database, QStringLiteral("CREATE INDEX TRADUCAO_ALTERACAO ON TRADUCAO (IDIDIOMA, DTALTERACAO)"));
+            seed(database, backend);
+            if (refusedRow)
+                run(database, QStringLiteral("INSERT INTO TRADUCAO VALUES ('TAB1', 'LONGA', 'DS', 'ENG', '%1', 45000)")
+                                  .arg(QString(4001, QLatin1Char('x'))));
+            QVERIFY(!translationlayout::current(database, backend));
+            before = everyRow(database, backend);
+            QCOMPARE(before.size(), kRows + (refusedRow ? 1 : 0));
+        }
+        TranslationDb moved(address, QStringLiteral("moved")); // opening moves the table
+        QCOMPARE(translationlayout::current(moved.database(), backend), !refusedRow);
+        QCOMPARE(everyRow(moved.database(), backend), before);
+        // The moment index is there again, and lines still apply over the moved table.
+        const QString shown = backend == Backend::SQLite
+            ? sqlitePlan(moved.database(), SqliteScriptRows::query(SqliteScriptRows::Plan::MomentIndex, kTables))
+            : QStringLiteral("(PostgreSQL keeps its index)");
+        QVERIFY2(!shown.contains(QLatin1String("no plan")), qPrintable(shown));
+        run(moved.database(), QStringLiteral("INSERT INTO TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO) "
+                                             "VALUES ('TAB1', 'K0', 'DS', 'ENG', 'novo', %1) ON CONFLICT (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA) "
+                                             "DO UPDATE SET DSTRADUCAO = excluded.DSTRADUCAO")
+                                 .arg(backend == Backend::SQLite ? QStringLiteral("45000") : QStringLiteral("TIMESTAMP '2023-03-15'")));
+        QCOMPARE(everyRow(moved.database(), backend).size(), before.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTranslationLayout)
+#include "tst_translationlayout.moc"
