@@ -4,6 +4,7 @@
 #include "appserver/database/privatefiles.h"
 #include "appserver/database/translationdb.h"
 #include "appserver/log/calllog.h"
+#include "appserver/log/serverlog.h"
 #include "appserver/network/appserver.h"
 #include "appserver/network/descriptors.h"
 #include "appserver/network/listenaddress.h"
@@ -23,6 +24,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    ServerLog::install();
     QCoreApplication::setApplicationName(QStringLiteral("qlx02600-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QLX_PACKAGE_VERSION));
     QCommandLineParser parser;
@@ -74,9 +76,8 @@ int main(int argc, char *argv[])
                         idleOption, maxAnswerOption, callLogOption, tlsCertOption, tlsKeyOption, tlsClientCaOption,
                         allowPlaintextOption });
     QTextStream out(stdout);
-    QTextStream err(stderr);
     if (!parser.parse(QCoreApplication::arguments())) { // a bad option is a bad argument, as any other
-        err << parser.errorText() << Qt::endl;
+        ServerLog::Line() << parser.errorText();
         return 2;
     }
     parser.process(app); // --help, --version
@@ -89,7 +90,7 @@ int main(int argc, char *argv[])
         bool ok = false;
         const qint64 value = parser.value(option).toLongLong(&ok);
         if (!ok || value < 1 || value > most) {
-            err << "--" << option.names().constFirst() << " takes a whole number from 1 to " << most << Qt::endl;
+            ServerLog::Line() << "--" << option.names().constFirst() << " takes a whole number from 1 to " << most;
             valid = false;
         }
         return value;
@@ -105,20 +106,20 @@ int main(int argc, char *argv[])
     try {
         tls = loadServerTls({ parser.value(tlsCertOption), parser.value(tlsKeyOption), parser.value(tlsClientCaOption) });
     } catch (const std::invalid_argument &unusable) {
-        err << unusable.what() << Qt::endl;
+        ServerLog::Line() << unusable.what();
         return 2;
     }
 
     std::optional<ScriptDialect> dialect;
     const QString dialectName = parser.value(dialectOption);
     if (!dialectName.isEmpty() && dialectName != QLatin1String("sqlite") && dialectName != QLatin1String("postgresql")) {
-        err << "--script-dialect must be sqlite or postgresql, not " << dialectName << Qt::endl;
+        ServerLog::Line() << "--script-dialect must be sqlite or postgresql, not " << dialectName;
         return 2;
     }
     if (!dialectName.isEmpty())
         dialect = dialectName == QLatin1String("postgresql") ? ScriptDialect::PostgreSQL : ScriptDialect::SQLite;
     if (parser.isSet(forceDemoOption) && !parser.isSet(demoOption)) {
-        err << "--force-demo goes with --init-demo" << Qt::endl;
+        ServerLog::Line() << "--force-demo goes with --init-demo";
         return 2;
     }
     ListenAddress listenAddress;
@@ -129,30 +130,30 @@ int main(int argc, char *argv[])
             return 0;
         }
         if (!parser.isSet(dbOption)) {
-            err << "--db FILE or --db URI is required" << Qt::endl;
+            ServerLog::Line() << "--db FILE or --db URI is required";
             return 2;
         }
         listenAddress = ListenAddress::parse(parser.value(listenOption));
         TranslationDb check(parser.value(dbOption), QStringLiteral("startup"));
         if (QString error; parser.isSet(callLogOption) && !CallLog::open(parser.value(callLogOption), error)) {
-            err << "cannot write the call log " << parser.value(callLogOption) << ": " << error << Qt::endl;
+            ServerLog::Line() << "cannot write the call log " << parser.value(callLogOption) << ": " << error;
             return 1;
         }
         if (check.backend() == DatabaseAddress::Backend::SQLite) {
             if (const QString warning = sharedFileWarning(parser.value(dbOption)); !warning.isEmpty())
-                err << warning << Qt::endl;
+                ServerLog::Line() << warning;
         }
         if (!dialect) // the database's own
             dialect = check.backend() == DatabaseAddress::Backend::PostgreSQL ? ScriptDialect::PostgreSQL
                                                                               : ScriptDialect::SQLite;
     } catch (const std::invalid_argument &badAddress) {
-        err << badAddress.what() << Qt::endl;
+        ServerLog::Line() << badAddress.what();
         return 2;
     } catch (const DemoRefused &refused) {
-        err << refused.what() << Qt::endl;
+        ServerLog::Line() << refused.what();
         return 3;
     } catch (const std::exception &failure) {
-        err << failure.what() << Qt::endl;
+        ServerLog::Line() << failure.what();
         return 1;
     }
 
@@ -163,8 +164,8 @@ int main(int argc, char *argv[])
         const bool beyondLoopback = std::any_of(addresses.begin(), addresses.end(),
                                                 [](const QHostAddress &address) { return !address.isLoopback(); });
         if (beyondLoopback && !tls && !parser.isSet(allowPlaintextOption)) {
-            err << "refusing to listen on " << listenAddress.text << " without TLS: give --tls-cert and --tls-key "
-                << "(or --allow-plaintext to serve other machines in clear text)" << Qt::endl;
+            ServerLog::Line() << "refusing to listen on " << listenAddress.text << " without TLS: give --tls-cert and --tls-key "
+                << "(or --allow-plaintext to serve other machines in clear text)";
             return 2;
         }
         for (const QHostAddress &address : addresses) {
@@ -172,11 +173,11 @@ int main(int argc, char *argv[])
                 break;
         }
     } catch (const std::runtime_error &unresolved) {
-        err << unresolved.what() << Qt::endl;
+        ServerLog::Line() << unresolved.what();
         return 1;
     }
     if (!server.isListening()) {
-        err << "cannot listen on " << listenAddress.text << ": " << server.errorString() << Qt::endl;
+        ServerLog::Line() << "cannot listen on " << listenAddress.text << ": " << server.errorString();
         return 1;
     }
     const QHostAddress bound = server.serverAddress();
@@ -184,10 +185,10 @@ int main(int argc, char *argv[])
                                                                             : bound.toString();
     out << "listening on " << shown << ':' << server.serverPort() << Qt::endl;
     if (tls)
-        err << "TLS on, " << (tls->peerVerifyMode() == QSslSocket::VerifyPeer ? "client certificates required"
-                                                                              : "no client certificate asked") << Qt::endl;
-    err << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerAddress
+        ServerLog::Line() << "TLS on, " << (tls->peerVerifyMode() == QSslSocket::VerifyPeer ? "client certificates required"
+                                                                              : "no client certificate asked");
+    ServerLog::Line() << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerAddress
         << " from one address, closing sessions idle for " << limits.idleTimeout
-        << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit << Qt::endl;
+        << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit;
     return QCoreApplication::exec();
 }

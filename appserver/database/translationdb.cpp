@@ -2,11 +2,11 @@
 
 #include "appserver/database/backendsql.h"
 #include "appserver/database/translationlayout.h"
+#include "appserver/log/serverlog.h"
 
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTextStream>
 #include <stdexcept>
 
 namespace {
@@ -28,7 +28,7 @@ QSqlQuery exec(QSqlDatabase &database, const QString &sql)
 void reportLayout(const QString &failure)
 {
     if (!failure.isEmpty())
-        QTextStream(stderr) << "TRADUCAO keeps its older layout (rows read with a sort): " << failure << Qt::endl;
+        ServerLog::write(QStringLiteral("TRADUCAO keeps its older layout (rows read with a sort): %1").arg(failure));
 }
 
 } // namespace

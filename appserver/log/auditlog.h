@@ -18,6 +18,7 @@ struct Peer
 struct Call
 {
     QString method;
+    QString object;     // the object asked for, where it is not the server's one
     QString language;   // the language asked for, where the method takes one
     int tables = -1;    // tables asked for; -1 where the method names none
     qint64 lines = 0;   // rows sent: script lines, languages or tables
@@ -30,5 +31,7 @@ struct Call
 QString callLine(const Peer &peer, const Call &call);
 // "audit peer=... end=idle-timeout calls=3 bytes=123456 seconds=301"
 QString endLine(const Peer &peer, const QString &how, qint64 calls, qint64 bytes, qint64 seconds);
+// "client dropped peer=... answers=2: why"; `reason` may hold a text the client chose.
+QString droppedLine(const Peer &peer, qint64 answered, const QString &reason);
 
 } // namespace AuditLog

@@ -127,7 +127,7 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
 void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged)
 {
     if (logged == Logged::Yes)
-        logLine(QStringLiteral("connection refused: %1: %2").arg(peer, message));
+        ServerLog::write(QStringLiteral("connection refused: %1: %2").arg(peer, message));
     QTcpSocket *socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
     auto *tls = qobject_cast<QSslSocket *>(socket);
     if (tls)
@@ -190,7 +190,7 @@ void AppServer::startStarving(const QString &reason)
         return;
     m_starving = true;
     m_refusedWhileStarving = 0;
-    logLine(QStringLiteral("out of descriptors (%1): new connections are answered busy until a descriptor is free")
+    ServerLog::write(QStringLiteral("out of descriptors (%1): new connections are answered busy until a descriptor is free")
                 .arg(reason));
 }
 
@@ -199,6 +199,6 @@ void AppServer::stopStarving()
     if (!m_starving)
         return;
     m_starving = false;
-    logLine(QStringLiteral("descriptors free again: serving new connections; %1 were answered busy meanwhile")
+    ServerLog::write(QStringLiteral("descriptors free again: serving new connections; %1 were answered busy meanwhile")
                 .arg(m_refusedWhileStarving));
 }

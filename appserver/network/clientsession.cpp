@@ -12,16 +12,37 @@
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QSslSocket>
-#include <QTextStream>
+#include <QHostAddress>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+// The client's address and port as the log names them: "host:port", "[IPv6]:port";
+// empty where the connection is already gone.
+QString peerOf(qintptr descriptor)
+{
+    sockaddr_storage peer {};
+    socklen_t size = sizeof peer;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+        return QString();
+    const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
+    const quint16 port = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 *>(&peer)->sin6_port
+                                                          : reinterpret_cast<const sockaddr_in *>(&peer)->sin_port);
+    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2"))
+        .arg(address.toString())
+        .arg(port);
+}
+
+} // namespace
 
 ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
                              std::optional<QSslConfiguration> tls)
@@ -38,6 +59,7 @@ ClientSession::~ClientSession() = default;
 void ClientSession::start()
 {
     m_sessionTime.start();
+    m_peer.address = peerOf(m_descriptor);
     m_idle = new QTimer(this);
     m_idle->setSingleShot(true);
     m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
@@ -83,22 +105,17 @@ bool ClientSession::adopt(QTcpSocket *socket)
 {
     m_socket = socket;
     if (!m_socket->setSocketDescriptor(m_descriptor)) {
-        QTextStream(stderr) << "client dropped: " << m_socket->errorString() << Qt::endl;
+        ServerLog::write(AuditLog::droppedLine(m_peer, 0, m_socket->errorString()));
         ::close(int(m_descriptor));
         finish(QStringLiteral("socket-error"));
         return false;
     }
-    const QHostAddress address = m_socket->peerAddress();
-    m_peer.address = (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
-                                                                          : QStringLiteral("%1:%2"))
-                         .arg(address.toString())
-                         .arg(m_socket->peerPort());
     // Unread bytes stay in the kernel, where they hold the client back.
     m_socket->setReadBufferSize(kReadChunk);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         if (m_answer && !m_closing) {
-            QTextStream(stderr) << "client dropped after " << m_answered << " answers: gone while " << m_request.method
-                                << " was answered" << Qt::endl;
+            ServerLog::write(AuditLog::droppedLine(
+                m_peer, m_answered, QStringLiteral("gone while %1 was answered").arg(ServerLog::quoted(m_request.method))));
             endCall(QStringLiteral("client-gone"));
         }
         m_answer.reset(); // ends its query at once
@@ -287,7 +304,7 @@ void ClientSession::endCall(const QString &outcome)
     if (m_answer) // an answer refused for its size delivered none
         m_call.lines = m_answer->rows();
     m_call.milliseconds = m_callTime.elapsed();
-    logLine(AuditLog::callLine(m_peer, m_call));
+    ServerLog::write(AuditLog::callLine(m_peer, m_call));
     ++m_calls;
     m_bytesSent += m_call.bytes;
 }
@@ -298,7 +315,7 @@ void ClientSession::finish(const QString &how)
         return;
     m_finished = true;
     if (!m_peer.address.isEmpty())
-        logLine(AuditLog::endLine(m_peer, how, m_calls, m_bytesSent, m_sessionTime.elapsed() / 1000));
+        ServerLog::write(AuditLog::endLine(m_peer, how, m_calls, m_bytesSent, m_sessionTime.elapsed() / 1000));
     emit finished();
 }
 
@@ -323,7 +340,7 @@ void ClientSession::idleTimedOut()
     if (!m_socket) { // a TLS server's client that never spoke
         m_firstByte->setEnabled(false);
         ::close(int(m_descriptor));
-        QTextStream(stderr) << "client dropped: silent for " << m_limits.idleTimeout << " s" << Qt::endl;
+        ServerLog::write(AuditLog::droppedLine(m_peer, 0, QStringLiteral("silent for %1 s").arg(m_limits.idleTimeout)));
         finish(QStringLiteral("idle-timeout"));
         return;
     }
@@ -352,7 +369,7 @@ void ClientSession::drop(const QString &reason, Close close, const QString &end)
 {
     m_closing = true;
     m_end = end;
-    QTextStream(stderr) << "client dropped after " << m_answered << " answers: " << reason << Qt::endl;
+    ServerLog::write(AuditLog::droppedLine(m_peer, m_answered, reason));
     if (close == Close::AtOnce)
         m_socket->abort();
     else

@@ -172,7 +172,7 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::answer(const protocol::Request &re
     }
     // A connection the database dropped (a restart) fails every later statement: it
     // is opened anew and the call tried once more, at once.
-    logLine(QStringLiteral("database statement failed, reopening the session's connection: %1").arg(detail));
+    ServerLog::write(QStringLiteral("database statement failed, reopening the session's connection: %1").arg(detail));
     m_database.close();
     QString message;
     if (!m_database.open()) {
@@ -193,8 +193,10 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::answer(const protocol::Request &re
 std::unique_ptr<AnswerStream> RdmGeraArquivo::dispatch(const protocol::Request &request, AuditLog::Call &call)
 {
     try {
-        if (request.object != QLatin1String(contract::kObjectName))
+        if (request.object != QLatin1String(contract::kObjectName)) {
+            call.object = request.object.isNull() ? QStringLiteral("") : request.object;
             throw BadCall { QStringLiteral("EOleSysError"), QStringLiteral("Objeto desconhecido: %1.").arg(request.object) };
+        }
         if (request.method == QLatin1String(contract::kGetIdioma))
             return getIdioma(request);
         if (request.method == QLatin1String(contract::kGetTabela))

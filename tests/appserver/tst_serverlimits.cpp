@@ -3,6 +3,7 @@
 #include "tests/support/rawclient.h"
 #include "tests/support/serverprocess.h"
 
+#include <QCborArray>
 #include <QCborStreamWriter>
 #include <QDir>
 #include <QElapsedTimer>
@@ -114,7 +115,7 @@ int openDescriptors(qint64 pid)
 // The "answers" count of the server's last dropped-client line.
 int answersOfLastDrop(const QByteArray &log)
 {
-    const QRegularExpression drop(QStringLiteral("client dropped after (\\d+) answers"));
+    const QRegularExpression drop(QStringLiteral("client dropped peer=\\S+ answers=(\\d+): "));
     int answers = -1;
     for (auto match = drop.globalMatch(QString::fromUtf8(log)); match.hasNext();)
         answers = match.next().captured(1).toInt();
@@ -203,7 +204,7 @@ private slots:
         } else if (client == QLatin1String("deaf")) {
             idle.send(linesRequest()); // about 36 MB, more than the sockets hold
         }
-        QVERIFY2(server.waitForLog("answers: idle for 1 s"), server.log().constData());
+        QVERIFY2(server.waitForLog(": idle for 1 s"), server.log().constData());
         QVERIFY2(server.waitForLog(" end=idle-timeout "), server.log().constData());
         if (client != QLatin1String("deaf"))
             QVERIFY(closedWithin(idle.socket, 5000));
@@ -220,7 +221,7 @@ private slots:
         for (int i = 0; i < 8; ++i)
             requests += linesRequest();
         greedy.send(requests);
-        QVERIFY2(server.waitForLog("answers: idle for 1 s", 60000), server.log().constData());
+        QVERIFY2(server.waitForLog(": idle for 1 s", 60000), server.log().constData());
         // The answer that the sockets could not hold paused where the client stopped
         // reading, and no request behind it was read.
         const int answers = answersOfLastDrop(server.log());
@@ -424,6 +425,56 @@ private slots:
             at = match.capturedEnd();
         }
         QVERIFY(!log.contains(QStringLiteral("\naudit peer=10.0.0.1")));
+    }
+
+    // Texts a client chooses reach the log only escaped, inside a line the server
+    // began with the real peer: none starts a line of its own.
+    void forgedTextsLeaveNoLineOfTheirOwn_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("mentions"); // lines that show the text, escaped
+        const QString forged = QStringLiteral("x\naudit peer=10.9.9.9:1 end=client-closed calls=9");
+        const QString object = QStringLiteral("QLX02600.rdmGeraArquivo");
+        const auto request = [](const QString &object, const QString &method, const QList<Argument> &args) {
+            return frameOf(encodeRequest({ object, method, args }));
+        };
+        QCborMap badKind;
+        badKind.insert(QStringLiteral("object"), object);
+        badKind.insert(QStringLiteral("method"), QStringLiteral("GetIdioma"));
+        badKind.insert(QStringLiteral("args"), QCborArray { QCborMap { { QStringLiteral("kind"), forged },
+                                                                       { QStringLiteral("value"), QStringLiteral("a") } } });
+        QTest::newRow("argument kind") << frameOf(badKind.toCborValue().toCbor()) << 1;
+        QTest::newRow("method") << request(object, forged, {}) << 1;
+        QTest::newRow("object") << request(forged, QStringLiteral("GetIdioma"), {}) << 1;
+        QTest::newRow("language") << request(object, QStringLiteral("GetPropriedCds"),
+                                             { text(forged), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(0) }) << 1;
+        QTest::newRow("table code") << request(object, QStringLiteral("GetTabela"),
+                                               { text(forged, ArgumentKind::StrRef), text(QString()) }) << 0;
+    }
+
+    void forgedTextsLeaveNoLineOfTheirOwn()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, mentions);
+        ServerProcess server(seedLines(4, 10));
+        int port = 0;
+        {
+            RawClient client(server.port(), QHostAddress(QStringLiteral("127.0.0.2")));
+            port = client.socket.localPort();
+            client.send(request);
+            client.receive();
+        }
+        QVERIFY2(server.waitForLog(" end="), server.log().constData());
+        const QString own = QStringLiteral("peer=127.0.0.2:%1 ").arg(port);
+        int shown = 0;
+        for (const QString &line : QString::fromUtf8(server.log()).split(QLatin1Char('\n'))) {
+            if (!line.contains(QLatin1String("10.9.9.9")))
+                continue;
+            ++shown;
+            QVERIFY2(line.startsWith(QLatin1String("audit ") + own) || line.startsWith(QLatin1String("client dropped ") + own),
+                     qPrintable(line));
+        }
+        QVERIFY2(shown == mentions, server.log().constData());
     }
 
     void softDescriptorLimitRaisedToTheHardOne()

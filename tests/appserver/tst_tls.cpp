@@ -131,6 +131,28 @@ private slots:
                             QStringLiteral("DNS:desk-expired"), -1));
         QVERIFY(m_pki.issue(QStringLiteral("stranger"), QStringLiteral("other-ca"), QStringLiteral("stranger"),
                             QStringLiteral("DNS:stranger")));
+        // A subject made to write a line of its own into the server's log.
+        QVERIFY(m_pki.issue(QStringLiteral("desk-forged"), QStringLiteral("ca"),
+                            QStringLiteral("x\naudit peer=10.9.9.9:1 end=client-closed calls=9"), QStringLiteral("DNS:desk-forged")));
+    }
+
+    void forgedSubjectLeavesNoLineOfItsOwn()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
+        QVERIFY(server.port() != 0);
+        const CallOutcome outcome = callLanguages(server.port(), { m_pki.pem(QStringLiteral("ca")),
+                                                                   m_pki.pem(QStringLiteral("desk-forged")),
+                                                                   m_pki.key(QStringLiteral("desk-forged")) });
+        QCOMPARE(outcome.failure, QString());
+        QVERIFY2(server.waitForLog(" end="), server.log());
+        int shown = 0;
+        for (const QByteArray &line : server.log().split('\n')) {
+            if (!line.contains("10.9.9.9"))
+                continue;
+            ++shown;
+            QVERIFY2(line.startsWith("audit peer=127.0.0.1:"), line.constData());
+        }
+        QCOMPARE(shown, 2); // the call and the end of the connection
     }
 
     void handshake_data()
