@@ -10,13 +10,16 @@
 #include <QMenuBar>
 #include <dlfcn.h>
 
+// The main window's first size, room for the screen the module opens over it.
+constexpr QSize kFirstSize(800, 500);
+
 MainWindow::MainWindow(HMODULE module, QWidget *parent)
     : QMainWindow(parent)
     , m_module(module)
     , m_iniProc(reinterpret_cast<void (*)()>(dlsym(module, "IniProc")))
 {
     setWindowTitle(QStringLiteral("QLX - Cliente"));
-    resize(800, 500);
+    resize(kFirstSize);
     auto *menu = menuBar()->addMenu(QStringLiteral("&Módulos"));
     QAction *open = menu->addAction(QStringLiteral("&Geração do Arquivo de Tradução das Tabelas"));
     connect(open, &QAction::triggered, this, &MainWindow::openScreen);

@@ -22,7 +22,7 @@ void TfrmGeraArquivo::FormCreate(QObject *)
 {
     netGeraArquivo->SetConnected(true);
     try {
-        ActiveShowAvi(Application().MainForm(), 6);
+        ActiveShowAvi(Application().MainForm(), kAviServerQuery);
         GetIdioma(*netGeraArquivo, *cdsIdiomaOri);
         DeactiveShowAvi();
     } catch (...) {

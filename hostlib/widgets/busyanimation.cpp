@@ -19,7 +19,7 @@ namespace {
 QString captionOf(int kind)
 {
     // Kind 6 is the one the screens use while they wait for the server.
-    return kind == 6 ? QStringLiteral("Aguarde, consultando o servidor...") : QStringLiteral("Aguarde...");
+    return kind == kAviServerQuery ? QStringLiteral("Aguarde, consultando o servidor...") : QStringLiteral("Aguarde...");
 }
 
 class BusyWindow : public QFrame
@@ -105,7 +105,6 @@ private:
 };
 
 QPointer<BusyWindow> busyWindow;
-int shownCount = 0;
 
 } // namespace
 
@@ -118,7 +117,6 @@ void ActiveShowAvi(QWidget *owner, int kind)
     KeepLiveDuringCalls(window);
     window->show();
     busyWindow = window;
-    ++shownCount;
 }
 
 void ShowAviProgress(qint64 records)
@@ -144,15 +142,10 @@ bool ShowAviVisible()
     return !busyWindow.isNull();
 }
 
-int ShowAviShownCount()
-{
-    return shownCount;
-}
-
 TBusyProgress::TBusyProgress(std::function<void()> cancel)
 {
     if (!ShowAviVisible()) {
-        ActiveShowAvi(Application().MainForm(), 6);
+        ActiveShowAvi(Application().MainForm(), kAviServerQuery);
         m_ownWindow = true;
     }
     if (cancel)

@@ -7,6 +7,10 @@
 
 class QWidget;
 
+// The animation kind of a wait for the application server ("Aguarde, consultando o
+// servidor..."); any other kind is a plain wait ("Aguarde...").
+constexpr int kAviServerQuery = 6;
+
 // The busy window: a top-level window centred over the window that opened it (the
 // screen shown modally, else the owner; the display when there is neither), drawn
 // at once and kept drawn by the event loop while a remote call waits, with a bar
@@ -38,5 +42,3 @@ public:
 private:
     bool m_ownWindow = false;
 };
-// How many times the busy window was put up since the program started.
-QLX_EXPORT int ShowAviShownCount();

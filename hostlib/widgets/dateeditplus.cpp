@@ -12,6 +12,10 @@
 
 namespace {
 
+// The calendar button inside the edit's right border: its width, and the border it leaves.
+constexpr int kDropDownWidth = 17;
+constexpr int kDropDownBorder = 1;
+
 // The edit mask of the short date format: every letter a required digit.
 QString dateMask()
 {
@@ -66,7 +70,8 @@ void TDateEditPlus::CheckValidDate()
 void TDateEditPlus::resizeEvent(QResizeEvent *event)
 {
     TMaskEdit::resizeEvent(event);
-    m_dropDown->setGeometry(width() - 18, 1, 17, height() - 2);
+    m_dropDown->setGeometry(width() - kDropDownWidth - kDropDownBorder, kDropDownBorder, kDropDownWidth,
+                            height() - 2 * kDropDownBorder);
 }
 
 void TDateEditPlus::showCalendar()

@@ -15,6 +15,9 @@
 
 namespace {
 
+// The picker's size when it first opens; the user may resize it.
+constexpr QSize kFirstSize(320, 380);
+
 // The values a held list names: pieces of the field's size, blanks trimmed.
 QSet<QByteArray> heldValues(const AnsiString &held, int size)
 {
@@ -82,7 +85,7 @@ TListPicker::TListPicker(TClientDataSet &records, const TField &field, const QSt
     layout->addWidget(m_rows);
     layout->addLayout(markRow);
     layout->addWidget(buttons);
-    resize(320, 380);
+    resize(kFirstSize);
     m_rows->setFocus();
 }
 

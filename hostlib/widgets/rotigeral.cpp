@@ -6,6 +6,17 @@
 
 namespace {
 constexpr int kDataWidth = 480;
+// The side panel: the button panel's margin and height, the buttons' places in it
+// (confirm over cancel), the screen-code label's distance from the bottom and height,
+// and the small font of the label and the buttons.
+constexpr int kPanelMargin = 2;
+constexpr int kButtonPanelHeight = 52;
+constexpr int kConfirmTop = 8;
+constexpr int kCancelTop = 29;
+constexpr int kButtonHeight = 20;
+constexpr int kCodeLabelBottom = 18;
+constexpr int kCodeLabelHeight = 14;
+constexpr int kSmallFontPixels = 9;
 }
 
 TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
@@ -40,7 +51,7 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
     const QFont screenFont = ScreenFont();
     setFont(screenFont);
     QFont small = screenFont;
-    small.setPixelSize(9);
+    small.setPixelSize(kSmallFontPixels);
     lblCodTela->setFont(small);
     sbtConfirma->setFont(small);
     sbtCancel->setFont(small);
@@ -68,8 +79,9 @@ void TfrmRotiGeral::layOut(int width, int height)
     grbDadosRel->setGeometry(0, 0, kDataWidth, height);
     panMenu->setGeometry(kDataWidth, 0, width - kDataWidth, height);
     const int sideWidth = width - kDataWidth;
-    panBotoes->setGeometry(2, 2, sideWidth - 4, 52);
-    sbtConfirma->setGeometry(0, 8, sideWidth - 4, 20);
-    sbtCancel->setGeometry(0, 29, sideWidth - 4, 20);
-    lblCodTela->setGeometry(1, height - 18, sideWidth - 2, 14);
+    const int buttonWidth = sideWidth - 2 * kPanelMargin;
+    panBotoes->setGeometry(kPanelMargin, kPanelMargin, buttonWidth, kButtonPanelHeight);
+    sbtConfirma->setGeometry(0, kConfirmTop, buttonWidth, kButtonHeight);
+    sbtCancel->setGeometry(0, kCancelTop, buttonWidth, kButtonHeight);
+    lblCodTela->setGeometry(1, height - kCodeLabelBottom, sideWidth - 2, kCodeLabelHeight);
 }

@@ -11,7 +11,28 @@ class QWidget;
 
 using TKeyEvent = std::function<void(QObject *Sender, quint16 &Key, Qt::KeyboardModifiers Shift)>;
 
-constexpr quint16 VK_F9 = 120;
+// Virtual key codes of the keys VirtualKeyCode knows besides letters and digits
+// (whose codes are their capital letters' and digits' character codes).
+constexpr quint16 VK_BACK = 8;
+constexpr quint16 VK_TAB = 9;
+constexpr quint16 VK_RETURN = 13;
+constexpr quint16 VK_SHIFT = 16;
+constexpr quint16 VK_CONTROL = 17;
+constexpr quint16 VK_MENU = 18; // Alt
+constexpr quint16 VK_ESCAPE = 27;
+constexpr quint16 VK_SPACE = 32;
+constexpr quint16 VK_PRIOR = 33; // Page Up
+constexpr quint16 VK_NEXT = 34;  // Page Down
+constexpr quint16 VK_END = 35;
+constexpr quint16 VK_HOME = 36;
+constexpr quint16 VK_LEFT = 37;
+constexpr quint16 VK_UP = 38;
+constexpr quint16 VK_RIGHT = 39;
+constexpr quint16 VK_DOWN = 40;
+constexpr quint16 VK_INSERT = 45;
+constexpr quint16 VK_DELETE = 46;
+constexpr quint16 VK_F1 = 112; // F2 to F24 follow it
+constexpr quint16 VK_F9 = VK_F1 + 8;
 
 // The virtual key code of a Qt key (letters, digits, F1 to F24, the usual editing keys).
 QLX_EXPORT quint16 VirtualKeyCode(int qtKey);

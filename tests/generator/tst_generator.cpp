@@ -354,7 +354,7 @@ private slots:
             return;
         QVERIFY2(files.constFirst().startsWith(written), qPrintable(files.constFirst()));
         const QByteArray bytes = fileBytes(dir.filePath(files.constFirst()));
-        QCOMPARE(bytes == "earlier\r\n", fileThere && exitCode != 0 || earlierName == QLatin1String("-"));
+        QCOMPARE(bytes == "earlier\r\n", (fileThere && exitCode != 0) || earlierName == QLatin1String("-"));
         if (exitCode == 0 && earlierName != QLatin1String("-"))
             QVERIFY(bytes.startsWith("INSERT INTO TRADUCAO") && bytes.endsWith(";\r\n"));
     }
