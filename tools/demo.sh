@@ -6,16 +6,36 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 step() { echo "== $*"; }
 
-step "checking the Debian packages the demo needs (tools/install-deps.sh)"
-bash tools/install-deps.sh
+# Runs a command with its output in a log, printing the newest of its progress lines
+# ("[n/N] ...") as it comes, and the elapsed time whenever ten seconds pass without one.
+with_progress() {
+  local log=$1; shift
+  "$@" >"$log" 2>&1 &
+  local pid=$! shown="" quiet=0 newest
+  while kill -0 "$pid" 2>/dev/null; do
+    sleep 1
+    newest=$(grep -E '^\[[0-9]+/[0-9]+\]' "$log" | tail -n 1 || true)
+    if [ -n "$newest" ] && [ "$newest" != "$shown" ]; then
+      shown=$newest; quiet=0
+      echo "   ${newest:0:110}"
+    elif [ $((++quiet % 10)) -eq 0 ]; then
+      echo "   ... still building ($((SECONDS - start))s)"
+    fi
+  done
+  wait "$pid"
+}
+
+step "checking the Debian packages the demo needs (tools/install-deps.sh demo)"
+bash tools/install-deps.sh demo
 step "building the server, the host and the screen module in build/release (a few minutes the first time)"
-cmake --preset release >/dev/null
 mkdir -p build
-if ! cmake --build --preset release --target qlx02600-server qlxhost qlx02600 >build/demo-build.log 2>&1; then
+start=$SECONDS
+if ! with_progress build/demo-build.log bash -c 'cmake --preset release && cmake --build --preset release --target qlx02600-server qlxhost qlx02600'; then
   tail -n 40 build/demo-build.log >&2
   echo "the build failed; its whole output is in build/demo-build.log" >&2
   exit 1
 fi
+echo "   built in $((SECONDS - start))s"
 bin=build/release/bin
 db=build/demo.db
 log=build/demo-server.log

@@ -1,30 +1,48 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests (the desktop tier's X server,
-# window manager and input tools included) and the demo need.
+# Installs the Debian packages that are missing: `demo` for what the demo builds and
+# runs, `all` (the default) for the tests, the fuzzing and the package as well.
 set -euo pipefail
-# postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
-# clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
-# openbox, xdotool, x11-utils: the desktop tier's window manager, input events and window queries.
-# libxcb1-dev: the desktop tier pings the screen's window as a window manager does.
-# openssl: the TLS tests make a throw-away certificate authority; the README's team recipe uses it too.
-# qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
-# tesseract-ocr, tesseract-ocr-eng: the desktop tier reads the busy window's line count from its pixels.
-# weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
+set_name="${1:-all}"
+# What the server, the host and the screen module build with, and what the demo runs:
+# libgl-dev: Qt's Gui package asks for OpenGL's headers at configure time.
 # libsqlite3-dev, libpq-dev: the server reads script rows through SQLite's and PostgreSQL's client libraries.
 # libssl-dev: the server at start, and a client before it connects, check that a TLS key is its certificate's (OpenSSL).
+# qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
+# xvfb, xauth, openbox, x11-utils, fonts-liberation: the demo without a display (Xvfb, a window
+# manager, xprop to wait for it, a font); the desktop tier uses them too.
+demo=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
+      libsqlite3-dev libpq-dev libssl-dev qt6-translations-l10n
+      xvfb xauth openbox x11-utils fonts-liberation)
+# What the tests, the fuzzing and the package add:
+# postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
+# sqlite3: tests apply a generated script to a scratch database with the sqlite3 shell.
+# clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
+# xdotool: the desktop tier's input events; libxcb1-dev: it pings the screen's window as a window manager does.
+# openssl: the TLS tests make a throw-away certificate authority; the deploying recipe uses it too.
+# tesseract-ocr, tesseract-ocr-eng: the desktop tier reads the busy window's line count from its pixels.
+# weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
 # dpkg-dev, lintian, systemd: the package's versioned dependencies (dpkg-shlibdeps), its check, and the
 # service unit's exposure score (systemd-analyze).
-packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev libsqlite3-dev libpq-dev libssl-dev sqlite3
-          postgresql xvfb xauth fonts-liberation clang libclang-rt-14-dev openbox xdotool x11-utils
-          qt6-translations-l10n openssl
-          weston qt6-wayland tesseract-ocr tesseract-ocr-eng
-          libxcb1-dev dpkg-dev lintian systemd)
+rest=(postgresql sqlite3 clang libclang-rt-14-dev xdotool libxcb1-dev openssl
+      tesseract-ocr tesseract-ocr-eng weston qt6-wayland dpkg-dev lintian systemd)
+case "$set_name" in
+  demo) packages=("${demo[@]}") ;;
+  all) packages=("${demo[@]}" "${rest[@]}") ;;
+  *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
+esac
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "installing ${#missing[@]} Debian packages: ${missing[*]}"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  # One line a package as it is fetched, unpacked and set up.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q -o Dpkg::Use-Pty=0 "${missing[@]}" \
+    | grep --line-buffered -E '^(Get:|Unpacking |Setting up )' || true
+  for package in "${missing[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+      || { echo "could not install $package" >&2; exit 1; }
+  done
 fi
