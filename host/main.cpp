@@ -62,7 +62,7 @@ std::optional<int> answerWithoutDisplay(QCommandLineParser &parser, int argc, ch
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const bool qtOptions = std::any_of(arguments.cbegin() + 1, arguments.cend(), [](const QString &argument) {
+    const bool qtOptions = std::any_of(arguments.cbegin() + qMin(1, int(arguments.size())), arguments.cend(), [](const QString &argument) {
         return argument.size() > 2 && argument.startsWith(QLatin1Char('-')) && argument.at(1) != QLatin1Char('-');
     });
     if (!parser.parse(arguments)) {

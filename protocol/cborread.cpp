@@ -43,11 +43,6 @@ QString readText(QCborStreamReader &reader)
     return readWhole<QString>(reader, reader.isString(), &QCborStreamReader::readString, "a text");
 }
 
-QByteArray readBytes(QCborStreamReader &reader)
-{
-    return readWhole<QByteArray>(reader, reader.isByteArray(), &QCborStreamReader::readByteArray, "a byte string");
-}
-
 void enterArray(QCborStreamReader &reader)
 {
     check(reader);

@@ -9,7 +9,6 @@ namespace protocol {
 
 // Whole values out of a streaming CBOR reader; throw ProtocolError on anything else.
 QString readText(QCborStreamReader &reader);
-QByteArray readBytes(QCborStreamReader &reader);
 void enterArray(QCborStreamReader &reader);
 void enterMap(QCborStreamReader &reader);
 // Leaves the container whose items have all been read.
