@@ -54,8 +54,28 @@ std::optional<int> printModuleInfo(int argc, char *argv[])
     return std::nullopt;
 }
 
-// A bad option, --help and --version are answered before the application opens its
-// display, so they work without one. Qt's own options ("-platform", "-style", one dash
+// The server address and the time-out given as options, taken for every connect;
+// a malformed one is the exit status 2, with its message.
+std::optional<int> takeConnectionOptions(const QCommandLineParser &parser)
+{
+    try {
+        if (parser.isSet(QStringLiteral("server"))) {
+            SetServerAddressOption(parser.value(QStringLiteral("server")));
+            ConfiguredServerAddress();
+        }
+        if (parser.isSet(QStringLiteral("timeout"))) {
+            ParseTimeout(parser.value(QStringLiteral("timeout")), QStringLiteral("--timeout"));
+            SetTimeoutOption(parser.value(QStringLiteral("timeout")));
+        }
+    } catch (const Exception &invalid) {
+        std::fprintf(stderr, "%s\n", qPrintable(invalid.message()));
+        return 2;
+    }
+    return std::nullopt;
+}
+
+// A bad option or option value, --help and --version are answered before the
+// application opens its display, so they work without one. Qt's own options ("-platform", "-style", one dash
 // and a word) are the application's to take first.
 std::optional<int> answerWithoutDisplay(QCommandLineParser &parser, int argc, char *argv[])
 {
@@ -76,7 +96,7 @@ std::optional<int> answerWithoutDisplay(QCommandLineParser &parser, int argc, ch
         return std::any_of(names.begin(), names.end(), [&given](const char *name) { return given.contains(QLatin1String(name)); });
     };
     if (!asked({ "h", "?", "help", "help-all", "v", "version" }))
-        return std::nullopt;
+        return takeConnectionOptions(parser);
     QCoreApplication app(argc, argv);
     parser.process(app); // prints the help or the version and exits
     return 0;
@@ -94,24 +114,8 @@ int runWithDisplay(QApplication &app, QCommandLineParser &parser)
         std::fprintf(stderr, "qlxhost: Qt's Portuguese translations are missing (package qt6-translations-l10n); "
                              "Qt's own dialogs stay in English\n");
 
-    if (parser.isSet(QStringLiteral("server"))) {
-        SetServerAddressOption(parser.value(QStringLiteral("server")));
-        try {
-            ConfiguredServerAddress();
-        } catch (const Exception &failure) {
-            std::fprintf(stderr, "%s\n", qPrintable(failure.message()));
-            return 2;
-        }
-    }
-    if (parser.isSet(QStringLiteral("timeout"))) {
-        try {
-            ParseTimeout(parser.value(QStringLiteral("timeout")), QStringLiteral("--timeout"));
-        } catch (const Exception &invalid) {
-            std::fprintf(stderr, "%s\n", qPrintable(invalid.message()));
-            return 2;
-        }
-        SetTimeoutOption(parser.value(QStringLiteral("timeout")));
-    }
+    if (const std::optional<int> invalid = takeConnectionOptions(parser))
+        return *invalid;
     SetTlsOptions(parser.value(QStringLiteral("tls-ca")), parser.value(QStringLiteral("tls-cert")), parser.value(QStringLiteral("tls-key")));
     try {
         ConfiguredTls();

@@ -314,31 +314,39 @@ private slots:
         module.unload();
     }
 
-    void moduleInfoPrinted_data()
+    // What the host answers before it opens a display, so with none.
+    void answeredWithoutDisplay_data()
     {
-        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("shown"); // on standard output, else on standard error
-        QTest::newRow("the module") << QStringLiteral(QLX_MODULE_PATH) << 0
+        const QString info = QStringLiteral("--module-info");
+        QTest::newRow("the module") << QStringList { info, QStringLiteral(QLX_MODULE_PATH) } << 0
                                     << QStringList { QStringLiteral("Versão do arquivo: 6.25.17.0 (\"6.25.017\")"),
                                                      QStringLiteral("Versão do produto: 6.25.17.0 (\"6.25.017\")"),
                                                      QStringLiteral("Idioma: Português (Brasil), página de código 1252") };
-        QTest::newRow("a library without a record") << QStringLiteral(QLX_RUNTIME_PATH) << 1
+        QTest::newRow("a library without a record") << QStringList { info, QStringLiteral(QLX_RUNTIME_PATH) } << 1
                                                      << QStringList { QStringLiteral("não tem registro de versão") };
-        QTest::newRow("no such file") << QStringLiteral("/nonexistent/libqlx.so") << 1
+        QTest::newRow("no such file") << QStringList { info, QStringLiteral("/nonexistent/libqlx.so") } << 1
                                       << QStringList { QStringLiteral("Não foi possível abrir o módulo /nonexistent/libqlx.so") };
+        QTest::newRow("malformed --server") << QStringList { QStringLiteral("--open"), QStringLiteral("--server"),
+                                                             QStringLiteral("127.0.0.1:99999") }
+                                            << 2 << QStringList { QStringLiteral("--server"), QStringLiteral("127.0.0.1:99999") };
+        QTest::newRow("malformed --timeout") << QStringList { QStringLiteral("--timeout"), QStringLiteral("2m") } << 2
+                                             << QStringList { QStringLiteral("--timeout"), QStringLiteral("2m") };
     }
-    void moduleInfoPrinted()
+    void answeredWithoutDisplay()
     {
-        QFETCH(QString, path);
+        QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QStringList, shown);
         QProcess host;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("DISPLAY")); // needs none
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         host.setProcessEnvironment(environment);
-        host.start(QStringLiteral(QLX_HOST_PATH), { QStringLiteral("--module-info"), path });
+        host.start(QStringLiteral(QLX_HOST_PATH), arguments);
         QVERIFY(host.waitForFinished(60000));
         QCOMPARE(host.exitCode(), exitCode);
         const QString output = QString::fromUtf8(exitCode == 0 ? host.readAllStandardOutput() : host.readAllStandardError());
