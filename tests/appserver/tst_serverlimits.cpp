@@ -464,7 +464,7 @@ private slots:
             client.send(request);
             client.receive();
         }
-        QVERIFY2(server.waitForLog(" end="), server.log().constData());
+        QVERIFY2(server.waitForLog(" seconds="), server.log().constData()); // the end of the connection
         const QString own = QStringLiteral("peer=127.0.0.2:%1 ").arg(port);
         int shown = 0;
         for (const QString &line : QString::fromUtf8(server.log()).split(QLatin1Char('\n'))) {

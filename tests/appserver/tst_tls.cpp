@@ -144,7 +144,7 @@ private slots:
                                                                    m_pki.pem(QStringLiteral("desk-forged")),
                                                                    m_pki.key(QStringLiteral("desk-forged")) });
         QCOMPARE(outcome.failure, QString());
-        QVERIFY2(server.waitForLog(" end="), server.log());
+        QVERIFY2(server.waitForLog(" seconds="), server.log()); // the end of the connection
         int shown = 0;
         for (const QByteArray &line : server.log().split('\n')) {
             if (!line.contains("10.9.9.9"))
@@ -454,22 +454,32 @@ private slots:
     void generatorSettings_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("authority");
+        QTest::addColumn<QString>("authority"); // "missing": a file that is not there
+        QTest::addColumn<QString>("key");       // of the certificate desk-01; empty: none given
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("option") << QStringLiteral("option") << QStringLiteral("ca") << 0 << QString();
-        QTest::newRow("environment") << QStringLiteral("environment") << QStringLiteral("ca") << 0 << QString();
-        QTest::newRow("settings file") << QStringLiteral("file") << QStringLiteral("ca") << 0 << QString();
-        QTest::newRow("untrusted, nothing written") << QStringLiteral("option") << QStringLiteral("other-ca") << 3
+        const QString own = QStringLiteral("desk-01");
+        QTest::newRow("option") << QStringLiteral("option") << QStringLiteral("ca") << own << 0 << QString();
+        QTest::newRow("environment") << QStringLiteral("environment") << QStringLiteral("ca") << own << 0 << QString();
+        QTest::newRow("settings file") << QStringLiteral("file") << QStringLiteral("ca") << own << 0 << QString();
+        QTest::newRow("untrusted, nothing written") << QStringLiteral("option") << QStringLiteral("other-ca") << own << 3
                                                     << QStringLiteral("não foi assinado pela autoridade confiável");
+        // A setting that cannot work is a bad argument, told before any connection.
         QTest::newRow("client certificate without authority")
-            << QStringLiteral("environment") << QString() << 2 << QStringLiteral("sem a autoridade confiável");
+            << QStringLiteral("environment") << QString() << own << 2 << QStringLiteral("sem a autoridade confiável");
+        QTest::newRow("authority file missing") << QStringLiteral("option") << QStringLiteral("missing") << own << 2
+                                                << QStringLiteral("Não foi possível ler a autoridade confiável (tls-ca)");
+        QTest::newRow("certificate without its key") << QStringLiteral("option") << QStringLiteral("ca") << QString() << 2
+                                                     << QStringLiteral("tls-cert e de tls-key");
+        QTest::newRow("key of another certificate") << QStringLiteral("file") << QStringLiteral("ca") << QStringLiteral("stranger")
+                                                    << 2 << QStringLiteral("não é a do certificado");
     }
 
     void generatorSettings()
     {
         QFETCH(QString, source);
         QFETCH(QString, authority);
+        QFETCH(QString, key);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
@@ -479,7 +489,7 @@ private slots:
         QVERIFY(QDir().mkpath(output));
         const QString ca = authority.isEmpty() ? QString() : m_pki.pem(authority);
         const QString cert = m_pki.pem(QStringLiteral("desk-01"));
-        const QString key = m_pki.key(QStringLiteral("desk-01"));
+        const QString keyFile = key.isEmpty() ? QString() : m_pki.key(key);
 
         QStringList arguments { QStringLiteral("--server"), server.address(), QStringLiteral("--language"),
                                 QStringLiteral("ENG"), QStringLiteral("--since"), QStringLiteral("2000-01-01 00:00"),
@@ -490,16 +500,16 @@ private slots:
             environment.remove(QLatin1String(name));
         if (source == QLatin1String("option")) {
             arguments << QStringLiteral("--tls-ca") << ca << QStringLiteral("--tls-cert") << cert
-                      << QStringLiteral("--tls-key") << key;
+                      << QStringLiteral("--tls-key") << keyFile;
         } else if (source == QLatin1String("environment")) {
             environment.insert(QStringLiteral("QLX_TLS_CA"), ca);
             environment.insert(QStringLiteral("QLX_TLS_CERT"), cert);
-            environment.insert(QStringLiteral("QLX_TLS_KEY"), key);
+            environment.insert(QStringLiteral("QLX_TLS_KEY"), keyFile);
         } else {
             QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("config/qlx"))));
             QFile settings(work.filePath(QStringLiteral("config/qlx/qlxhost.conf")));
             QVERIFY(settings.open(QIODevice::WriteOnly));
-            settings.write(QStringLiteral("tls-ca=%1\ntls-cert=%2\ntls-key=%3\n").arg(ca, cert, key).toUtf8());
+            settings.write(QStringLiteral("tls-ca=%1\ntls-cert=%2\ntls-key=%3\n").arg(ca, cert, keyFile).toUtf8());
         }
         QProcess generator;
         generator.setProcessEnvironment(environment);
