@@ -322,7 +322,7 @@ int runClient(int port, const QString &directory, const TTlsFiles &tls)
     const qint64 idleKiB = procStatusKiB(0, "VmRSS");
     TClientDataSet lines;
     TField *line = lines.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
-    KeepScriptLinesIn(lines, *line, (directory + QLatin1Char('/')).toStdString());
+    KeepScriptLinesIn(lines, *line, (directory + QLatin1Char('/')).toStdString(), QString());
     AnsiString list = tableList().toStdString();
     QElapsedTimer clock;
     clock.start();

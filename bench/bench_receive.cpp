@@ -223,7 +223,7 @@ int runClient(const QString &mode, int port, const QString &directory, qint64 st
         TField *line = DeclareLineField(lines);
         const bool inFile = mode == QLatin1String("lines-file");
         if (inFile)
-            KeepScriptLinesIn(lines, *line, (directory + QLatin1Char('/')).toStdString());
+            KeepScriptLinesIn(lines, *line, (directory + QLatin1Char('/')).toStdString(), QString());
         AnsiString list = "TAB";
         GetPropriedCds(connection, "ENG", list, 0, lines);
         records = lines.RecordCount();

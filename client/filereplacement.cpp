@@ -1,6 +1,7 @@
 #include "client/filereplacement.h"
 
 #include "runtime/core/exceptions.h"
+#include "runtime/core/systemerror.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -82,7 +83,7 @@ QString TFileReplacement::replaceWith(const QString &path, const QString &writte
             return QString();
     }
     const auto fail = [&path](int systemError) {
-        throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(systemError))),
+        throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(path, SystemErrorText(systemError)),
                           systemError);
     };
     if (::fdatasync(descriptor) != 0)
@@ -157,10 +158,23 @@ void TFileReplacement::discard()
         ::unlink(encoded(std::exchange(m_temporary, QString())).constData());
 }
 
+void TFileReplacement::checkWritable(const QString &path)
+{
+    const QString target = targetOf(path);
+    if (::access(encoded(QFileInfo(target).absolutePath()).constData(), W_OK | X_OK) == 0)
+        return;
+    int systemError = errno;
+    if (::access(encoded(target).constData(), F_OK) == 0) {
+        if (::access(encoded(target).constData(), W_OK) == 0)
+            return;
+        systemError = errno;
+    }
+    throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(path, SystemErrorText(systemError)), systemError);
+}
+
 void TFileReplacement::fail(int systemError)
 {
     discard();
-    // The system's own text, in the user's language where it has one.
-    throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(systemError))),
+    throw EInOutError(QStringLiteral("Erro de E/S ao gravar %1: %2").arg(m_path, SystemErrorText(systemError)),
                       systemError);
 }

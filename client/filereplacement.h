@@ -42,6 +42,11 @@ public:
     // through a TFileReplacement); EInOutError where the sync or the rename fails.
     static QString replaceWith(const QString &path, const QString &written, int descriptor);
 
+    // Raises the EInOutError that writing `path` would end with where it could be
+    // neither replaced (the directory takes no new file) nor written in place (no
+    // file there that may be written), so that it is known before the contents are made.
+    static void checkWritable(const QString &path);
+
 private:
     // The file that `path` names: a symbolic link followed.
     static QString targetOf(const QString &path);

@@ -42,9 +42,9 @@ void WriteScriptLines(TClientDataSet &lines, const TField &line, const std::func
     write(chunk.constData(), used);
 }
 
-void KeepScriptLinesIn(TClientDataSet &lines, const TField &line, const AnsiString &directory)
+void KeepScriptLinesIn(TClientDataSet &lines, const TField &line, const AnsiString &directory, const QString &shownAs)
 {
-    lines.KeepTextsInFile(line, NativePath(directory), QByteArrayLiteral("\r\n"));
+    lines.KeepTextsInFile(line, NativePath(directory), QByteArrayLiteral("\r\n"), shownAs);
 }
 
 void DropScriptLinesFile(TClientDataSet &lines, const TField &line)

@@ -11,8 +11,9 @@ AnsiString ScriptFileName(TDateTime moment);
 // Before the lines are fetched: the line record set is to keep its texts as the
 // script's own bytes, each followed by CR LF, in a file of the target directory
 // (see TClientDataSet::KeepTextsInFile), so that writing the script can be
-// putting that file in place.
-void KeepScriptLinesIn(TClientDataSet &lines, const TField &line, const AnsiString &directory);
+// putting that file in place. A failure on the way names `shownAs`: the script's
+// file, or what the lines are for.
+void KeepScriptLinesIn(TClientDataSet &lines, const TField &line, const AnsiString &directory, const QString &shownAs);
 // The lines' file is given up: its name goes at once, so that nothing of it is
 // left in the directory. Nothing happens once it has become the script.
 void DropScriptLinesFile(TClientDataSet &lines, const TField &line);

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSslSocket>
 #include <QTime>
 
 namespace {
@@ -163,6 +164,8 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
     arguments.answerLimit = setting(AnswerMemoryLimit);
     SetTlsOptions(parser.value(tlsCa), parser.value(tlsCert), parser.value(tlsKey));
     arguments.tls = setting(ConfiguredTls);
+    if (arguments.tls.Enabled()) // its files read and checked now: a bad one is a bad setting, not the server's fault
+        setting([&arguments] { return NewTlsSocket(arguments.tls); });
 
     const QString languageId = required(parser, language);
     if (languageId.size() > protocol::contract::kLanguageId.size)

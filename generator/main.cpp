@@ -64,7 +64,15 @@ int run(const GeneratorArguments &arguments)
                        .arg(arguments.toStandardOutput ? QStringLiteral("a saída padrão") : result.path));
             return print(QString::number(result.lines), kWritten);
         case GenerationResult::Written:
-            return arguments.toStandardOutput ? kWritten : print(result.path, kWritten);
+            if (arguments.toStandardOutput)
+                return kWritten;
+            try {
+                WriteStandardOutput((result.path + QLatin1Char('\n')).toLocal8Bit());
+            } catch (const EInOutError &failure) {
+                say(QStringLiteral("o arquivo %1 foi gravado, mas o seu nome não pôde ser escrito: %2").arg(result.path, failure.message()));
+                return kFileFailure;
+            }
+            return kWritten;
         }
     } catch (const EBadArguments &bad) {
         if (!bad.message().isEmpty())

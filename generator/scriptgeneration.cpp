@@ -2,6 +2,7 @@
 
 #include "generator/standardoutput.h"
 
+#include "client/filereplacement.h"
 #include "client/recordsetfields.h"
 #include "client/remotemethods.h"
 #include "client/scriptfile.h"
@@ -41,6 +42,9 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
         return result;
     }
 
+    if (!arguments.toStandardOutput) // before anything is fetched: the dry run fails as the run would
+        TFileReplacement::checkWritable(result.path);
+
     TNetConnection connection;
     connection.ServerName = QLatin1String(protocol::contract::kObjectName);
     connection.Host = arguments.host;
@@ -79,7 +83,8 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
         // dry run, in the system's temporary directory, and nameless once fetched.
         const bool toFile = !arguments.toStandardOutput && !arguments.dryRun;
         const QString linesDirectory = toFile ? QFileInfo(NativePath(path)).absolutePath() : QDir::tempPath();
-        KeepScriptLinesIn(lines, *line, Ansi::fromUnicode(linesDirectory + QLatin1Char('/')));
+        KeepScriptLinesIn(lines, *line, Ansi::fromUnicode(linesDirectory + QLatin1Char('/')),
+                          arguments.toStandardOutput ? QStringLiteral("a saída padrão") : result.path);
         GetPropriedCds(connection, languageId, tableList, arguments.since, lines, lineCount);
         if (!toFile)
             DropScriptLinesFile(lines, *line);

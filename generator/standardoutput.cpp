@@ -2,6 +2,7 @@
 
 #include "client/filereplacement.h"
 #include "runtime/core/exceptions.h"
+#include "runtime/core/systemerror.h"
 
 #include <QString>
 #include <cerrno>
@@ -17,7 +18,7 @@ bool outputClosed = false;
 [[noreturn]] void fail(int systemError)
 {
     throw EInOutError(QStringLiteral("Erro de E/S ao escrever na saída padrão: %1")
-                          .arg(QString::fromLocal8Bit(std::strerror(systemError))),
+                          .arg(SystemErrorText(systemError)),
                       systemError);
 }
 

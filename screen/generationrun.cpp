@@ -7,6 +7,7 @@
 #include "hostlib/widgets/busyanimation.h"
 #include "runtime/core/dialogs.h"
 #include "runtime/core/exceptions.h"
+#include "runtime/core/filesystem.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ void TfrmGeraArquivo::sbtConfirmaClick(QObject *)
                 const TDateTime since = changedSince(depDataIni->GetDate(), time, dateTimeText);
                 // The fetch counts its lines on the busy window, which offers to cancel it.
                 TBusyProgress progress([this] { CancelaGeracao(); });
-                KeepScriptLinesIn(*cdsLinha, *cdsLinhaLINHA, edtDiretorio->Text());
+                KeepScriptLinesIn(*cdsLinha, *cdsLinhaLINHA, edtDiretorio->Text(),
+                                  NativePath(edtDiretorio->Text() + ScriptFileName(startMoment)));
                 GetPropriedCds(*netGeraArquivo, cdsIdiomaOriIDIDIOMA->AsString(), *tableList, since, *cdsLinha,
                                std::ref(progress));
             }

@@ -229,10 +229,11 @@ void TClientDataSet::SetData(TDataSetLoad &load, const QByteArray &finalPacket)
     take(load);
 }
 
-void TClientDataSet::KeepTextsInFile(const TField &field, const QString &directory, const QByteArray &terminator)
+void TClientDataSet::KeepTextsInFile(const TField &field, const QString &directory, const QByteArray &terminator,
+                                     const QString &shownAs)
 {
     Q_ASSERT(field.m_dataSet == this && field.DataType() == TFieldType::ftString && !directory.isEmpty());
-    m_textFilePlaces[size_t(field.m_index)] = { directory, terminator };
+    m_textFilePlaces[size_t(field.m_index)] = { directory, terminator, shownAs };
 }
 
 TextFile *TClientDataSet::TextFileOf(const TField &field) const
@@ -246,11 +247,11 @@ std::unique_ptr<TextStore> TClientDataSet::newTextStore(int field) const
     if (place.directory.isEmpty())
         return std::make_unique<TextArena>();
     try {
-        return std::make_unique<TextFile>(place.directory, place.terminator);
+        return std::make_unique<TextFile>(place.directory, place.terminator, place.shownAs);
     } catch (const EInOutError &) {
     }
     try {
-        auto file = std::make_unique<TextFile>(QDir::tempPath(), place.terminator);
+        auto file = std::make_unique<TextFile>(QDir::tempPath(), place.terminator, place.shownAs);
         file->removeName(); // storage only: it never becomes a file of its own
         return file;
     } catch (const EInOutError &) {

@@ -77,8 +77,9 @@ public:
     // From the next load on, the field's texts go to a new file in `directory`,
     // each followed by `terminator` (see TextFile); where no file may be created
     // there, to an unnamed one in the system's temporary directory; where not
-    // even that, to memory.
-    void KeepTextsInFile(const TField &field, const QString &directory, const QByteArray &terminator);
+    // even that, to memory. A failure names `shownAs` (see TextFile).
+    void KeepTextsInFile(const TField &field, const QString &directory, const QByteArray &terminator,
+                         const QString &shownAs = {});
     // The file holding the field's texts since the last load; nullptr while they are in memory.
     TextFile *TextFileOf(const TField &field) const;
 
@@ -109,6 +110,7 @@ private:
     {
         QString directory; // empty: the texts stay in memory
         QByteArray terminator;
+        QString shownAs;
     };
 
     std::string_view textAt(int field, qsizetype record) const;

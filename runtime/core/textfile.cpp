@@ -1,7 +1,9 @@
 #include "runtime/core/textfile.h"
 
 #include "runtime/core/exceptions.h"
+#include "runtime/core/systemerror.h"
 
+#include <QDir>
 #include <QFile>
 #include <cerrno>
 #include <cstdlib>
@@ -10,24 +12,16 @@
 #include <utility>
 #include <unistd.h>
 
-namespace {
-
-QString systemText(int systemError)
-{
-    return QString::fromLocal8Bit(std::strerror(systemError));
-}
-
-} // namespace
-
-TextFile::TextFile(const QString &directory, const QByteArray &terminator)
+TextFile::TextFile(const QString &directory, const QByteArray &terminator, const QString &shownAs)
     : m_directory(directory)
+    , m_shownAs(shownAs)
     , m_terminator(terminator)
 {
     Q_ASSERT(terminator.size() < kBufferSize);
-    QByteArray name = QFile::encodeName(directory + QStringLiteral("/.qlx-texts-XXXXXX"));
+    QByteArray name = QFile::encodeName(QDir::cleanPath(directory + QStringLiteral("/.qlx-texts-XXXXXX")));
     m_descriptor = ::mkostemp(name.data(), O_CLOEXEC);
     if (m_descriptor < 0)
-        fail(QStringLiteral("criar um arquivo em"), directory, errno);
+        fail(m_shownAs.isEmpty() ? QStringLiteral("criar um arquivo em") : QStringLiteral("gravar"), errno);
     m_path = QFile::decodeName(name);
 }
 
@@ -38,9 +32,10 @@ TextFile::~TextFile()
         ::close(m_descriptor);
 }
 
-[[noreturn]] void TextFile::fail(const QString &action, const QString &path, int systemError) const
+[[noreturn]] void TextFile::fail(const QString &action, int systemError) const
 {
-    throw EInOutError(QStringLiteral("Erro de E/S ao %1 %2: %3").arg(action, path, systemText(systemError)), systemError);
+    const QString named = !m_shownAs.isEmpty() ? m_shownAs : !m_path.isEmpty() ? m_path : m_directory;
+    throw EInOutError(QStringLiteral("Erro de E/S ao %1 %2: %3").arg(action, named, SystemErrorText(systemError)), systemError);
 }
 
 void TextFile::writeAll(const char *bytes, qsizetype size)
@@ -50,7 +45,7 @@ void TextFile::writeAll(const char *bytes, qsizetype size)
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            fail(QStringLiteral("gravar"), m_path, written < 0 ? errno : ENOSPC);
+            fail(QStringLiteral("gravar"), written < 0 ? errno : ENOSPC);
         bytes += written;
         size -= written;
     }
@@ -129,7 +124,7 @@ std::string_view TextFile::at(qsizetype index) const
             if (read < 0 && errno == EINTR)
                 continue;
             if (read <= 0)
-                fail(QStringLiteral("ler"), m_path.isEmpty() ? m_directory : m_path, read < 0 ? errno : EIO);
+                fail(QStringLiteral("ler"), read < 0 ? errno : EIO);
             got += read;
         }
         m_windowStart = start;

@@ -23,8 +23,10 @@ public:
     static constexpr qsizetype kIndexBlock = 2048;
 
     // A new empty file in the directory; EInOutError with the system's text
-    // where none may be created.
-    TextFile(const QString &directory, const QByteArray &terminator);
+    // where none may be created. A failure names `shownAs`, the file the texts are
+    // written for (the hidden file's own name means nothing to a user), else the
+    // hidden file.
+    TextFile(const QString &directory, const QByteArray &terminator, const QString &shownAs = {});
     ~TextFile() override;
     TextFile(const TextFile &) = delete;
     TextFile &operator=(const TextFile &) = delete;
@@ -53,10 +55,11 @@ private:
     quint64 endAt(qsizetype index) const;
     void writeAll(const char *bytes, qsizetype size);
     void flush();
-    [[noreturn]] void fail(const QString &action, const QString &path, int systemError) const;
+    [[noreturn]] void fail(const QString &action, int systemError) const;
 
     QString m_directory;
     QString m_path;
+    QString m_shownAs;
     QByteArray m_terminator;
     int m_descriptor = -1;
     bool m_kept = false;

@@ -27,10 +27,14 @@ struct GeneratorRun
 
 // How a run's standard output is given to the generator.
 enum class Output { Read, Closed, Full };
+// Who runs it: the test's user, or one whom file permissions bind (nobody, when the
+// test runs as root).
+enum class User { Tester, Bound };
 
 // Runs the generator with no display of any kind in its environment, no host
 // setting but those given ("NAME=value") and a settings file of its own.
-GeneratorRun generate(const QStringList &arguments, const QStringList &settings = {}, Output output = Output::Read)
+GeneratorRun generate(const QStringList &arguments, const QStringList &settings = {}, Output output = Output::Read,
+                      User user = User::Tester)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QLX_SERVER", "QLX_TIMEOUT",
@@ -42,7 +46,11 @@ GeneratorRun generate(const QStringList &arguments, const QStringList &settings 
         environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
     QProcess process;
     process.setProcessEnvironment(environment);
-    if (output == Output::Read) {
+    if (output == Output::Read && user == User::Bound && ::geteuid() == 0) {
+        process.start(QStringLiteral("setpriv"), QStringList { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                               QStringLiteral("--clear-groups"), QStringLiteral(QLX_GEN_PATH) }
+                                                     + arguments);
+    } else if (output == Output::Read) {
         process.start(QStringLiteral(QLX_GEN_PATH), arguments);
     } else {
         // The shell closes standard output, or points it at a full device.
@@ -229,9 +237,46 @@ private slots:
         QTest::newRow("table the server lacks") << eng + since + QStringList { QStringLiteral("--tables"), QStringLiteral("PRODUTO,NADA") }
                                                 << QString() << 2 << QStringLiteral("Tabela não cadastrada para tradução: NADA.");
         QTest::newRow("a directory bears the file's name") << eng + since + all << QStringLiteral("directory") << 4
-                                                           << QStringLiteral("Erro de E/S");
+                                                           << QStringLiteral(": é um diretório");
         QTest::newRow("existing file kept") << eng + since + all << QStringLiteral("file") << 5 << QStringLiteral("--overwrite");
     }
+    // A folder that takes no new file, with no file there that may be written, fails
+    // the run and the dry run alike, before any line is fetched.
+    void unwritableFolderRefusedBeforeFetching_data()
+    {
+        QTest::addColumn<QStringList>("mode");
+        QTest::newRow("run") << QStringList();
+        QTest::newRow("dry run") << QStringList { QStringLiteral("--dry-run") };
+    }
+    void unwritableFolderRefusedBeforeFetching()
+    {
+        QFETCH(QStringList, mode);
+        if (::geteuid() == 0
+            && QProcess::execute(QStringLiteral("setpriv"), { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                              QStringLiteral("--clear-groups"), QStringLiteral(QLX_GEN_PATH),
+                                                              QStringLiteral("--version") }) != 0)
+            QSKIP("the build's folder is closed to an unprivileged user, whom the folder's permissions would bind");
+        static ServerProcess server({}, true);
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                      | QFileDevice::ReadOther | QFileDevice::ExeOther));
+        const QString locked = dir.filePath(QStringLiteral("locked"));
+        QVERIFY(QDir().mkdir(locked));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                                  | QFileDevice::ExeOther));
+        const qsizetype callsBefore = server.log().count("call=\"GetPropriedCds\"");
+        const GeneratorRun run = generate(QStringList { QStringLiteral("--server"), server.address(), QStringLiteral("--language"),
+                                                        QStringLiteral("ENG"), QStringLiteral("--since"),
+                                                        QStringLiteral("2025-01-01 00:00"), QStringLiteral("--all"),
+                                                        QStringLiteral("--dir"), locked } + mode,
+                                          {}, Output::Read, User::Bound);
+        QVERIFY2(run.exitCode == 4, run.err.constData());
+        QVERIFY2(run.err.contains("Erro de E/S ao gravar " + locked.toUtf8() + "/TRD_"), run.err.constData());
+        QVERIFY2(run.err.contains(": permissão negada"), run.err.constData());
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(server.log().count("call=\"GetPropriedCds\""), callsBefore);
+    }
+
     void exitCodes()
     {
         QFETCH(QStringList, arguments);
@@ -429,6 +474,11 @@ private slots:
         const GeneratorRun run = generate(arguments, {}, Output(output));
         QVERIFY2(run.exitCode == 4, run.err.constData());
         QVERIFY2(run.err.contains("Erro de E/S ao escrever na saída padrão"), run.err.constData());
+        // The script in its file was put in place all the same, and the message says so.
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), script ? 0 : 1);
+        if (!script)
+            QVERIFY2(run.err.contains("foi gravado, mas o seu nome não pôde ser escrito"), run.err.constData());
     }
 
     void existingFileNoticedBeforeCallingTheServer()
