@@ -32,7 +32,7 @@ control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
 grep -q conffiles <<<"$control" || fail "no conffiles"
 grep -q prerm <<<"$control" || fail "no prerm: the service would run on after removal"
 
-# Debian's checks: no error at all; the warnings that remain are listed in the README.
+# Debian's checks: no error at all; the warnings that remain are listed in docs/deploying.md.
 command -v lintian >/dev/null || fail "lintian is missing: run tools/install-deps.sh"
 lintian --fail-on error --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1 \
   || fail "lintian found errors: $(cat "$work/lintian.log")"
