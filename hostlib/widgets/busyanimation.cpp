@@ -1,6 +1,7 @@
 #include "hostlib/widgets/busyanimation.h"
 
 #include "hostlib/core/receivedlines.h"
+#include "runtime/core/callwait.h"
 #include "runtime/widgets/application.h"
 #include "runtime/widgets/callguard.h"
 #include "runtime/widgets/dispatch.h"
@@ -12,7 +13,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <memory>
 
 namespace {
 
@@ -95,8 +99,21 @@ private:
     {
         // The handler may outlive this window (the call can end meanwhile): run a copy.
         const std::function<void()> cancel = m_cancel;
-        if (cancel)
-            DispatchEvent(cancel);
+        if (!cancel)
+            return;
+        // The question it asks goes over this window, which otherwise stays above
+        // every window of the desktop and would cover it.
+        const QPointer<BusyWindow> self(this);
+        keepAbove(false);
+        DispatchEvent(cancel);
+        if (self)
+            self->keepAbove(true);
+    }
+
+    void keepAbove(bool above)
+    {
+        if (QWindow *window = windowHandle())
+            window->setFlag(Qt::WindowStaysOnTopHint, above);
     }
 
     QLabel *m_count = nullptr;
@@ -105,6 +122,63 @@ private:
 };
 
 QPointer<BusyWindow> busyWindow;
+
+// A remote call that waits longer than kBusyAfterMs with no busy window up (a connect,
+// the tables of a Confirmar or of the picker) puts one up until it ends, so that a
+// screen that ignores its input never looks idle.
+class BusyDuringLongWaits
+{
+public:
+    BusyDuringLongWaits() { AddCallWaitHooks({ enter, leave }); }
+    ~BusyDuringLongWaits() { RemoveCallWaitHooks({ enter, leave }); }
+
+private:
+    static BusyDuringLongWaits &self();
+    static void enter();
+    static void leave();
+    void showIfStillWaiting();
+
+    int m_depth = 0;
+    std::unique_ptr<QTimer> m_timer; // while the outermost call waits
+    QPointer<BusyWindow> m_shown;    // the window this put up
+};
+
+BusyDuringLongWaits busyDuringLongWaits;
+
+BusyDuringLongWaits &BusyDuringLongWaits::self()
+{
+    return busyDuringLongWaits;
+}
+
+void BusyDuringLongWaits::enter()
+{
+    BusyDuringLongWaits &waits = self();
+    if (waits.m_depth++ > 0 || !qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    waits.m_timer = std::make_unique<QTimer>();
+    waits.m_timer->setSingleShot(true);
+    QObject::connect(waits.m_timer.get(), &QTimer::timeout, [] { self().showIfStillWaiting(); });
+    waits.m_timer->start(kBusyAfterMs);
+}
+
+void BusyDuringLongWaits::leave()
+{
+    BusyDuringLongWaits &waits = self();
+    if (--waits.m_depth > 0)
+        return;
+    waits.m_timer.reset();
+    if (waits.m_shown && waits.m_shown == busyWindow)
+        DeactiveShowAvi();
+    waits.m_shown.clear();
+}
+
+void BusyDuringLongWaits::showIfStillWaiting()
+{
+    if (m_depth == 0 || ShowAviVisible())
+        return;
+    ActiveShowAvi(Application().MainForm(), kAviServerQuery);
+    m_shown = busyWindow;
+}
 
 } // namespace
 

@@ -10,6 +10,8 @@ class QWidget;
 // The animation kind of a wait for the application server ("Aguarde, consultando o
 // servidor..."); any other kind is a plain wait ("Aguarde...").
 constexpr int kAviServerQuery = 6;
+// A remote call that waits this long with no busy window up shows one until it ends.
+constexpr int kBusyAfterMs = 400;
 
 // The busy window: a top-level window centred over the window that opened it (the
 // screen shown modally, else the owner; the display when there is neither), drawn

@@ -125,8 +125,10 @@ CallGuard &guard()
 // Loading the widgets runtime puts the guard around every remote call.
 struct GuardAroundCalls
 {
-    GuardAroundCalls() { SetCallWaitHooks({ [] { guard().enter(); }, [] { guard().leave(); } }); }
-    ~GuardAroundCalls() { SetCallWaitHooks({}); }
+    static void enter() { guard().enter(); }
+    static void leave() { guard().leave(); }
+    GuardAroundCalls() { AddCallWaitHooks({ enter, leave }); }
+    ~GuardAroundCalls() { RemoveCallWaitHooks({ enter, leave }); }
 } guardAroundCalls;
 
 } // namespace

@@ -1,5 +1,6 @@
 // The screen's creation and close against a real application server, and
 // against a fake one where a fault must be injected.
+#include "tests/support/busywindowshows.h"
 #include "tests/support/fakeserver.h"
 #include "tests/support/serverprocess.h"
 
@@ -29,22 +30,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Counts the busy windows shown while it lives, as a user sees them come up.
-class BusyWindowShows : public QObject
-{
-public:
-    BusyWindowShows() { qApp->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show && watched->objectName() == QLatin1String("busyWindow"))
-            ++count;
-        return false;
-    }
-};
 
 void seedLanguages(QSqlDatabase &db, const QStringList &names)
 {

@@ -1,5 +1,6 @@
 // Confirm end to end: the checks in their order, the time normalisation, the
 // directory check, the script file and the run against real and fake servers.
+#include "tests/support/busywindowshows.h"
 #include "tests/support/fakeappserver.h"
 #include "tests/support/screenfixture.h"
 #include "tests/support/serverprocess.h"
@@ -204,6 +205,32 @@ private slots:
         QCOMPARE(screen.dialogs.texts(), refused ? QStringList { QStringLiteral("Hora inválida.") } : QStringList {});
         if (refused)
             QCOMPARE(QApplication::focusWidget(), screen.form->medItems);
+    }
+
+    // A Confirmar that waits on for its tables puts the busy window up until they come,
+    // before the lines' own; a quick answer shows only the lines' window.
+    void longWaitShowsTheBusyWindow_data()
+    {
+        QTest::addColumn<int>("tablesAfterMs");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("tables at once") << 0 << 1;
+        QTest::newRow("tables after a wait") << 3 * kBusyAfterMs << 2;
+    }
+    void longWaitShowsTheBusyWindow()
+    {
+        QFETCH(int, tablesAfterMs);
+        QFETCH(int, shown);
+        FakeAppServer server;
+        server.slow = QStringLiteral("GetTabela");
+        server.slowMs = tablesAfterMs;
+        ScreenFixture screen(server.fake.address());
+        screen.fill(0, "01/12/2026", "0930", screen.dir.path());
+        screen.dialogs.answers = { mrYes };
+        BusyWindowShows shows;
+        screen.confirm();
+        QCOMPARE(shows.count, shown);
+        QVERIFY(!ShowAviVisible());
+        QCOMPARE(screen.dialogs.texts().constLast(), QStringLiteral("Arquivo gerado com sucesso."));
     }
 
     void missingDirectory_data()

@@ -6,6 +6,8 @@
 
 #include "protocol/datapacket.h"
 
+#include <QThread>
+
 struct FakeAppServer
 {
     QList<QPair<QByteArray, QByteArray>> languages { { "EN1", "English" }, { "EN2", "ENGLISH" } };
@@ -16,6 +18,8 @@ struct FakeAppServer
     QString throwing; // a method answered with an exception
     // When set, the lines go in parts of this many before the answer, whatever it is.
     int linesPerPart = 0;
+    QString slow;      // a method answered only after slowMs
+    int slowMs = 0;
     FakeServer fake { FakeServer::FramesHandler([this](const protocol::Request &request) { return frames(request); }) };
 
     static protocol::DataPacketWriter linesPacket()
@@ -34,6 +38,8 @@ struct FakeAppServer
                 answers << protocol::encodePart(w.finish());
             }
         }
+        if (request.method == slow)
+            QThread::msleep(ulong(slowMs));
         answers << answer(request);
         return answers;
     }
