@@ -33,7 +33,13 @@ int TForm::ShowModal()
     const TCursor saved = Application().Cursor();
     Application().SetCursor(crDefault);
     m_closeApproved = false;
+    QPointer<QWidget> owner = QApplication::activeWindow();
     exec();
+    // The window manager may have given the focus to the owner while this form
+    // blocked it (the form minimised, then closed from a taskbar): Qt then never
+    // makes the owner its active window again, and its shortcuts go nowhere.
+    if (owner && owner->isVisible() && !QApplication::activeWindow())
+        owner->activateWindow();
     Application().SetCursor(saved);
     return result();
 }

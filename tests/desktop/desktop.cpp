@@ -200,7 +200,7 @@ static xcb_atom_t atom(xcb_connection_t *connection, const char *name)
 {
     xcb_intern_atom_reply_t *reply =
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, false, uint16_t(strlen(name)), name), nullptr);
-    const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     free(reply);
     return value;
 }

@@ -400,6 +400,27 @@ private slots:
                                 .arg(shown.center().x()).arg(shown.center().y()).arg(screen.center().x()).arg(screen.center().y())));
     }
 
+    // A screen closed while minimised (a taskbar's close) comes back at the next launch
+    // as it was left, in its normal state and drawn, and the main window is free.
+    void closedWhileMinimisedComesBackNormal()
+    {
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        xdotool({ QStringLiteral("windowminimize"), session.screen() });
+        QVERIFY2(QTest::qWaitFor([&] { return windowState(session.screen()) == QLatin1String("Iconic"); }, kConditionWaitMs),
+                 qPrintable(windowState(session.screen())));
+        run(QStringLiteral("wmctrl"), { QStringLiteral("-i"), QStringLiteral("-c"), session.screen() }); // a taskbar's close
+        QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
+        keys({ QStringLiteral("alt+m") });
+        keys({ QStringLiteral("g") });
+        const QString again = waitForActiveWindow(kScreen);
+        QVERIFY2(!again.isEmpty(), qPrintable(activeWindowName()));
+        QCOMPARE(windowState(again), QStringLiteral("Normal"));
+        QCOMPARE(waitForPixel(again, kDirectory, QColor(0xFFFFE1)), QColor(0xFFFFE1)); // drawn, not a blank frame
+        keys({ QStringLiteral("alt+n") });
+        QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
+    }
+
     void aboutShowsTheVersionRecord()
     {
         Session session(false);
@@ -570,9 +591,22 @@ private slots:
         const QImage under = screenshot().copy(area);
         session.setSlow(true);
         keys({ QStringLiteral("alt+c") });
+        // The tables come slowly too, under a busy window of their own without a cancel:
+        // the lines' window, which offers it, is up once their call has gone.
+        QVERIFY(session.waitForCalls(3));
         QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "the busy window was not drawn");
         keys({ QStringLiteral("Escape") });
-        QVERIFY(answer(session, kQuestion, QStringLiteral("Return"))); // "Deseja cancelar a geração do arquivo?" Sim
+        // The question shows over the busy window, readable, and a click on its Sim answers it.
+        const QString question = waitForActiveWindow(kQuestion);
+        QVERIFY(!question.isEmpty());
+        const QRect box = geometry(question);
+        QVERIFY2(QTest::qWaitFor([&] { return textIn(session, box).contains(QLatin1String("Deseja cancelar")); }, kConditionWaitMs),
+                 qPrintable(textIn(session, box)));
+        const QPoint sim = wordCentre(session, box, QStringLiteral("Sim"));
+        QVERIFY2(!sim.isNull(), "no Sim on the question");
+        xdotool({ QStringLiteral("mousemove"), QString::number(sim.x()), QString::number(sim.y()), QStringLiteral("click"),
+                  QStringLiteral("1") });
+        QCOMPARE(waitForActiveWindow(kScreen), session.screen());
         QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) == under; }, kConditionWaitMs), "the busy window stayed");
         QCOMPARE(scripts(session.outputDirectory()).size(), 2);
         for (const QDate day : { today, today.addDays(1) })
@@ -591,6 +625,14 @@ private slots:
 private:
     // The pace of a slow generation for its count: a few lines every tenth of a second.
     static constexpr qsizetype kSlowSliceBytes = 60;
+
+    // A window's ICCCM state as the window manager set it: Normal, Iconic or Withdrawn.
+    static QString windowState(const QString &window)
+    {
+        const QString shown = run(QStringLiteral("xprop"), { QStringLiteral("-id"), window, QStringLiteral("WM_STATE") });
+        const QRegularExpressionMatch state = QRegularExpression(QStringLiteral("window state: (\\w+)")).match(shown);
+        return state.hasMatch() ? state.captured(1) : QStringLiteral("Withdrawn");
+    }
 
     // The host's busy window: the one over the middle of the screen, smaller than it.
     static QRect busyWindow(const Session &session)
@@ -611,6 +653,27 @@ private:
         const QString file = QDir(session.workDirectory()).filePath(QStringLiteral("ocr.png"));
         picture.scaled(picture.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(file);
         return run(QStringLiteral("tesseract"), { file, QStringLiteral("stdout"), QStringLiteral("--psm"), QStringLiteral("6") });
+    }
+
+    // The middle of a word in a rectangle of the screen, in screen coordinates, found by
+    // OCR as a person finds it by eye; null where it is not to be read there.
+    static QPoint wordCentre(const Session &session, const QRect &rectangle, const QString &word)
+    {
+        constexpr int kScale = 3;
+        const QImage picture = screenshot().copy(rectangle).convertToFormat(QImage::Format_Grayscale8);
+        const QString file = QDir(session.workDirectory()).filePath(QStringLiteral("ocr-words.png"));
+        picture.scaled(picture.size() * kScale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(file);
+        // One word a line: level, page, block, paragraph, line, word, left, top, width, height, confidence, text.
+        const QString words = run(QStringLiteral("tesseract"), { file, QStringLiteral("stdout"), QStringLiteral("--psm"),
+                                                                  QStringLiteral("11"), QStringLiteral("tsv") });
+        for (const QString &line : words.split(QLatin1Char('\n'))) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            if (fields.size() == 12 && fields.at(11).trimmed() == word) {
+                const QRect found(fields.at(6).toInt(), fields.at(7).toInt(), fields.at(8).toInt(), fields.at(9).toInt());
+                return rectangle.topLeft() + found.center() / kScale;
+            }
+        }
+        return QPoint();
     }
 
     // Where the busy window shows: around the middle of the screen's window.
