@@ -6,8 +6,35 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QPushButton>
+
+namespace {
+
+// The dialog's entries with their dates as the screen's language writes them: Qt's
+// file model writes them in the system's locale.
+class PortugueseDates : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
+        if (role != Qt::DisplayRole || index.column() != kDateColumn || !files)
+            return QIdentityProxyModel::data(index, role);
+        return QLocale(QLocale::Portuguese, QLocale::Brazil)
+            .toString(files->lastModified(mapToSource(index)), QStringLiteral("dd/MM/yyyy HH:mm"));
+    }
+
+private:
+    static constexpr int kDateColumn = 3; // QFileSystemModel's "Date Modified"
+};
+
+} // namespace
 
 TDirectoryDialog::TDirectoryDialog(QWidget *parent, const QString &start, TSelectDirOpts options)
     : QFileDialog(parent, QStringLiteral("Selecionar diretório"), start)
@@ -19,6 +46,7 @@ TDirectoryDialog::TDirectoryDialog(QWidget *parent, const QString &start, TSelec
     setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
     setLabelText(QFileDialog::FileName, QStringLiteral("Diretório:"));
     setLabelText(QFileDialog::LookIn, QStringLiteral("Examinar:"));
+    setProxyModel(new PortugueseDates(this));
     // Qt's directory mode disables its button for a name that does not exist,
     // whenever it looks at the name again: a name that may be created enables it.
     if (auto *buttons = findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))) {
