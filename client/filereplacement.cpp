@@ -3,9 +3,9 @@
 #include "runtime/core/exceptions.h"
 #include "runtime/core/systemerror.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -14,12 +14,20 @@
 
 namespace {
 
-// Names tried for the new file before giving up on writing beside the old one.
-constexpr int kTemporaryNameAttempts = 64;
-
 QByteArray encoded(const QString &path)
 {
     return QFile::encodeName(path);
+}
+
+// Makes a rename in the file's directory last through a crash of the system, where the
+// file system allows (it need not: the file's own contents are synced before).
+void syncDirectoryOf(const QString &file)
+{
+    const int directory = ::open(encoded(QFileInfo(file).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return;
+    ::fsync(directory);
+    ::close(directory);
 }
 
 } // namespace
@@ -67,10 +75,11 @@ TFileReplacement::TFileReplacement(const QString &path)
         openInPlace();
 }
 
-QString TFileReplacement::replaceWith(const QString &path, const QString &written, int descriptor)
+QString TFileReplacement::replaceWith(const QString &path, const QString &directory, int descriptor,
+                                      const std::function<QString()> &giveName)
 {
     const QString target = targetOf(path);
-    if (QFileInfo(written).absolutePath() != QFileInfo(target).absolutePath())
+    if (QDir(directory).absolutePath() != QFileInfo(target).absolutePath())
         return QString();
     struct stat old {};
     if (::stat(encoded(target).constData(), &old) == 0) {
@@ -88,8 +97,9 @@ QString TFileReplacement::replaceWith(const QString &path, const QString &writte
     };
     if (::fdatasync(descriptor) != 0)
         fail(errno);
-    if (::rename(encoded(written).constData(), encoded(target).constData()) != 0)
+    if (::rename(encoded(giveName()).constData(), encoded(target).constData()) != 0)
         fail(errno);
+    syncDirectoryOf(target);
     return target;
 }
 
@@ -105,18 +115,13 @@ bool TFileReplacement::openBeside()
     if (exists && !replaceable(old))
         return false;
     const QFileInfo target(m_target);
-    const QString prefix = target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.');
-    for (int attempt = 0; attempt < kTemporaryNameAttempts && m_descriptor < 0; ++attempt) {
-        const QString name = prefix + QString::number(QRandomGenerator::global()->generate64(), 36);
-        // 0666 less the umask: the mode a plain new file gets.
-        m_descriptor = ::open(encoded(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_descriptor >= 0)
-            m_temporary = name;
-        else if (errno != EEXIST)
-            return false;
-    }
-    if (m_descriptor < 0)
+    // 0666 less the umask: the mode a plain new file gets.
+    m_beside = std::make_unique<HiddenFile>(target.absolutePath(), QLatin1Char('.') + target.fileName() + QLatin1Char('.'), 0666);
+    m_descriptor = m_beside->descriptor();
+    if (m_descriptor < 0) {
+        m_beside.reset();
         return false;
+    }
     if (!exists)
         return true;
     const bool kept = takeAttributes(m_descriptor, old);
@@ -140,22 +145,30 @@ void TFileReplacement::write(const char *bytes, qsizetype size)
 
 void TFileReplacement::commit()
 {
+    if (::fdatasync(m_descriptor) != 0)
+        fail(errno);
+    if (!inPlace()) {
+        if (const int systemError = m_beside->giveName())
+            fail(systemError);
+        if (::rename(encoded(m_beside->path()).constData(), encoded(m_target).constData()) != 0)
+            fail(errno);
+        m_beside->renamed(m_target);
+    }
     const int descriptor = std::exchange(m_descriptor, -1);
-    if (::close(descriptor) != 0)
+    if (m_beside)
+        m_beside.reset();
+    else if (::close(descriptor) != 0)
         fail(errno);
-    if (inPlace())
-        return;
-    if (::rename(encoded(m_temporary).constData(), encoded(m_target).constData()) != 0)
-        fail(errno);
-    m_temporary.clear();
+    syncDirectoryOf(m_target);
 }
 
 void TFileReplacement::discard()
 {
-    if (m_descriptor >= 0)
-        ::close(std::exchange(m_descriptor, -1));
-    if (!m_temporary.isEmpty())
-        ::unlink(encoded(std::exchange(m_temporary, QString())).constData());
+    if (m_beside)
+        m_beside.reset(); // its name and its descriptor
+    else if (m_descriptor >= 0)
+        ::close(m_descriptor);
+    m_descriptor = -1;
 }
 
 void TFileReplacement::checkWritable(const QString &path)

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "runtime/core/hiddenfile.h"
+
 #include <QString>
+#include <functional>
+#include <memory>
 #include <sys/stat.h>
 
 // Writes all of the bytes to the descriptor, retrying short and interrupted
@@ -33,14 +37,16 @@ public:
     // Closes the file and, unless written in place, puts it in place of the old one.
     void commit();
 
-    bool inPlace() const { return m_temporary.isEmpty(); }
+    bool inPlace() const { return !m_beside; }
 
-    // Puts a file already written in the same directory (`written`, open as
-    // `descriptor`) in place of the one at `path`, once its contents are on disk,
-    // where a replacement could be made beside it: the name it now has. Empty,
-    // changing nothing, where it could not (the caller then writes the contents
-    // through a TFileReplacement); EInOutError where the sync or the rename fails.
-    static QString replaceWith(const QString &path, const QString &written, int descriptor);
+    // Puts a file already written in `directory` (open as `descriptor`) in place of the
+    // one at `path`, once its contents are on disk, where a replacement could be made
+    // beside it: `giveName` gives the file the name renamed over the old one. Returns
+    // the name the file now has; empty, changing nothing, where it could not be put in
+    // place (the caller then writes the contents through a TFileReplacement);
+    // EInOutError where the sync, the name or the rename fails.
+    static QString replaceWith(const QString &path, const QString &directory, int descriptor,
+                               const std::function<QString()> &giveName);
 
     // Raises the EInOutError that writing `path` would end with where it could be
     // neither replaced (the directory takes no new file) nor written in place (no
@@ -63,6 +69,6 @@ private:
 
     QString m_path;      // as given, for the messages
     QString m_target;    // the file replaced, a symbolic link followed
-    QString m_temporary; // the new file beside it; empty when written in place
-    int m_descriptor = -1;
+    std::unique_ptr<HiddenFile> m_beside; // the new file beside it; none when written in place
+    int m_descriptor = -1;                // the file written: m_beside's, or the target's
 };

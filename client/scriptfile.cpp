@@ -56,9 +56,10 @@ void DropScriptLinesFile(TClientDataSet &lines, const TField &line)
 void WriteScriptFile(const AnsiString &path, TClientDataSet &lines, const TField &line)
 {
     TextFile *held = lines.TextFileOf(line);
-    if (held && !held->kept() && !held->path().isEmpty()) {
+    if (held && held->placeable()) {
         held->finish();
-        const QString placed = TFileReplacement::replaceWith(NativePath(path), held->path(), held->descriptor());
+        const QString placed = TFileReplacement::replaceWith(NativePath(path), held->directory(), held->descriptor(),
+                                                             [held] { return held->giveName(); });
         if (!placed.isEmpty()) {
             held->renamed(placed);
             return;

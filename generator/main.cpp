@@ -7,6 +7,7 @@
 #include "generator/standardoutput.h"
 
 #include "runtime/core/answerheap.h"
+#include "runtime/core/hiddenfile.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -96,6 +97,7 @@ int main(int argc, char *argv[])
 {
     KeepAnswerBuffersInHeap();
     GuardStandardOutput();
+    RemoveHiddenFilesOnSignals(); // an interrupted run leaves nothing in the directory
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qlx02600-gen"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QLX_VERSION));

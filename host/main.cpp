@@ -8,6 +8,7 @@
 #include "hostlib/core/tlssetting.h"
 #include "runtime/core/answerheap.h"
 #include "runtime/core/exceptions.h"
+#include "runtime/core/hiddenfile.h"
 #include "runtime/widgets/application.h"
 #include "runtime/widgets/qttranslations.h"
 #include "runtime/widgets/versioninfo.h"
@@ -157,6 +158,7 @@ int runWithDisplay(QApplication &app, QCommandLineParser &parser)
 int main(int argc, char *argv[])
 {
     KeepAnswerBuffersInHeap();
+    RemoveHiddenFilesOnSignals(); // an interrupted generation leaves nothing in the directory
     if (const std::optional<int> status = printModuleInfo(argc, argv))
         return *status;
     QCoreApplication::setApplicationName(QStringLiteral("qlxhost"));

@@ -4,8 +4,8 @@
 #include "client/remotemethods.h"
 
 #include "hostlib/core/errors.h"
-#include "protocol/contract.h"
 #include "hostlib/widgets/listpicker.h"
+#include "protocol/contract.h"
 #include "runtime/core/dialogs.h"
 
 void TfrmGeraArquivo::sbtDiretorioClick(QObject *)

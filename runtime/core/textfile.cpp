@@ -16,25 +16,19 @@ TextFile::TextFile(const QString &directory, const QByteArray &terminator, const
     : m_directory(directory)
     , m_shownAs(shownAs)
     , m_terminator(terminator)
+    , m_file(QDir::cleanPath(directory), QStringLiteral(".qlx-texts-"), S_IRUSR | S_IWUSR)
+    , m_descriptor(m_file.descriptor())
 {
     Q_ASSERT(terminator.size() < kBufferSize);
-    QByteArray name = QFile::encodeName(QDir::cleanPath(directory + QStringLiteral("/.qlx-texts-XXXXXX")));
-    m_descriptor = ::mkostemp(name.data(), O_CLOEXEC);
     if (m_descriptor < 0)
         fail(m_shownAs.isEmpty() ? QStringLiteral("criar um arquivo em") : QStringLiteral("gravar"), errno);
-    m_path = QFile::decodeName(name);
 }
 
-TextFile::~TextFile()
-{
-    removeName();
-    if (m_descriptor >= 0)
-        ::close(m_descriptor);
-}
+TextFile::~TextFile() = default;
 
 [[noreturn]] void TextFile::fail(const QString &action, int systemError) const
 {
-    const QString named = !m_shownAs.isEmpty() ? m_shownAs : !m_path.isEmpty() ? m_path : m_directory;
+    const QString named = !m_shownAs.isEmpty() ? m_shownAs : !m_file.path().isEmpty() ? m_file.path() : m_directory;
     throw EInOutError(QStringLiteral("Erro de E/S ao %1 %2: %3").arg(action, named, SystemErrorText(systemError)), systemError);
 }
 
@@ -133,16 +127,15 @@ std::string_view TextFile::at(qsizetype index) const
     return std::string_view(m_window.get() + (start - m_windowStart), size_t(size));
 }
 
-void TextFile::renamed(const QString &path)
+QString TextFile::giveName()
 {
-    m_path = path;
-    m_kept = true;
+    if (const int systemError = m_file.giveName())
+        fail(QStringLiteral("gravar"), systemError);
+    return m_file.path();
 }
 
 void TextFile::removeName()
 {
-    if (m_kept || m_path.isEmpty())
-        return;
-    ::unlink(QFile::encodeName(m_path).constData());
-    m_path.clear();
+    m_file.removeName();
+    m_givenUp = true;
 }

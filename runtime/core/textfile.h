@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/core/hiddenfile.h"
 #include "runtime/core/textstore.h"
 
 #include <QByteArray>
@@ -12,8 +13,9 @@
 // them as a text file would. Memory holds only where each text ends (4 bytes a
 // text), one write buffer while loading and one read window afterwards.
 //
-// The file is created under a hidden name in its directory and removed with the
-// store, unless it was kept under a name of its own first.
+// The file is made in its directory as a HiddenFile (no name where the file system
+// allows, else a hidden one) and goes with the store, unless it was kept under a name
+// of its own first.
 class QLX_EXPORT TextFile : public TextStore
 {
 public:
@@ -41,14 +43,16 @@ public:
     void finish() override;
 
     const QString &directory() const { return m_directory; }
-    // The file's name now; empty once removed.
-    const QString &path() const { return m_path; }
-    bool kept() const { return m_kept; }
+    // Whether the file may still become a file of its directory: neither kept nor given up.
+    bool placeable() const { return !m_file.kept() && !m_givenUp; }
+    // A hidden name for the file, to rename it over another: EInOutError where it cannot have one.
+    QString giveName();
     // Open for reading and writing, for whoever gives the file a name of its own.
-    int descriptor() const { return m_descriptor; }
+    int descriptor() const { return m_file.descriptor(); }
     // The file was renamed to `path`: it stays when the store goes.
-    void renamed(const QString &path);
-    // Removes the file's name at once; the texts stay readable while the store lives.
+    void renamed(const QString &path) { m_file.renamed(path); }
+    // Gives the file up as a file of its directory: its name, if it has one, goes at
+    // once; the texts stay readable while the store lives.
     void removeName();
 
 private:
@@ -58,11 +62,11 @@ private:
     [[noreturn]] void fail(const QString &action, int systemError) const;
 
     QString m_directory;
-    QString m_path;
     QString m_shownAs;
     QByteArray m_terminator;
-    int m_descriptor = -1;
-    bool m_kept = false;
+    HiddenFile m_file;
+    int m_descriptor = -1; // m_file's
+    bool m_givenUp = false;
 
     std::vector<std::unique_ptr<quint32[]>> m_ends;
     std::vector<quint64> m_blockStarts;

@@ -622,6 +622,22 @@ private slots:
         QCOMPARE(replaced, 1);
     }
 
+    // A host killed in the middle of a generation leaves nothing in the directory.
+    void killedHostLeavesNothing()
+    {
+        Session session(true, true, 20000);
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        fillTheScreen(session);
+        session.setSlow(true, 16 * 1024); // the first part (1 MiB) in about a second, all in about two
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY(session.waitForCalls(3));
+        QTest::qWait(1500); // the first part's lines in the file
+        const pid_t host = pid_t(session.hostProcessId());
+        QCOMPARE(::kill(host, SIGKILL), 0);
+        QVERIFY(QTest::qWaitFor([&] { return session.hostProcessId() == 0; }, kConditionWaitMs)); // ended and reaped
+        QCOMPARE(QDir(session.outputDirectory()).entryList(QDir::Files | QDir::Hidden), QStringList {});
+    }
+
 private:
     // The pace of a slow generation for its count: a few lines every tenth of a second.
     static constexpr qsizetype kSlowSliceBytes = 60;

@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QRegularExpression>
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -275,6 +276,48 @@ private slots:
         QVERIFY2(run.err.contains(": permissão negada"), run.err.constData());
         QVERIFY(run.out.isEmpty());
         QCOMPARE(server.log().count("call=\"GetPropriedCds\""), callsBefore);
+    }
+
+    // A run ended by a signal in the middle of its lines leaves nothing in the directory;
+    // after a SIGKILL, the next run leaves only its script.
+    void interruptedRunLeavesNothing_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGKILL, then a run") << SIGKILL;
+    }
+    void interruptedRunLeavesNothing()
+    {
+        QFETCH(int, signalNumber);
+        FakeAppServer server;
+        server.lines = QByteArrayList(20000, QByteArray(200, 'x'));
+        server.linesPerPart = 500;
+        server.fake.setPace(std::chrono::milliseconds(5), 4096);
+        QTemporaryDir dir;
+        const QStringList arguments { QStringLiteral("--server"), server.fake.address(), QStringLiteral("--language"),
+                                      QStringLiteral("EN1"), QStringLiteral("--since"), QStringLiteral("2026-01-01 00:00"),
+                                      QStringLiteral("--all"), QStringLiteral("--dir"), dir.path(), QStringLiteral("--quiet") };
+        QProcess generator;
+        generator.start(QStringLiteral(QLX_GEN_PATH), arguments);
+        QVERIFY(QTest::qWaitFor([&] {
+            const QList<protocol::Request> requests = server.fake.requests();
+            return !requests.isEmpty() && requests.constLast().method == QLatin1String("GetPropriedCds");
+        }, kRunLimitMs));
+        QTest::qWait(300); // lines on their way into the file
+        ::kill(pid_t(generator.processId()), signalNumber);
+        QVERIFY(generator.waitForFinished(kRunLimitMs));
+        QCOMPARE(generator.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {});
+        if (signalNumber != SIGKILL)
+            return;
+        server.fake.setPace(std::chrono::milliseconds(0));
+        const GeneratorRun next = generate(arguments);
+        QVERIFY2(next.exitCode == 0, next.err.constData());
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left.size(), 1);
+        QVERIFY(left.constFirst().startsWith(QLatin1String("TRD_")));
     }
 
     void exitCodes()

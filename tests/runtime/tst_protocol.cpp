@@ -438,7 +438,7 @@ private slots:
             QVERIFY(store->memoryBytes() >= total);
             return;
         }
-        QFile file(static_cast<TextFile &>(*store).path());
+        QFile file(QStringLiteral("/proc/self/fd/%1").arg(static_cast<TextFile &>(*store).descriptor()));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == lines);
         // Memory holds the index and one window, never the texts.
@@ -452,6 +452,8 @@ private slots:
         {
             TextFile dropped(directory.path(), QByteArrayLiteral("\n"));
             dropped.append("x", 1);
+            dropped.finish();
+            QVERIFY(!dropped.giveName().isEmpty());
             QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
         }
         QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden), QStringList {});
@@ -459,7 +461,7 @@ private slots:
             TextFile kept(directory.path(), QByteArrayLiteral("\n"));
             kept.append("y", 1);
             kept.finish();
-            QVERIFY(QFile::rename(kept.path(), target));
+            QVERIFY(QFile::rename(kept.giveName(), target));
             kept.renamed(target);
             QVERIFY(kept.at(0) == "y");
         }

@@ -479,8 +479,9 @@ private slots:
         AnsiString tableList = "ABC";
         GetPropriedCds(connection, "EN1", tableList, 0, lines);
         QCOMPARE(lines.RecordCount(), 300);
-        const QStringList earlierFile = filesIn(directory.path());
-        QCOMPARE(earlierFile.size(), 1);
+        const TextFile *earlierStore = lines.TextFileOf(*line);
+        QVERIFY(earlierStore && earlierStore->placeable());
+        const QStringList earlierFile = filesIn(directory.path()); // none where it has no name yet
 
         server.lines = numberedLines(400, 4000);
         int parts = 0;
@@ -489,6 +490,8 @@ private slots:
                 throw EAbort();
         }));
         QCOMPARE(filesIn(directory.path()), earlierFile);
+        QCOMPARE(lines.TextFileOf(*line), earlierStore);
+        QVERIFY(earlierStore->placeable());
         const QByteArrayList earlier = numberedLines(300, 4000);
         QCOMPARE(lines.RecordCount(), earlier.size());
         qsizetype i = 0;
