@@ -1,5 +1,6 @@
 #include "tests/desktop/desktop.h"
 #include "tests/desktop/slowrelay.h"
+#include "tests/support/endswiththetest.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>
@@ -65,6 +66,7 @@ static bool startDisplay(QString &error)
     // Xvfb picks a free display and writes its number on the descriptor it is
     // given once it accepts clients.
     xvfb = new QProcess;
+    EndsWithTheTest(*xvfb);
     xvfb->start(QStringLiteral("Xvfb"), { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                                           QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                                           QStringLiteral("tcp") });
@@ -81,6 +83,7 @@ static bool startDisplay(QString &error)
     // The window manager is up once it announces itself on the root window. It
     // is given a second and third start should it quit at once.
     windowManager = new QProcess;
+    EndsWithTheTest(*windowManager);
     windowManager->setProcessChannelMode(QProcess::MergedChannels);
     const auto announced = [] {
         return run(QStringLiteral("xprop"), { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") })
@@ -286,6 +289,7 @@ Session::Session(bool open, bool relayed, int moreLines)
                                                                   "SELECT i + 1 FROM n WHERE i < %1) SELECT 'UNIDADE', 'K' || i, "
                                                                   "'DSUNIDADE', 'ESP', 'Unidad ' || i, 46000 FROM n;")
                                                        .arg(moreLines) });
+    EndsWithTheTest(m_server);
     m_server.start(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--db"), database, QStringLiteral("--listen"),
                                                       QStringLiteral("127.0.0.1:0"), QStringLiteral("--call-log"), m_callLog });
     QString address;
@@ -317,6 +321,7 @@ Session::Session(bool open, bool relayed, int moreLines)
     QStringList arguments { QStringLiteral("--server"), address };
     if (open)
         arguments << QStringLiteral("--open");
+    EndsWithTheTest(m_host);
     m_host.start(QStringLiteral(QLX_HOST_PATH), arguments);
     const QString expected = open ? kScreenTitle : QStringLiteral("QLX - Cliente");
     const QString window = waitForActiveWindow(expected);

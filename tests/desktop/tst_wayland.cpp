@@ -3,6 +3,7 @@
 // compositor's own pictures. Weston places the windows where it likes, so the pictures
 // are read by what the windows show, not by where they are.
 #include "tests/desktop/weston.h"
+#include "tests/support/endswiththetest.h"
 
 #include "host/screenshot.h"
 #include "tests/support/holdingproxy.h"
@@ -103,6 +104,7 @@ public:
         environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         environment.remove(QStringLiteral("QLX_SERVER"));
         m_process.setProcessEnvironment(environment);
+        EndsWithTheTest(m_process);
         m_process.start(QStringLiteral(QLX_HOST_PATH), arguments);
         m_process.waitForStarted(kConditionWaitMs);
     }

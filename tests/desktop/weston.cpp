@@ -1,5 +1,7 @@
 #include "tests/desktop/weston.h"
 
+#include "tests/support/endswiththetest.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
@@ -76,6 +78,7 @@ Started start(QString &error)
     ini.close();
 
     compositor = std::make_unique<QProcess>();
+    EndsWithTheTest(*compositor);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDirectory->path());
     environment.remove(QStringLiteral("DISPLAY"));

@@ -2,6 +2,8 @@
 
 // The real qlx02600-server on a free loopback port, with a throw-away database
 // that a test seeds through QtSql.
+#include "tests/support/endswiththetest.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -41,8 +43,7 @@ public:
             QSqlDatabase::removeDatabase(QStringLiteral("seed"));
         }
         m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")));
-        if (inChild)
-            m_process.setChildProcessModifier(inChild);
+        EndsWithTheTest(m_process, inChild);
         m_process.start(QStringLiteral(QLX_SERVER_PATH),
                         QStringList { QStringLiteral("--db"), m_database, QStringLiteral("--listen"),
                                       QStringLiteral("127.0.0.1:0") } + arguments);
