@@ -13,5 +13,6 @@ constexpr std::size_t kHeapBlockThreshold = std::size_t(4) << 20; // blocks belo
 constexpr std::size_t kHeapTrimThreshold = std::size_t(16) << 20; // free top kept up to this size
 
 // Sets the two thresholds for the whole process; call once, at the start of a
-// program that receives answers. False when the C library refuses them.
+// program that receives answers. False when the allocator refuses them, as one that
+// is not glibc's does (AddressSanitizer's, in the sanitizer build).
 QLX_EXPORT bool KeepAnswerBuffersInHeap();

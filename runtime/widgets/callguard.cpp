@@ -50,21 +50,24 @@ class CallGuard : public QObject
 public:
     void enter()
     {
-        if (m_depth++ > 0)
+        // A program without widgets (the application only a QCoreApplication) has no
+        // window to hold.
+        if (m_depth++ > 0 || !qobject_cast<QApplication *>(QCoreApplication::instance()))
             return;
         m_held.clear();
         for (QWidget *window : QApplication::topLevelWidgets()) {
             if (window->isVisible() && !window->property(kLiveProperty).toBool())
                 m_held.append(window);
         }
-        qApp->installEventFilter(this);
+        QCoreApplication::instance()->installEventFilter(this);
     }
 
     void leave()
     {
         if (m_depth == 0 || --m_depth > 0)
             return;
-        qApp->removeEventFilter(this);
+        if (QCoreApplication *application = QCoreApplication::instance())
+            application->removeEventFilter(this);
         m_held.clear();
     }
 

@@ -11,7 +11,17 @@ class TestAnswerHeap : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(KeepAnswerBuffersInHeap()); }
+    void initTestCase()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer serves every block itself, with no thresholds to set: what
+        // holds there is that the call says so and changes nothing.
+        QVERIFY(!KeepAnswerBuffersInHeap());
+        QSKIP("AddressSanitizer's allocator has no heap thresholds; the blocks' checks are glibc's");
+#else
+        QVERIFY(KeepAnswerBuffersInHeap());
+#endif
+    }
 
     void blocks_data()
     {
