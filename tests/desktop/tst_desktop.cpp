@@ -622,6 +622,27 @@ private slots:
         QCOMPARE(replaced, 1);
     }
 
+    // A Confirmar whose tables come slowly shows the busy window within a second, while
+    // the tables are still on their way.
+    void busyWindowWhileTheTablesComeSlowly()
+    {
+        Session session(true, true);
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        fillTheScreen(session);
+        const QRect area = busyArea(session);
+        const QImage under = screenshot().copy(area);
+        session.setSlow(true);
+        keys({ QStringLiteral("alt+c") });
+        QVERIFY(session.waitForCalls(2)); // GetIdioma, GetTabela
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "no busy window");
+        QVERIFY2(waited.elapsed() < 1000, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(session.calls().size(), 2); // the lines not asked for yet
+        session.setSlow(false);
+        QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+    }
+
     // A host killed in the middle of a generation leaves nothing in the directory.
     void killedHostLeavesNothing()
     {
