@@ -96,6 +96,14 @@ void TfrmGeraArquivo::createControls()
     sbtDiretorio = placed("sbtDiretorio", new TButtonFlat(group), 452, 87, 22, 22);
     sbtDiretorio->SetGlyph(style()->standardIcon(QStyle::SP_DirOpenIcon));
 
+    // What a screen reader says of each control: the label beside it, the button's hint.
+    cbbIdioma->setAccessibleName(Label1->text());
+    depDataIni->setAccessibleName(Label2->text());
+    medItems->setAccessibleName(QStringLiteral("Hora"));
+    edtDiretorio->setAccessibleName(Label3->text());
+    BtnTabelas->setAccessibleName(BtnTabelas->toolTip());
+    sbtDiretorio->setAccessibleName(QStringLiteral("Selecionar diretório"));
+
     // Tab order: checked scope button, date, time, directory, language.
     QWidget::setTabOrder(rbtTodos, rbtLista);
     QWidget::setTabOrder(rbtLista, depDataIni);

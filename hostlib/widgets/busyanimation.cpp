@@ -33,6 +33,7 @@ public:
         : QFrame(opener, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
     {
         setObjectName(QStringLiteral("busyWindow"));
+        setAccessibleName(captionOf(kind)); // a screen reader names the window by what it says
         setAttribute(Qt::WA_ShowWithoutActivating);
         setFrameStyle(QFrame::Box | QFrame::Raised);
         setLineWidth(2);

@@ -34,6 +34,7 @@ TDateEditPlus::TDateEditPlus(QWidget *parent)
     m_dropDown->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
     m_dropDown->setIconSize(QSize(10, 10));
     m_dropDown->setFocusPolicy(Qt::NoFocus);
+    m_dropDown->setAccessibleName(QStringLiteral("Calendário"));
     m_dropDown->setCursor(Qt::ArrowCursor);
     m_dropDown->setAutoRaise(true);
     connect(m_dropDown, &QToolButton::clicked, this, &TDateEditPlus::showCalendar);
