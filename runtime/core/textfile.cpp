@@ -17,10 +17,9 @@ TextFile::TextFile(const QString &directory, const QByteArray &terminator, const
     , m_shownAs(shownAs)
     , m_terminator(terminator)
     , m_file(QDir::cleanPath(directory), QStringLiteral(".qlx-texts-"), S_IRUSR | S_IWUSR)
-    , m_descriptor(m_file.descriptor())
 {
     Q_ASSERT(terminator.size() < kBufferSize);
-    if (m_descriptor < 0)
+    if (m_file.descriptor() < 0)
         fail(m_shownAs.isEmpty() ? QStringLiteral("criar um arquivo em") : QStringLiteral("gravar"), errno);
 }
 
@@ -35,7 +34,7 @@ TextFile::~TextFile() = default;
 void TextFile::writeAll(const char *bytes, qsizetype size)
 {
     while (size > 0) {
-        const ssize_t written = ::write(m_descriptor, bytes, size_t(size));
+        const ssize_t written = ::write(m_file.descriptor(), bytes, size_t(size));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -114,7 +113,7 @@ std::string_view TextFile::at(qsizetype index) const
         qsizetype got = 0;
         m_windowSize = 0;
         while (got < size) {
-            const ssize_t read = ::pread(m_descriptor, m_window.get() + got, size_t(wanted - got), off_t(start) + got);
+            const ssize_t read = ::pread(m_file.descriptor(), m_window.get() + got, size_t(wanted - got), off_t(start) + got);
             if (read < 0 && errno == EINTR)
                 continue;
             if (read <= 0)

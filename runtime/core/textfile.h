@@ -65,7 +65,6 @@ private:
     QString m_shownAs;
     QByteArray m_terminator;
     HiddenFile m_file;
-    int m_descriptor = -1; // m_file's
     bool m_givenUp = false;
 
     std::vector<std::unique_ptr<quint32[]>> m_ends;
