@@ -20,6 +20,8 @@ void TfrmGeraArquivo::netGeraArquivoBeforeConnect(QObject *)
 
 void TfrmGeraArquivo::FormCreate(QObject *)
 {
+    // A cancel leaves the screen without languages, as a failed connect does, but silent.
+    const TCancellableWaits cancellable([this] { CancelaGeracao(); });
     netGeraArquivo->SetConnected(true);
     try {
         ActiveShowAvi(Application().MainForm(), kAviServerQuery);

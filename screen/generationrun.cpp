@@ -38,6 +38,8 @@ void TfrmGeraArquivo::sbtConfirmaClick(QObject *)
     const QString dateTimeText = DateTimeToStr(depDataIni->GetDate()) + QLatin1Char(' ')
         + Ansi::toUnicode(time.substr(0, 2)) + QLatin1Char(':') + Ansi::toUnicode(time.size() > 2 ? time.substr(2, 2) : "");
 
+    // Every wait from here on offers the cancel; a cancel leaves the screen as it was.
+    const TCancellableWaits cancellable([this] { CancelaGeracao(); });
     const AnsiString listBefore = stListaTabelas;
     AnsiString allTables;
     AnsiString *tableList = nullptr;

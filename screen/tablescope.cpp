@@ -4,6 +4,7 @@
 #include "client/remotemethods.h"
 
 #include "hostlib/core/errors.h"
+#include "hostlib/widgets/busyanimation.h"
 #include "hostlib/widgets/listpicker.h"
 #include "protocol/contract.h"
 #include "runtime/core/dialogs.h"
@@ -39,7 +40,10 @@ void TfrmGeraArquivo::rbtListaKeyDown(QObject *, quint16 &Key, Qt::KeyboardModif
 
 void TfrmGeraArquivo::BtnTabelasClick(QObject *)
 {
-    GetTabela(*netGeraArquivo, TRemoteArg::byValue(AnsiString()), protocol::contract::kAllTablesScope, *cdsTabelas);
+    {
+        const TCancellableWaits cancellable([this] { CancelaGeracao(); });
+        GetTabela(*netGeraArquivo, TRemoteArg::byValue(AnsiString()), protocol::contract::kAllTablesScope, *cdsTabelas);
+    }
     if (cdsTabelas->IsEmpty()) {
         try {
             MensErro(msgPadrao.Msg("TAB_N_CAD"), true);

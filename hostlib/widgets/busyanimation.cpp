@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -123,6 +124,7 @@ private:
 };
 
 QPointer<BusyWindow> busyWindow;
+std::function<void()> standingCancel; // see TCancellableWaits
 
 // A remote call that waits longer than kBusyAfterMs with no busy window up (a connect,
 // the tables of a Confirmar or of the picker) puts one up until it ends, so that a
@@ -190,6 +192,8 @@ void ActiveShowAvi(QWidget *owner, int kind)
     auto *window = new BusyWindow(opener ? opener : owner, kind);
     window->placeCentred();
     KeepLiveDuringCalls(window);
+    if (standingCancel)
+        window->offerCancel(standingCancel);
     window->show();
     busyWindow = window;
 }
@@ -217,6 +221,18 @@ bool ShowAviVisible()
     return !busyWindow.isNull();
 }
 
+TCancellableWaits::TCancellableWaits(std::function<void()> cancel)
+    : m_outer(std::exchange(standingCancel, std::move(cancel)))
+{
+    ShowAviCancel(standingCancel);
+}
+
+TCancellableWaits::~TCancellableWaits()
+{
+    standingCancel = std::move(m_outer);
+    ShowAviCancel(standingCancel);
+}
+
 TBusyProgress::TBusyProgress(std::function<void()> cancel)
 {
     if (!ShowAviVisible()) {
@@ -232,7 +248,7 @@ TBusyProgress::~TBusyProgress()
     if (m_ownWindow)
         DeactiveShowAvi();
     else
-        ShowAviCancel({});
+        ShowAviCancel(standingCancel);
 }
 
 void TBusyProgress::operator()(qint64 records)

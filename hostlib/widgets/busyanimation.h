@@ -28,9 +28,24 @@ QLX_EXPORT void DeactiveShowAvi();
 
 QLX_EXPORT bool ShowAviVisible();
 
+// While it lives, every busy window of a wait offers "Cancelar" running `cancel`:
+// the long waits' own windows and those put up by ActiveShowAvi, unless a
+// TBusyProgress offers its own meanwhile. The innermost one wins.
+class QLX_EXPORT TCancellableWaits
+{
+public:
+    explicit TCancellableWaits(std::function<void()> cancel);
+    ~TCancellableWaits();
+    TCancellableWaits(const TCancellableWaits &) = delete;
+    TCancellableWaits &operator=(const TCancellableWaits &) = delete;
+
+private:
+    std::function<void()> m_outer;
+};
+
 // Counts arriving records on the busy window: puts one up at construction when
 // none shows, and takes down on destruction the one it put up. With `cancel`,
-// the window offers "Cancelar" for its lifetime.
+// the window offers "Cancelar" for its lifetime, then the standing offer again.
 class QLX_EXPORT TBusyProgress
 {
 public:

@@ -570,8 +570,8 @@ private slots:
         const QImage under = screenshot().copy(area);
         session.setSlow(true);
         keys({ QStringLiteral("alt+c") });
-        // The tables come slowly too, under a busy window of their own without a cancel:
-        // the lines' window, which offers it, is up once their call has gone.
+        // The tables come slowly too, under a busy window of their own: the lines'
+        // window is up once their call has gone.
         QVERIFY(session.waitForCalls(3));
         QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "the busy window was not drawn");
         keys({ QStringLiteral("Escape") });
@@ -602,7 +602,7 @@ private slots:
     }
 
     // A Confirmar whose tables come slowly shows the busy window within a second, while
-    // the tables are still on their way.
+    // the tables are still on their way, and lets the user end the wait.
     void busyWindowWhileTheTablesComeSlowly()
     {
         Session session(true, true);
@@ -618,8 +618,14 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) != under; }, kConditionWaitMs), "no busy window");
         QVERIFY2(waited.elapsed() < 1000, qPrintable(QString::number(waited.elapsed())));
         QCOMPARE(session.calls().size(), 2); // the lines not asked for yet
+        // It offers the cancel: Esc asks, Sim ends the wait and the lines are never asked for.
+        keys({ QStringLiteral("Escape") });
+        QVERIFY(answer(session, kQuestion, QStringLiteral("Return")));
+        QVERIFY2(QTest::qWaitFor([&] { return screenshot().copy(area) == under; }, kConditionWaitMs), "the busy window stayed");
         session.setSlow(false);
-        QVERIFY(answer(session, kNotice, QStringLiteral("Return")));
+        QTest::qWait(500);
+        QCOMPARE(session.calls().size(), 2);
+        QVERIFY(scripts(session.outputDirectory()).isEmpty());
     }
 
     // A host killed in the middle of a generation leaves nothing in the directory.

@@ -23,13 +23,45 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QTcpSocket>
+#include <QThread>
 #include <QTcpServer>
+#include <array>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+// A loopback port whose listener never accepts and whose backlog is full: a
+// connect to it neither succeeds nor fails.
+struct FullBacklog
+{
+    FullBacklog()
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(listener, 0);
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ntohs(address.sin_port);
+        for (auto &socket : queued) {
+            socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+            socket->waitForConnected(200);
+        }
+    }
+    ~FullBacklog() { ::close(listener); }
+    FullBacklog(const FullBacklog &) = delete;
+    FullBacklog &operator=(const FullBacklog &) = delete;
+
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    std::array<std::unique_ptr<QTcpSocket>, 3> queued;
+};
 
 void seedLanguages(QSqlDatabase &db, const QStringList &names)
 {
@@ -123,6 +155,36 @@ private slots:
         QCOMPARE(screen->cbbIdioma->count(), 0);
         QCOMPARE(dialogs.records.size(), 1);
         QCOMPARE(dialogs.records.first().kind, TScriptedDialogService::Record::Exception);
+    }
+
+    // Opening the screen waits for the connect and the languages: Esc on the busy
+    // window and Sim end the wait silently, and the screen opens without languages.
+    void cancelWhileOpening_data()
+    {
+        QTest::addColumn<bool>("connectHangs");
+        QTest::newRow("a connect nobody accepts") << true;
+        QTest::newRow("languages that come slowly") << false;
+    }
+    void cancelWhileOpening()
+    {
+        QFETCH(bool, connectHangs);
+        FakeServer fake([](const protocol::Request &) {
+            QThread::msleep(5 * kBusyAfterMs);
+            return protocol::encodeFailureResponse(QStringLiteral("tarde"), {});
+        });
+        const FullBacklog hanging;
+        SetServerAddressOption(connectHangs ? QStringLiteral("127.0.0.1:%1").arg(hanging.port) : fake.address());
+        TScriptedDialogService dialogs;
+        dialogs.answers = { int(mrYes) };
+        EscapeOnBusyWindow escape;
+        TfrmGeraArquivo *screen = nullptr;
+        Application().CreateForm(screen);
+        std::unique_ptr<TfrmGeraArquivo> owned(screen);
+        QVERIFY(escape.pressed);
+        QVERIFY(!ShowAviVisible());
+        QCOMPARE(dialogs.texts(), QStringList { QStringLiteral("Deseja cancelar a geração do arquivo?") });
+        QCOMPARE(screen->cbbIdioma->count(), 0);
+        QVERIFY(!screen->netGeraArquivo->Connected());
     }
 
     void getIdiomaFailureHidesTheAnimation_data()
@@ -496,23 +558,8 @@ private slots:
 
     void connectToAServerThatNeverAcceptsTimesOut()
     {
-        // A listening socket whose backlog is full drops further connection attempts.
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        QCOMPARE(::listen(listener, 0), 0);
-        socklen_t length = sizeof address;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-        const int port = ntohs(address.sin_port);
-        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
-        std::vector<std::unique_ptr<QTcpSocket>> queued;
-        for (int i = 0; i < 3; ++i) {
-            queued.push_back(std::make_unique<QTcpSocket>());
-            queued.back()->connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-            queued.back()->waitForConnected(200);
-        }
+        const FullBacklog hanging;
+        const int port = hanging.port;
         TNetConnection connection;
         connection.BeforeConnect = [&](QObject *) {
             connection.Host = QStringLiteral("127.0.0.1");

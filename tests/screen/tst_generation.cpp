@@ -233,6 +233,46 @@ private slots:
         QCOMPARE(screen.dialogs.texts().constLast(), QStringLiteral("Arquivo gerado com sucesso."));
     }
 
+    // A wait that goes on offers the fetch's cancel: Esc on its busy window and Sim
+    // end it silently, and the screen stays as it was.
+    void cancelALongWait_data()
+    {
+        QTest::addColumn<bool>("picked");
+        QTest::addColumn<bool>("picker");
+        QTest::newRow("Confirmar, all tables") << false << false;
+        QTest::newRow("Confirmar, picked tables") << true << false;
+        QTest::newRow("the picker's tables") << true << true;
+    }
+    void cancelALongWait()
+    {
+        QFETCH(bool, picked);
+        QFETCH(bool, picker);
+        FakeAppServer server;
+        server.slow = QStringLiteral("GetTabela");
+        server.slowMs = 5 * kBusyAfterMs;
+        ScreenFixture screen(server.fake.address());
+        screen.fill(0, "01/12/2026", "0930", screen.dir.path());
+        const AnsiString list = "ABC                 ";
+        if (picked) {
+            screen.form->rbtLista->SetChecked(true);
+            screen.form->rbtListaClick(screen.form->rbtLista);
+            const_cast<AnsiString &>(screen.form->ListaTabelas()) = list;
+        }
+        screen.dialogs.answers = { int(mrYes) };
+        EscapeOnBusyWindow escape;
+        if (picker)
+            DispatchEvent([&screen] { screen.form->BtnTabelasClick(screen.form->BtnTabelas); });
+        else
+            screen.confirm();
+        QVERIFY(escape.pressed);
+        QVERIFY(!ShowAviVisible());
+        QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Deseja cancelar a geração do arquivo?") });
+        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {});
+        QCOMPARE(screen.form->ListaTabelas(), picked ? list : AnsiString());
+        QVERIFY(!screen.form->netGeraArquivo->Connected());
+        QVERIFY(server.fake.requests().constLast().method != QLatin1String("GetPropriedCds"));
+    }
+
     void missingDirectory_data()
     {
         QTest::addColumn<QString>("relative");
