@@ -2,6 +2,7 @@
 
 #include "runtime/core/clientdataset.h"
 #include "runtime/core/dialogs.h"
+#include "runtime/widgets/clearbutton.h"
 #include "runtime/widgets/datasource.h"
 
 #include <QApplication>
@@ -38,12 +39,13 @@ TListPicker::TListPicker(TClientDataSet &records, const TField &field, const QSt
 {
     setWindowTitle(title);
     m_filter->setPlaceholderText(QStringLiteral("Filtrar"));
-    m_filter->setClearButtonEnabled(true);
+    ShowClearButton(*m_filter, QStringLiteral("Limpar filtro"));
     auto *filterLabel = new QLabel(QStringLiteral("&Filtrar:"), this);
     filterLabel->setBuddy(m_filter);
 
     auto *header = new QLabel(field.DisplayLabel, this);
     header->setBuddy(m_rows);
+    m_rows->setAccessibleName(header->text()); // a list takes no name from its label
     QFont bold = header->font();
     bold.setBold(true);
     header->setFont(bold);
