@@ -17,14 +17,15 @@ demo=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite li
 # postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.
 # sqlite3: tests apply a generated script to a scratch database with the sqlite3 shell.
 # clang, libclang-rt-14-dev: the fuzz targets (tools/fuzz.sh) build with clang's libFuzzer.
-# xdotool: the desktop tier's input events; libxcb1-dev: it pings the screen's window as a window manager does.
+# xdotool, wmctrl: the desktop tier's input events and a taskbar's requests; libxcb1-dev: it pings the screen's
+# window as a window manager does.
 # openssl: the TLS tests make a throw-away certificate authority; the deploying recipe uses it too.
 # tesseract-ocr, tesseract-ocr-eng: the desktop tier reads the busy window's line count from its pixels.
 # weston, qt6-wayland: the Wayland tier's headless compositor and screenshooter, and Qt's Wayland platform plugin.
 # python3-pyatspi, at-spi2-core, dbus: the accessibility tier reads the screen through AT-SPI on a session bus.
 # dpkg-dev, lintian, systemd: the package's versioned dependencies (dpkg-shlibdeps), its check, and the
 # service unit's exposure score (systemd-analyze).
-rest=(postgresql sqlite3 clang libclang-rt-14-dev xdotool libxcb1-dev openssl
+rest=(postgresql sqlite3 clang libclang-rt-14-dev xdotool wmctrl libxcb1-dev openssl
       tesseract-ocr tesseract-ocr-eng weston qt6-wayland python3-pyatspi at-spi2-core dbus dpkg-dev lintian systemd)
 case "$set_name" in
   demo) packages=("${demo[@]}") ;;

@@ -60,6 +60,11 @@ void TForm::SetWindowState(TWindowState state)
         states |= Qt::WindowMinimized;
     else if (state == wsMaximized)
         states |= Qt::WindowMaximized;
+    // Qt restores a minimised native window by mapping it, a hidden one too: the
+    // window manager then shows a frame that nothing draws, and the next showing
+    // maps nothing new. A hidden form leaves such a window behind for a fresh one.
+    if (!isVisible() && (windowState() & Qt::WindowMinimized) && !(states & Qt::WindowMinimized))
+        destroy();
     setWindowState(states);
 }
 

@@ -400,6 +400,30 @@ private slots:
                                 .arg(shown.center().x()).arg(shown.center().y()).arg(screen.center().x()).arg(screen.center().y())));
     }
 
+    // A screen closed while minimised (a taskbar's close) comes back at the next launch
+    // as it was left, in its normal state, drawn, with its values, and the main window is free.
+    void closedWhileMinimisedComesBackNormal()
+    {
+        Session session;
+        QVERIFY2(session.failure().isEmpty(), qPrintable(session.failure()));
+        type(QStringLiteral("E")); // Espanhol
+        xdotool({ QStringLiteral("windowminimize"), session.screen() });
+        QVERIFY2(QTest::qWaitFor([&] { return windowState(session.screen()) == QLatin1String("Iconic"); }, kConditionWaitMs),
+                 qPrintable(windowState(session.screen())));
+        run(QStringLiteral("wmctrl"), { QStringLiteral("-i"), QStringLiteral("-c"), session.screen() }); // a taskbar's close
+        QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
+        keys({ QStringLiteral("alt+m") });
+        keys({ QStringLiteral("g") });
+        const QString again = waitForActiveWindow(kScreen);
+        QVERIFY2(!again.isEmpty(), qPrintable(activeWindowName()));
+        QCOMPARE(windowState(again), QStringLiteral("Normal"));
+        QCOMPARE(waitForPixel(again, kDirectory, QColor(0xFFFFE1)), QColor(0xFFFFE1)); // drawn, not a blank frame
+        const QString shown = textIn(session, geometry(again));
+        QVERIFY2(shown.contains(QLatin1String("Espanhol")), qPrintable(shown));
+        keys({ QStringLiteral("alt+n") });
+        QVERIFY(!waitForActiveWindow(QStringLiteral("QLX - Cliente")).isEmpty());
+    }
+
     void aboutShowsTheVersionRecord()
     {
         Session session(false);
@@ -647,6 +671,14 @@ private slots:
 private:
     // The pace of a slow generation for its count: a few lines every tenth of a second.
     static constexpr qsizetype kSlowSliceBytes = 60;
+
+    // A window's ICCCM state as the window manager set it: Normal, Iconic or Withdrawn.
+    static QString windowState(const QString &window)
+    {
+        const QString shown = run(QStringLiteral("xprop"), { QStringLiteral("-id"), window, QStringLiteral("WM_STATE") });
+        const QRegularExpressionMatch state = QRegularExpression(QStringLiteral("window state: (\\w+)")).match(shown);
+        return state.hasMatch() ? state.captured(1) : QStringLiteral("Withdrawn");
+    }
 
     // The host's busy window: the one over the middle of the screen, smaller than it.
     static QRect busyWindow(const Session &session)
