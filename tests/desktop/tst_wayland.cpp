@@ -93,6 +93,45 @@ bool errorShown(const QImage &picture)
     return red >= kErrorIconPixels;
 }
 
+// The words of a picture, read by OCR as a person reads them.
+QString textOf(const QImage &picture)
+{
+    QTemporaryDir directory;
+    const QString file = directory.filePath(QStringLiteral("ocr.png"));
+    picture.convertToFormat(QImage::Format_Grayscale8)
+        .scaled(picture.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .save(file);
+    QProcess tesseract;
+    tesseract.start(QStringLiteral("tesseract"), { file, QStringLiteral("stdout"), QStringLiteral("--psm"), QStringLiteral("11") });
+    tesseract.waitForFinished(kConditionWaitMs);
+    return QString::fromUtf8(tesseract.readAllStandardOutput());
+}
+
+// A press on a button of one of the host's windows through AT-SPI, as an assistive
+// technology makes it: the headless compositor has no keyboard or pointer. The press
+// returns only once what it opened has closed, so it runs on its own.
+class AccessiblePress
+{
+public:
+    AccessiblePress(const QString &window, const QString &button)
+    {
+        EndsWithTheTest(m_process);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+                        { QStringLiteral(QLX_TESTS_DIR "/desktop/atspi-press.py"), window, button });
+    }
+    ~AccessiblePress()
+    {
+        m_process.kill();
+        m_process.waitForFinished(kConditionWaitMs);
+    }
+    bool finished() { return m_process.state() == QProcess::NotRunning; }
+    QString output() { return QString::fromUtf8(m_process.readAll()); }
+
+private:
+    QProcess m_process;
+};
+
 // The host on the compositor, with settings of its own.
 class WaylandHost
 {
@@ -102,6 +141,7 @@ public:
         QProcessEnvironment environment = weston::clientEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
         environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
         environment.remove(QStringLiteral("QLX_SERVER"));
         m_process.setProcessEnvironment(environment);
         EndsWithTheTest(m_process);
@@ -152,9 +192,19 @@ private slots:
         if (started == weston::Started::CannotRun)
             QSKIP(qPrintable(error));
         QVERIFY2(started == weston::Started::Yes, qPrintable(error));
+        // The accessibility bus on the session bus the test runs in (dbus-run-session),
+        // for the presses an assistive technology makes.
+        EndsWithTheTest(m_accessibilityBus);
+        m_accessibilityBus.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), { QStringLiteral("--launch-immediately") });
+        m_accessibilityBus.waitForStarted(kConditionWaitMs);
     }
 
-    void cleanupTestCase() { weston::stop(); }
+    void cleanupTestCase()
+    {
+        m_accessibilityBus.kill();
+        m_accessibilityBus.waitForFinished(kConditionWaitMs);
+        weston::stop();
+    }
 
     // While the language list is on its way the busy window is drawn and its bar moves;
     // once it has come the busy window goes and the screen is drawn, with no error.
@@ -202,6 +252,42 @@ private slots:
         QCOMPARE(proxy.heldBytes(), 0);
         QVERIFY2(!errorShown(loaded), "an error was shown over the screen");
         keepOnFailure(loaded, "error");
+        QVERIFY(host.running());
+    }
+
+    // The busy window of the screen's opening offers Cancelar: its question shows on top
+    // of it, readable in the compositor's picture, and Sim ends the wait: the screen
+    // opens, without an error.
+    void cancelQuestionAboveTheBusyWindow()
+    {
+        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") || m_accessibilityBus.state() != QProcess::Running)
+            QSKIP("no session bus with an accessibility bus: run under dbus-run-session with at-spi2-core");
+        ServerProcess server({}, true);
+        HoldingProxy proxy(quint16(server.port()));
+        proxy.hold();
+        WaylandHost host({ QStringLiteral("--server"), proxy.address(), QStringLiteral("--open") });
+        QImage picture;
+        QVERIFY2(QTest::qWaitFor([&] { return !busyBar(picture = weston::screenshot()).isEmpty(); }, kConditionWaitMs),
+                 "no busy window while the languages were held");
+        AccessiblePress cancel(QStringLiteral("Aguarde, consultando o servidor..."), QStringLiteral("Cancelar"));
+        QString read;
+        const bool asked = QTest::qWaitFor([&] {
+            picture = weston::screenshot();
+            read = textOf(picture);
+            return read.contains(QLatin1String("Deseja cancelar"));
+        }, kConditionWaitMs);
+        keepOnFailure(picture, "question");
+        QVERIFY2(asked, qPrintable(read + cancel.output()));
+        QVERIFY2(!busyBar(picture).isEmpty(), "the busy window went before the answer");
+
+        AccessiblePress yes(QStringLiteral("Confirmação"), QStringLiteral("Sim"));
+        const bool opened = QTest::qWaitFor([&] {
+            picture = weston::screenshot();
+            return screenDrawn(picture) && busyBar(picture).isEmpty();
+        }, kConditionWaitMs);
+        keepOnFailure(picture, "answered");
+        QVERIFY2(opened, qPrintable(yes.output()));
+        QVERIFY2(!errorShown(picture), "an error was shown over the screen");
         QVERIFY(host.running());
     }
 
@@ -265,6 +351,9 @@ private slots:
         QCOMPARE(errorShown(picture), !ofTheScreen);
         QVERIFY(busyBar(picture).isEmpty());
     }
+
+private:
+    QProcess m_accessibilityBus;
 };
 
 QTEST_GUILESS_MAIN(TestWayland)
