@@ -493,6 +493,7 @@ private slots:
     {
         QFETCH(QString, listen);
         QTemporaryDir dir;
+        QCOMPARE(QProcess::execute(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--init-demo"), dir.filePath(QStringLiteral("t.db")) }), 0);
         QProcess server;
         server.start(QStringLiteral(QLX_SERVER_PATH),
                      { QStringLiteral("--db"), dir.filePath(QStringLiteral("t.db")), QStringLiteral("--listen"), listen });
