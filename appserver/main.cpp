@@ -14,6 +14,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QSslSocket>
 #include <QTextStream>
@@ -32,8 +33,9 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dbOption(QStringLiteral("db"),
-        QStringLiteral("SQLite database file, or PostgreSQL database as postgresql://user@host:port/dbname "
-                       "(password from PGPASSWORD or ~/.pgpass)."), QStringLiteral("FILE|URI"));
+        QStringLiteral("SQLite database file (one that exists), or PostgreSQL database as postgresql://user@host:port/dbname "
+                       "or as \"host=H port=P dbname=D user=U\" (password from PGPASSWORD or ~/.pgpass)."),
+        QStringLiteral("FILE|URI"));
     const QCommandLineOption listenOption(QStringLiteral("listen"),
         QStringLiteral("Address to listen on (default 127.0.0.1:21102; port 0 picks a free one)."), QStringLiteral("HOST:PORT"),
         QStringLiteral("127.0.0.1:21102"));
@@ -81,6 +83,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     parser.process(app); // --help, --version
+    if (!parser.positionalArguments().isEmpty()) { // a stray word is a mistake, never ignored
+        ServerLog::Line() << "Unexpected argument '" << parser.positionalArguments().constFirst() << "'.";
+        return 2;
+    }
     makeNewFilesPrivate();
     const long descriptorLimit = raiseDescriptorLimit();
 
@@ -134,6 +140,13 @@ int main(int argc, char *argv[])
             return 2;
         }
         listenAddress = ListenAddress::parse(parser.value(listenOption));
+        // A mistyped path must not become a new, empty database that answers nothing.
+        if (const DatabaseAddress address = DatabaseAddress::parse(parser.value(dbOption));
+            address.backend == DatabaseAddress::Backend::SQLite && !QFileInfo::exists(address.file)) {
+            ServerLog::Line() << "--db " << address.file << ": no such database file (--init-demo " << address.file
+                              << " makes a demo one)";
+            return 2;
+        }
         TranslationDb check(parser.value(dbOption), QStringLiteral("startup"));
         if (QString error; parser.isSet(callLogOption) && !CallLog::open(parser.value(callLogOption), error)) {
             ServerLog::Line() << "cannot write the call log " << parser.value(callLogOption) << ": " << error;
@@ -169,7 +182,9 @@ int main(int argc, char *argv[])
             return 2;
         }
         for (const QHostAddress &address : addresses) {
-            if (server.listen(address, listenAddress.port))
+            // [::] takes IPv4 clients too: Qt keeps a socket on AnyIPv6 to IPv6 alone.
+            if (server.listen(address == QHostAddress::AnyIPv6 ? QHostAddress(QHostAddress::Any) : address,
+                              listenAddress.port))
                 break;
         }
     } catch (const std::runtime_error &unresolved) {
@@ -181,8 +196,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QHostAddress bound = server.serverAddress();
-    const QString shown = bound.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]").arg(bound.toString())
-                                                                            : bound.toString();
+    const QString shown = bound.protocol() == QAbstractSocket::AnyIPProtocol ? QStringLiteral("[::]") // dual-stack
+        : bound.protocol() == QAbstractSocket::IPv6Protocol                  ? QStringLiteral("[%1]").arg(bound.toString())
+                                                                             : bound.toString();
     out << "listening on " << shown << ':' << server.serverPort() << Qt::endl;
     if (tls)
         ServerLog::Line() << "TLS on, " << (tls->peerVerifyMode() == QSslSocket::VerifyPeer ? "client certificates required"

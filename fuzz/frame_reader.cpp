@@ -1,15 +1,19 @@
 // The frame reader on any byte stream: the frames it cuts, or its refusal, do not
-// depend on how the stream arrives. The first byte sets the size of the pieces.
+// depend on how the stream arrives, and its memory follows the bytes that arrived,
+// never the lengths their headers state. The first byte sets the size of the pieces.
 #include "protocol/frame.h"
 #include "protocol/protocolerror.h"
 
 #include <QByteArrayList>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
 
 constexpr qint64 kLimit = 1 << 16; // small, so that refusals are reached
+// Memory the buffer may hold beyond twice the bytes appended (its growth by doubling).
+constexpr qsizetype kSlack = 64;
 
 struct Outcome
 {
@@ -25,6 +29,8 @@ Outcome read(const QByteArray &stream, qsizetype piece)
     try {
         for (qsizetype at = 0; at < stream.size(); at += piece) {
             reader.append(stream.mid(at, piece));
+            if (reader.capacity() > 2 * std::min(at + piece, stream.size()) + kSlack)
+                std::abort();
             QByteArray payload;
             while (reader.next(payload))
                 outcome.payloads << payload;

@@ -56,9 +56,14 @@ std::optional<int> printModuleInfo(int argc, char *argv[])
 }
 
 // The server address and the time-out given as options, taken for every connect;
-// a malformed one is the exit status 2, with its message.
+// a malformed one, or a word that is neither an option nor an option's value, is
+// the exit status 2, with its message.
 std::optional<int> takeConnectionOptions(const QCommandLineParser &parser)
 {
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "argumento inesperado: %s\n", qPrintable(parser.positionalArguments().constFirst()));
+        return 2;
+    }
     try {
         if (parser.isSet(QStringLiteral("server"))) {
             SetServerAddressOption(parser.value(QStringLiteral("server")));

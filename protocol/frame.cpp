@@ -94,10 +94,8 @@ bool FrameReader::next(QByteArrayView &payload)
     if (length > m_limit)
         throw ProtocolError("frame of " + std::to_string(length) + " bytes exceeds the limit of "
                             + std::to_string(m_limit));
-    if (available < 4 + length) {
-        reserve(4 + length - available); // the rest of the frame is read in place
-        return false;
-    }
+    if (available < 4 + length)
+        return false; // the buffer grows as the rest arrives, not ahead of it
     payload = QByteArrayView(m_buffer.constData() + m_start + 4, length);
     m_start += 4 + length;
     if (m_start == m_end)

@@ -35,8 +35,9 @@ QByteArray frameHeader(qint64 length, qint64 limit = kFrameLengthLimit);
 QByteArray frameOf(const QByteArray &payload, qint64 limit = kFrameLengthLimit);
 
 // Cuts frames out of a byte stream as it arrives, in one buffer that is kept and
-// reused: it grows to the longest frame seen, and payloads are handed out as views
-// into it. A length over the limit is refused before anything is allocated for it.
+// reused: it grows with the bytes that arrive, never on a header's word (a header
+// stating a long frame costs nothing until the frame's bytes come), and payloads
+// are handed out as views into it. A length over the limit is refused at its header.
 class FrameReader
 {
 public:
@@ -60,6 +61,8 @@ public:
     QByteArrayView arrivingPayload() const;
     // Bytes held that no frame returned by next() took.
     qsizetype buffered() const { return m_end - m_start; }
+    // Bytes of memory the buffer holds, read or not.
+    qsizetype capacity() const { return m_buffer.capacity(); }
 
 private:
     // Makes room for `size` more bytes after the unread ones.

@@ -3,9 +3,12 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
+
+const QString kNoPassword = QStringLiteral("a password is not taken from the command line; use PGPASSWORD or ~/.pgpass");
 
 [[noreturn]] void refuse(const QString &text, const QString &reason)
 {
@@ -18,6 +21,88 @@ QString quotedOption(const QString &key, QString value)
 {
     value.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\''), QLatin1String("\\'"));
     return QStringLiteral("%1='%2'").arg(key, value);
+}
+
+// Whether `text` is libpq's keyword/value form: it begins with a keyword and "=".
+bool isKeywordForm(const QString &text)
+{
+    static const QRegularExpression start(QStringLiteral("^\\s*[A-Za-z_][A-Za-z0-9_]*\\s*="));
+    return start.match(text).hasMatch();
+}
+
+// The pairs of libpq's keyword/value form: "key=value" separated by blanks, a value
+// in single quotes when it holds blanks, with \' and \\ inside; throws the reason it
+// cannot be read.
+QList<QPair<QString, QString>> keywordPairs(const QString &text)
+{
+    QList<QPair<QString, QString>> pairs;
+    qsizetype at = 0;
+    const auto skipBlanks = [&] {
+        while (at < text.size() && text.at(at).isSpace())
+            ++at;
+    };
+    for (skipBlanks(); at < text.size(); skipBlanks()) {
+        const qsizetype keyStart = at;
+        while (at < text.size() && (text.at(at).isLetterOrNumber() || text.at(at) == QLatin1Char('_')))
+            ++at;
+        const QString key = text.mid(keyStart, at - keyStart);
+        skipBlanks();
+        if (key.isEmpty() || at >= text.size() || text.at(at) != QLatin1Char('='))
+            throw std::invalid_argument(QStringLiteral("every part is keyword=value, as in host=dbhost dbname=translations; "
+                                                       "a file whose name holds \"=\" is written ./NAME").toStdString());
+        ++at;
+        skipBlanks();
+        QString value;
+        if (at < text.size() && text.at(at) == QLatin1Char('\'')) {
+            for (++at;; ++at) {
+                if (at >= text.size())
+                    throw std::invalid_argument(QStringLiteral("the value of %1 lacks its closing quote").arg(key).toStdString());
+                if (text.at(at) == QLatin1Char('\''))
+                    break;
+                if (text.at(at) == QLatin1Char('\\') && at + 1 < text.size())
+                    ++at;
+                value += text.at(at);
+            }
+            ++at;
+        } else {
+            while (at < text.size() && !text.at(at).isSpace()) {
+                if (text.at(at) == QLatin1Char('\\') && at + 1 < text.size())
+                    ++at;
+                value += text.at(at++);
+            }
+        }
+        pairs.append({ key, value });
+    }
+    return pairs;
+}
+
+// The keyword/value form with the value of every password keyword as "****": a
+// quoted value up to its closing quote (all the rest when there is none), any other
+// up to the next blank.
+QString maskedKeywordPassword(QString text)
+{
+    static const QRegularExpression keyword(QStringLiteral("(?:^|\\s)password\\s*=\\s*"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    for (qsizetype from = 0;;) {
+        const QRegularExpressionMatch found = keyword.match(text, from);
+        if (!found.hasMatch())
+            return text;
+        const qsizetype start = found.capturedEnd();
+        qsizetype end = start;
+        if (end < text.size() && text.at(end) == QLatin1Char('\'')) {
+            for (++end; end < text.size() && text.at(end) != QLatin1Char('\''); ++end) {
+                if (text.at(end) == QLatin1Char('\\'))
+                    ++end;
+            }
+            end = std::min(end + 1, text.size());
+        } else {
+            while (end < text.size() && !text.at(end).isSpace())
+                end += text.at(end) == QLatin1Char('\\') ? 2 : 1;
+            end = std::min(end, text.size());
+        }
+        text.replace(start, end - start, QStringLiteral("****"));
+        from = start + 4;
+    }
 }
 
 } // namespace
@@ -35,42 +120,57 @@ QString DatabaseAddress::masked(const QString &text)
         if (at >= start && colon >= start && colon < at)
             shown.replace(colon + 1, at - colon - 1, QStringLiteral("****"));
     }
-    static const QRegularExpression passwordKeyword(QStringLiteral("([?&]password=)[^&#]*"),
-                                                    QRegularExpression::CaseInsensitiveOption);
-    return shown.replace(passwordKeyword, QStringLiteral("\\1****"));
+    static const QRegularExpression passwordParameter(QStringLiteral("([?&]password=)[^&#]*"),
+                                                      QRegularExpression::CaseInsensitiveOption);
+    shown.replace(passwordParameter, QStringLiteral("\\1****"));
+    return isKeywordForm(text) ? maskedKeywordPassword(shown) : shown;
 }
 
 DatabaseAddress DatabaseAddress::parse(const QString &text)
 {
     DatabaseAddress address;
-    if (!text.startsWith(QLatin1String("postgresql:")) && !text.startsWith(QLatin1String("postgres:"))) {
+    const bool uri = text.startsWith(QLatin1String("postgresql:")) || text.startsWith(QLatin1String("postgres:"));
+    if (!uri && !isKeywordForm(text)) {
         if (text.isEmpty())
             refuse(text, QStringLiteral("empty"));
         address.file = text;
         return address;
     }
     address.backend = Backend::PostgreSQL;
-    const QUrl url(text, QUrl::StrictMode);
-    if (!url.isValid())
-        refuse(text, url.errorString());
-    if (!url.password().isEmpty() || url.userInfo().contains(QLatin1Char(':')))
-        refuse(text, QStringLiteral("a password is not taken from the command line; use PGPASSWORD or ~/.pgpass"));
-    address.host = url.host();
-    address.port = url.port(-1);
-    address.user = url.userName();
-    address.database = url.path().mid(1);
-    if (address.database.isEmpty() || address.database.contains(QLatin1Char('/')))
-        refuse(text, QStringLiteral("the URI must name one database, postgresql://user@host:port/dbname"));
+    QList<QPair<QString, QString>> keywords;
+    if (uri) {
+        const QUrl url(text, QUrl::StrictMode);
+        if (!url.isValid())
+            refuse(text, url.errorString());
+        if (!url.password().isEmpty() || url.userInfo().contains(QLatin1Char(':')))
+            refuse(text, kNoPassword);
+        address.host = url.host();
+        address.port = url.port(-1);
+        address.user = url.userName();
+        address.database = url.path().mid(1);
+        if (address.database.isEmpty() || address.database.contains(QLatin1Char('/')))
+            refuse(text, QStringLiteral("the URI must name one database, postgresql://user@host:port/dbname"));
+        keywords = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    } else {
+        try {
+            keywords = keywordPairs(text);
+        } catch (const std::invalid_argument &unreadable) {
+            refuse(text, QString::fromStdString(unreadable.what()));
+        }
+    }
 
     QStringList options;
     bool timeoutGiven = false;
-    for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+    for (const auto &[key, value] : keywords) {
         if (key == QLatin1String("password"))
-            refuse(text, QStringLiteral("a password is not taken from the command line; use PGPASSWORD or ~/.pgpass"));
-        if (key == QLatin1String("host"))
+            refuse(text, kNoPassword);
+        if (key == QLatin1String("port")) {
+            bool number = false;
+            address.port = value.toInt(&number);
+            if (!number || address.port < 1 || address.port > 65535)
+                refuse(text, QStringLiteral("the port is a number from 1 to 65535"));
+        } else if (key == QLatin1String("host"))
             address.host = value;
-        else if (key == QLatin1String("port"))
-            address.port = value.toInt();
         else if (key == QLatin1String("user"))
             address.user = value;
         else if (key == QLatin1String("dbname"))
@@ -81,6 +181,8 @@ DatabaseAddress DatabaseAddress::parse(const QString &text)
     }
     if (!timeoutGiven)
         options << quotedOption(QStringLiteral("connect_timeout"), QString::number(kConnectTimeoutSeconds));
+    if (address.database.isEmpty())
+        refuse(text, QStringLiteral("name the database, dbname=NAME"));
     address.options = options.join(QLatin1Char(';'));
     return address;
 }

@@ -4,8 +4,10 @@
 
 // Where the server's database lives: a SQLite file (a plain path, the default) or
 // a PostgreSQL database named by a libpq URI, postgresql://user@host:port/dbname
-// (query parameters are libpq keywords, e.g. ?sslmode=require). A password is never
-// taken from the address: libpq reads it from PGPASSWORD or ~/.pgpass.
+// (query parameters are libpq keywords, e.g. ?sslmode=require), or by libpq's
+// keyword/value string, "host=dbhost port=5432 dbname=translations user=reader". A
+// text that begins with a word and "=" is such a string, never a file name. A
+// password is never taken from the address: libpq reads it from PGPASSWORD or ~/.pgpass.
 struct DatabaseAddress
 {
     enum class Backend { SQLite, PostgreSQL };
@@ -25,6 +27,6 @@ struct DatabaseAddress
     // std::invalid_argument with a message that says why.
     static DatabaseAddress parse(const QString &text);
     // The address as it may be shown: a password in it, wherever it was written
-    // (user:password@ or ?password=), replaced by "****".
+    // (user:password@, ?password= or password=), replaced by "****".
     static QString masked(const QString &text);
 };

@@ -2,6 +2,7 @@
 
 #include "appserver/log/serverlog.h"
 #include "appserver/network/clientsession.h"
+#include "appserver/network/peeraddress.h"
 
 #include "protocol/frame.h"
 #include "protocol/message.h"
@@ -13,7 +14,7 @@
 #include <QTimer>
 
 #include <memory>
-#include <netinet/in.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,20 +22,6 @@ namespace {
 
 const QString kDescriptorsBusy = QStringLiteral("Servidor de aplicação ocupado: sem descritores de arquivo livres "
                                                 "para uma nova conexão. Tente novamente mais tarde.");
-
-// The client's address, an IPv4 one also when it came over IPv6 as ::ffff:a.b.c.d.
-QString peerOf(qintptr descriptor)
-{
-    sockaddr_storage peer {};
-    socklen_t size = sizeof peer;
-    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
-        return QStringLiteral("unknown");
-    QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
-    bool mapped = false;
-    if (const quint32 v4 = address.toIPv4Address(&mapped); mapped)
-        address = QHostAddress(v4);
-    return address.toString();
-}
 
 // Answers busy without waiting for anything; the caller closes the descriptor.
 void answerBusyAtOnce(int descriptor)
@@ -67,7 +54,8 @@ AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimit
 
 void AppServer::incomingConnection(qintptr descriptor)
 {
-    const QString peer = peerOf(descriptor);
+    const PeerAddress client = PeerAddress::of(descriptor);
+    const QString peer = client.address.isNull() ? QStringLiteral("unknown") : client.address.toString();
     if (m_sessions >= m_limits.maxClients) {
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões atingido. "
                                                 "Tente novamente mais tarde.").arg(m_limits.maxClients));
@@ -109,6 +97,9 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
         --m_sessions;
         if (--m_sessionsOfAddress[peer] <= 0)
             m_sessionsOfAddress.remove(peer);
+        // The session's buffers and its query's go back to the system, not kept for a
+        // peak that may not come again.
+        malloc_trim(0);
         if (m_acceptPaused) // its descriptors are free now
             resumeAfterStarving();
     });

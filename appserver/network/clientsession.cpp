@@ -4,6 +4,8 @@
 #include "appserver/database/translationdb.h"
 #include "appserver/log/serverlog.h"
 #include "appserver/network/answerstream.h"
+#include "appserver/network/clientchain.h"
+#include "appserver/network/peeraddress.h"
 #include "appserver/network/servertls.h"
 #include "appserver/remoteobject/rdmgeraarquivo.h"
 
@@ -12,37 +14,15 @@
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QSslSocket>
-#include <QHostAddress>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-
-// The client's address and port as the log names them: "host:port", "[IPv6]:port";
-// empty where the connection is already gone.
-QString peerOf(qintptr descriptor)
-{
-    sockaddr_storage peer {};
-    socklen_t size = sizeof peer;
-    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &size) != 0)
-        return QString();
-    const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
-    const quint16 port = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 *>(&peer)->sin6_port
-                                                          : reinterpret_cast<const sockaddr_in *>(&peer)->sin_port);
-    return (address.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2"))
-        .arg(address.toString())
-        .arg(port);
-}
-
-} // namespace
 
 ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
                              std::optional<QSslConfiguration> tls)
@@ -59,7 +39,7 @@ ClientSession::~ClientSession() = default;
 void ClientSession::start()
 {
     m_sessionTime.start();
-    m_peer.address = peerOf(m_descriptor);
+    m_peer.address = PeerAddress::of(m_descriptor).text();
     m_idle = new QTimer(this);
     m_idle->setSingleShot(true);
     m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
@@ -143,6 +123,15 @@ void ClientSession::startTls()
     });
     connect(socket, &QSslSocket::encryptedBytesWritten, this, &ClientSession::answerWritten);
     connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+        QList<QSslCertificate> chain = socket->peerCertificateChain();
+        if (const QSslCertificate own = socket->peerCertificate(); !own.isNull() && !chain.contains(own))
+            chain.prepend(own);
+        if (const std::optional<ClientChain::Refusal> refused = ClientChain::refusal(chain)) {
+            m_clientRefusal = refused->client; // nothing more is read
+            sendException(QLatin1String(protocol::kTlsRefusedClass), refused->client);
+            drop(refused->log, Close::AfterWriting, QStringLiteral("tls-refused"));
+            return;
+        }
         if (!m_clientRefusal.isEmpty()) {
             sendException(QLatin1String(protocol::kTlsRefusedClass), m_clientRefusal);
             drop(QStringLiteral("client certificate refused: %1").arg(m_clientRefusalLog), Close::AfterWriting,
@@ -156,7 +145,13 @@ void ClientSession::startTls()
         if (socket->isEncrypted() || m_closing
             || (error != QAbstractSocket::SslHandshakeFailedError && error != QAbstractSocket::SslInternalError))
             return;
-        drop(QStringLiteral("TLS handshake failed: %1").arg(socket->errorString()), Close::AtOnce,
+        const QString reason = socket->errorString();
+        // OpenSSL ends a handshake whose certificate message is too long before Qt sees the chain.
+        const QString limit = reason.contains(QLatin1String(ClientChain::kHandshakeOverflowText))
+            ? QStringLiteral(" (a client certificate chain over the %1 bytes a handshake takes)")
+                  .arg(ClientChain::kHandshakeMessageBytes)
+            : QString();
+        drop(QStringLiteral("TLS handshake failed%1: %2").arg(limit, reason), Close::AtOnce,
              QStringLiteral("tls-handshake-failed"));
     });
     // The short record that ends each write goes out at once, not after the client's

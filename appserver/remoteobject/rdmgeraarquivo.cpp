@@ -1,6 +1,7 @@
 #include "appserver/remoteobject/rdmgeraarquivo.h"
 
 #include "appserver/database/backendsql.h"
+#include "appserver/database/connectionloss.h"
 #include "appserver/database/databasefailure.h"
 #include "appserver/log/calllog.h"
 #include "appserver/log/serverlog.h"
@@ -36,10 +37,11 @@ struct ReportedFailure
     QString message;
 };
 
-// A statement the database did not run: its connection may have broken.
+// A statement the database did not run.
 struct StatementFailed
 {
     QString detail;
+    bool connectionLost = false; // opening the connection anew may help
 };
 
 void expectArguments(const protocol::Request &request, std::initializer_list<ArgumentKind> kinds)
@@ -58,18 +60,24 @@ void expectArguments(const protocol::Request &request, std::initializer_list<Arg
                         QStringLiteral("Argumentos inválidos para %1.").arg(request.method) };
 }
 
-QSqlQuery run(QSqlDatabase &database, const QString &sql, const QVariantList &values = {})
+[[noreturn]] void failed(const QSqlError &error, DatabaseAddress::Backend backend, QSqlDatabase &database)
+{
+    throw StatementFailed { ConnectionLoss::describe(error), ConnectionLoss::lost(error, backend, database) };
+}
+
+QSqlQuery run(QSqlDatabase &database, DatabaseAddress::Backend backend, const QString &sql,
+              const QVariantList &values = {})
 {
     QSqlQuery query(database);
     query.setForwardOnly(true);
     // A statement that cannot be prepared (a table gone) fails with its own error, not
     // with the one its execution would give.
     if (!query.prepare(sql))
-        throw StatementFailed { query.lastError().text() };
+        failed(query.lastError(), backend, database);
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!query.exec())
-        throw StatementFailed { query.lastError().text() };
+        failed(query.lastError(), backend, database);
     return query;
 }
 
@@ -115,10 +123,10 @@ QStringList splitTableList(const QString &list)
 }
 
 // Every translatable table, in code order, with its mark.
-QList<QPair<QString, QString>> allTables(QSqlDatabase &database)
+QList<QPair<QString, QString>> allTables(QSqlDatabase &database, DatabaseAddress::Backend backend)
 {
     QList<QPair<QString, QString>> tables;
-    QSqlQuery query = run(database, QStringLiteral("SELECT CDPROGTRAD, IDMARCADO FROM PROGTRAD ORDER BY CDPROGTRAD"));
+    QSqlQuery query = run(database, backend, QStringLiteral("SELECT CDPROGTRAD, IDMARCADO FROM PROGTRAD ORDER BY CDPROGTRAD"));
     while (query.next())
         tables.append({ query.value(0).toString(), query.value(1).toString() });
     return tables;
@@ -135,6 +143,13 @@ QStringList knownTables(const QList<QPair<QString, QString>> &tables, const QStr
             throw ReportedFailure { QStringLiteral("Tabela não cadastrada para tradução: %1.").arg(code) };
     }
     return codes;
+}
+
+std::unique_ptr<AnswerStream> databaseError(const QString &message)
+{
+    return std::make_unique<WholeAnswer>(
+        protocol::encodeExceptionResponse(QLatin1String(DatabaseFailure::kExceptionClass), message), 0,
+        QLatin1String(DatabaseFailure::kExceptionClass));
 }
 
 } // namespace
@@ -164,30 +179,30 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::answer(const protocol::Request &re
     AuditLog::Call ignored;
     AuditLog::Call &audit = call ? *call : ignored;
     audit.method = request.method;
-    QString detail;
     try {
         return dispatch(request, audit);
     } catch (const StatementFailed &failure) {
-        detail = failure.detail;
+        if (failure.connectionLost)
+            return reopenAndRetry(request, audit, failure.detail);
+        return databaseError(DatabaseFailure::reportStatement(failure.detail)); // it would fail again the same way
     }
+}
+
+std::unique_ptr<AnswerStream> RdmGeraArquivo::reopenAndRetry(const protocol::Request &request, AuditLog::Call &call,
+                                                             const QString &reason)
+{
     // A connection the database dropped (a restart) fails every later statement: it
     // is opened anew and the call tried once more, at once.
-    ServerLog::write(QStringLiteral("database statement failed, reopening the session's connection: %1").arg(detail));
+    ServerLog::write(QStringLiteral("database connection lost, reopening the session's connection: %1").arg(reason));
     m_database.close();
-    QString message;
-    if (!m_database.open()) {
-        message = DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
-                                          m_database.lastError().text());
-    } else {
-        try {
-            return dispatch(request, audit);
-        } catch (const StatementFailed &failure) {
-            message = DatabaseFailure::reportStatement(failure.detail);
-        }
+    if (!m_database.open())
+        return databaseError(DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
+                                                     ConnectionLoss::describe(m_database.lastError())));
+    try {
+        return dispatch(request, call);
+    } catch (const StatementFailed &failure) {
+        return databaseError(DatabaseFailure::reportStatement(failure.detail));
     }
-    return std::make_unique<WholeAnswer>(
-        protocol::encodeExceptionResponse(QLatin1String(DatabaseFailure::kExceptionClass), message), 0,
-        QLatin1String(DatabaseFailure::kExceptionClass));
 }
 
 std::unique_ptr<AnswerStream> RdmGeraArquivo::dispatch(const protocol::Request &request, AuditLog::Call &call)
@@ -218,7 +233,7 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getIdioma(const protocol::Request 
     const QList<protocol::FieldDesc> fields { contract::kLanguageId.desc(), contract::kLanguageName.desc(),
                                               contract::kLanguageProperty.desc(), contract::kLanguageGenerated.desc() };
     DataPacketWriter packet(fields);
-    QSqlQuery query = run(m_database, QStringLiteral("SELECT IDIDIOMA, DSIDIOMA, IDIPROP, %1 FROM IDIOMA ORDER BY NRORDEM, %2")
+    QSqlQuery query = run(m_database, m_backend, QStringLiteral("SELECT IDIDIOMA, DSIDIOMA, IDIPROP, %1 FROM IDIOMA ORDER BY NRORDEM, %2")
                                           .arg(backendsql::dayCount(m_backend, QStringLiteral("DTGERIDITRAD")),
                                                backendsql::insertionOrder(m_backend)));
     qint64 rows = 0;
@@ -244,7 +259,7 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getTabela(const protocol::Request 
     expectArguments(request, { ArgumentKind::Str, ArgumentKind::Str });
     const QString list = request.args.at(0).text;
     const bool all = request.args.at(1).text == QLatin1String(contract::kAllTablesScope);
-    const QList<QPair<QString, QString>> tables = allTables(m_database);
+    const QList<QPair<QString, QString>> tables = allTables(m_database, m_backend);
     QHash<QString, QString> marks;
     QStringList codes;
     for (const auto &[code, mark] : tables) {
@@ -283,7 +298,7 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Req
     call.language = language;
     const QStringList tableList = splitTableList(list);
     call.tables = int(tableList.size());
-    const QStringList codes = knownTables(allTables(m_database), tableList);
+    const QStringList codes = knownTables(allTables(m_database, m_backend), tableList);
 
     std::unique_ptr<ScriptRows> rows;
     try {

@@ -357,6 +357,14 @@ void TSocketConnection::failWaiting(bool timedOut)
     if (timedOut)
         fail(QStringLiteral("O servidor de aplicação %1:%2 não respondeu em %3 segundos; a conexão foi encerrada.")
                  .arg(Host, QString::number(Port), QString::number(Timeout)));
+    // A server that ends the connection before the first byte of its first answer, after
+    // a handshake with the client's certificate, refused that certificate past the
+    // handshake (a chain longer than it takes ends it so under TLS 1.3).
+    if (!m_peerChecked && Tls.Enabled() && !Tls.CertFile.isEmpty())
+        fail(QStringLiteral("Conexão TLS com o servidor de aplicação %1 recusada: o servidor encerrou a conexão sem "
+                            "responder, depois de receber o certificado do cliente; confira se ele aceita esse "
+                            "certificado e se a sua cadeia não é longa demais (tls-cert) (%2).")
+                 .arg(serverName(), m_socket->errorString()));
     fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));
 }
 

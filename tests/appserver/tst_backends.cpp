@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlRecord>
+#include <QDeadlineTimer>
+#include <QUrl>
 
 using namespace protocol;
 using Backend = DatabaseAddress::Backend;
@@ -170,7 +172,7 @@ private slots:
             m_clusterFailure = QStringLiteral("PostgreSQL did not start");
     }
 
-    void badAddressesAndDialectsAreRefused_data()
+    void badArgumentsAreRefused_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("said");
@@ -189,11 +191,31 @@ private slots:
         refusedAddress("password as a parameter", "--init-demo", "postgresql://u@127.0.0.1:1/d?sslmode=require&password=s3cret-pw",
                        "PGPASSWORD", "postgresql://u@127.0.0.1:1/d?sslmode=require&password=****");
         refusedAddress("no database named", "--db", "postgresql://u@127.0.0.1:1", "one database", "postgresql://u@127.0.0.1:1");
+        refusedAddress("password among keywords", "--db", "host=127.0.0.1 port=1 dbname=d user=u password=s3cret-pw",
+                       "PGPASSWORD", "host=127.0.0.1 port=1 dbname=d user=u password=****");
+        refusedAddress("quoted password among keywords", "--db", "password = 's3 cret\\' pw' host=127.0.0.1 dbname=d",
+                       "PGPASSWORD", "password = **** host=127.0.0.1 dbname=d");
+        refusedAddress("unclosed quote after a password", "--db", "host=h dbname=d password='s3cret", "",
+                       "host=h dbname=d password=****");
+        refusedAddress("keywords without a database", "--db", "host=127.0.0.1 port=1 user=u", "dbname=NAME",
+                       "host=127.0.0.1 port=1 user=u");
+        refusedAddress("a word that is no keyword=value", "--db", "host=127.0.0.1 dbname=d translations", "keyword=value",
+                       "host=127.0.0.1 dbname=d translations");
+        refusedAddress("a port in letters", "--db", "host=127.0.0.1 port=abc dbname=d", "1 to 65535",
+                       "host=127.0.0.1 port=abc dbname=d");
         QTest::newRow("unknown dialect") << QStringList { QStringLiteral("--db"), m_dir.filePath(QStringLiteral("x.db")),
                                                           QStringLiteral("--script-dialect"), QStringLiteral("oracle") }
                                          << QStringLiteral("sqlite or postgresql") << QString();
+        // A mistyped path is refused, not made into a new, empty database.
+        const QString missing = m_dir.filePath(QStringLiteral("missing.db"));
+        QTest::newRow("no such database file") << QStringList { QStringLiteral("--db"), missing }
+                                               << QStringLiteral("no such database file") << missing;
+        QTest::newRow("a stray word after the options")
+            << QStringList { QStringLiteral("--db"), missing, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                             QStringLiteral("ca.pem") }
+            << QStringLiteral("Unexpected argument 'ca.pem'.") << QString();
     }
-    void badAddressesAndDialectsAreRefused()
+    void badArgumentsAreRefused()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, said);
@@ -203,6 +225,7 @@ private slots:
         QVERIFY2(output.contains(said.toUtf8()), output.constData());
         QVERIFY2(output.contains(shown.toUtf8()), output.constData());
         QVERIFY2(!output.contains("s3"), output.constData());
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("missing.db"))));
     }
 
     void databaseErrorsReachTheClientByReference_data()
@@ -267,7 +290,73 @@ private slots:
         // Restarted under a session that was idle: its next call works at once too.
         QVERIFY2(m_cluster.stop(failure) && m_cluster.restart(failure), qPrintable(failure));
         QCOMPARE(screen.call(QStringLiteral("GetPropriedCds"), confirm), before);
-        QVERIFY2(server.log().contains("reopening the session's connection"), server.log().constData());
+        QVERIFY2(server.log().contains("database connection lost, reopening the session's connection: "), server.log().constData());
+    }
+
+    // Only a lost connection is opened anew and the call tried again, the log saying
+    // why; a failure that would only come again is reported at once, once.
+    void onlyALostConnectionIsReopened_data()
+    {
+        QTest::addColumn<QString>("fault"); // run by the tables' owner between two calls; %1 the server's role
+        QTest::addColumn<bool>("served");   // the call after it is answered
+        QTest::addColumn<QString>("logged"); // a pattern of the server's log
+        QTest::newRow("permission revoked") << QStringLiteral("REVOKE SELECT ON PROGTRAD FROM %1") << false
+                                            << QStringLiteral("database error [0-9A-F]{8}: .*permission denied");
+        QTest::newRow("session ended by the administrator")
+            << QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = '%1'") << true
+            << QStringLiteral("database connection lost, reopening the session's connection: \\S.* \\(code (57P01|08\\w{3}|none)\\)");
+    }
+    void onlyALostConnectionIsReopened()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, served);
+        QFETCH(QString, logged);
+        if (!postgresReady())
+            QSKIP(qPrintable(m_clusterFailure));
+        const QString address = demoDatabase(Backend::PostgreSQL);
+        const QString database = address.section(QLatin1Char('/'), -1);
+        const QString role = QStringLiteral("server%1").arg(m_databases); // a role of its own, not the owner
+        const auto asOwner = [&](const QString &sql) {
+            QSqlDatabase db = m_cluster.open(database, QStringLiteral("owner"));
+            QSqlQuery query(db);
+            const bool done = query.exec(sql);
+            if (!done)
+                qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+            const bool rows = query.next();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("owner"));
+            return done && (rows || !query.isSelect());
+        };
+        QVERIFY(asOwner(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, PostgresCluster::password())));
+        QVERIFY(asOwner(QStringLiteral("GRANT SELECT ON IDIOMA, PROGTRAD, TRADUCAO TO %1").arg(role)));
+        const ListeningServer server({ QStringLiteral("--db"), m_cluster.uri(database, role) });
+        QVERIFY(server.port() != 0);
+        RawCaller screen(server.port());
+        const QList<Argument> confirm { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) };
+        const QByteArray before = screen.call(QStringLiteral("GetPropriedCds"), confirm);
+        QVERIFY(!lines(before).isEmpty());
+
+        QVERIFY(asOwner(fault.arg(role)));
+        // An ended session's process is gone before the next call.
+        const QDeadlineTimer deadline(ListeningServer::kWaitMs);
+        while (served && !deadline.hasExpired()
+               && !asOwner(QStringLiteral("SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE usename = '%1')")
+                               .arg(role)))
+            QTest::qWait(20);
+
+        const QByteArray after = screen.call(QStringLiteral("GetPropriedCds"), confirm);
+        const QByteArray log = server.log();
+        QVERIFY2(QRegularExpression(logged).match(QString::fromUtf8(log)).hasMatch(), log.constData());
+        if (served) {
+            QCOMPARE(after, before);
+            return;
+        }
+        const Response failed = decodeResponse(after);
+        QCOMPARE(failed.exceptionClass, QStringLiteral("EDatabaseError"));
+        QVERIFY2(failed.exceptionMessage.startsWith(QStringLiteral("Erro no banco de dados do servidor de aplicação")),
+                 qPrintable(failed.exceptionMessage));
+        QVERIFY2(!log.contains("reopening"), log.constData());
+        QCOMPARE(log.count("database error "), 1);
     }
 
     void initDemoKeepsDataUnlessForced_data()
@@ -410,18 +499,22 @@ private slots:
         QTest::addColumn<QStringList>("option");
         QTest::addColumn<QByteArray>("lineBreak");
         QTest::addColumn<QByteArray>("moment");
+        QTest::addColumn<bool>("byKeywords"); // PostgreSQL named by libpq's keyword/value string, not a URI
         QTest::newRow("SQLite") << Backend::SQLite << QStringList() << QByteArray("'Wash cold.' || char(10) || 'Do not bleach.'")
-                                << QByteArray(", 46330.099999999999)");
+                                << QByteArray(", 46330.099999999999)") << false;
+        QTest::newRow("PostgreSQL by keywords") << Backend::PostgreSQL << QStringList()
+                                                << QByteArray("'Wash cold.' || chr(10) || 'Do not bleach.'")
+                                                << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')") << true;
         QTest::newRow("PostgreSQL") << Backend::PostgreSQL << QStringList() << QByteArray("'Wash cold.' || chr(10) || 'Do not bleach.'")
-                                    << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')");
+                                    << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')") << false;
         QTest::newRow("PostgreSQL for SQLite") << Backend::PostgreSQL
                                                << QStringList { QStringLiteral("--script-dialect"), QStringLiteral("sqlite") }
                                                << QByteArray("'Wash cold.' || char(10) || 'Do not bleach.'")
-                                               << QByteArray(", 46330.099999999999)");
+                                               << QByteArray(", 46330.099999999999)") << false;
         QTest::newRow("SQLite for PostgreSQL") << Backend::SQLite
                                                << QStringList { QStringLiteral("--script-dialect"), QStringLiteral("postgresql") }
                                                << QByteArray("'Wash cold.' || chr(10) || 'Do not bleach.'")
-                                               << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')");
+                                               << QByteArray(", TIMESTAMP '2026-11-04 02:24:00')") << false;
     }
     void dialectDefaultsToTheBackends()
     {
@@ -429,9 +522,17 @@ private slots:
         QFETCH(QStringList, option);
         QFETCH(QByteArray, lineBreak);
         QFETCH(QByteArray, moment);
+        QFETCH(bool, byKeywords);
         if (backend == Backend::PostgreSQL && !postgresReady())
             QSKIP(qPrintable(m_clusterFailure));
-        const ListeningServer server(QStringList { QStringLiteral("--db"), demoDatabase(backend) } + option);
+        QString address = demoDatabase(backend);
+        if (byKeywords) {
+            const QUrl uri(address);
+            address = QStringLiteral("host=%1 port=%2 dbname='%3' user=%4 application_name='qlx test'")
+                          .arg(uri.host()).arg(uri.port()).arg(uri.path().mid(1), uri.userName());
+        }
+        const ListeningServer server(QStringList { QStringLiteral("--db"), address } + option);
+        QVERIFY2(server.port() != 0, server.log().constData());
         QByteArrayList washing = lines(RawCaller(server.port()).call(QStringLiteral("GetPropriedCds"),
             { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(46330) }));
         washing.removeIf([](const QByteArray &line) { return !line.contains("'OBSPRODUTO'"); });

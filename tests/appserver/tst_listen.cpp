@@ -1,7 +1,10 @@
 // The server's --listen: every malformed address is refused naming it, before
 // anything is opened; a name or an IPv6 address is listened on, or the failure
-// says why.
+// says why; [::] serves IPv4 clients too, by their IPv4 address.
+#include "tests/support/rawclient.h"
+
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,6 +56,11 @@ class TestListen : public QObject
     QString database() const { return m_dir.filePath(QStringLiteral("listen.db")); }
 
 private slots:
+    void initTestCase()
+    {
+        QCOMPARE(QProcess::execute(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--init-demo"), database() }), 0);
+    }
+
     void malformedAddressesAreRefusedNamingThem_data()
     {
         QTest::addColumn<QString>("listen");
@@ -104,6 +112,39 @@ private slots:
         QCOMPARE(run.status, 1);
         const QByteArray prefix = QStringLiteral("cannot listen on %1: ").arg(listen).toUtf8();
         QVERIFY2(run.said.startsWith(prefix) && run.said.trimmed().size() > prefix.trimmed().size(), run.said.constData());
+    }
+
+    void dualStackServesIPv4Clients()
+    {
+        QProcess server;
+        const QString log = m_dir.filePath(QStringLiteral("dual-stack.log"));
+        server.setStandardErrorFile(log);
+        server.start(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--db"), database(), QStringLiteral("--listen"),
+                                                        QStringLiteral("[::]:0"), QStringLiteral("--allow-plaintext") });
+        QByteArray listening;
+        while (!listening.contains('\n') && server.waitForReadyRead(kWaitMs))
+            listening += server.readAllStandardOutput();
+        if (!listening.startsWith("listening on [::]:")) {
+            server.kill();
+            server.waitForFinished(kWaitMs);
+            QSKIP(qPrintable(QStringLiteral("no IPv6 here: %1").arg(QString::fromUtf8(listening))));
+        }
+        const int port = listening.trimmed().split(':').last().toInt();
+        RawClient client(port);
+        const protocol::Response languages = client.call(QStringLiteral("GetIdioma"), {});
+        QVERIFY(!languages.isException);
+        QCOMPARE(packetStrings(languages).size(), 9); // three languages, three texts each
+        client.socket.disconnectFromHost();
+        const QDeadlineTimer deadline(kWaitMs);
+        QByteArray said;
+        while (!said.contains(" end=") && !deadline.hasExpired()) {
+            QTest::qWait(20);
+            QFile file(log);
+            said = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }
+        server.kill();
+        server.waitForFinished(kWaitMs);
+        QVERIFY2(said.contains("audit peer=127.0.0.1:") && !said.contains("ffff"), said.constData());
     }
 
     void anUnknownNameIsReported()

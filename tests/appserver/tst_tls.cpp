@@ -55,6 +55,41 @@ public:
 
     QString path(const QString &file) const { return m_dir.filePath(file); }
 
+    // An intermediate authority `name` signed by `authority`.
+    bool issueAuthority(const QString &name, const QString &authority)
+    {
+        const QString request = m_dir.filePath(name + QStringLiteral(".csr"));
+        const QString extensions = m_dir.filePath(name + QStringLiteral(".ext"));
+        QFile file(extensions);
+        if (!file.open(QIODevice::WriteOnly)
+            || file.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n") < 0)
+            return false;
+        file.close();
+        return openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                         key(name), QStringLiteral("-out"), request, QStringLiteral("-subj"), QStringLiteral("/CN=%1").arg(name) })
+            && openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request, QStringLiteral("-CA"),
+                         pem(authority), QStringLiteral("-CAkey"), key(authority), QStringLiteral("-CAcreateserial"),
+                         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), extensions,
+                         QStringLiteral("-out"), pem(name) });
+    }
+
+    // NAME.pem made of the certificates of `parts`, in order, with the key of the first.
+    bool chain(const QString &name, const QStringList &parts)
+    {
+        QByteArray pemText;
+        for (const QString &part : parts) {
+            QFile file(pem(part));
+            if (!file.open(QIODevice::ReadOnly))
+                return false;
+            pemText += file.readAll();
+        }
+        QFile out(pem(name));
+        QFile::remove(key(name));
+        return out.open(QIODevice::WriteOnly) && out.write(pemText) == pemText.size()
+            && QFile::copy(key(parts.constFirst()), key(name));
+    }
+
 private:
     bool openssl(const QStringList &arguments)
     {
@@ -131,6 +166,25 @@ private slots:
                             QStringLiteral("DNS:desk-expired"), -1));
         QVERIFY(m_pki.issue(QStringLiteral("stranger"), QStringLiteral("other-ca"), QStringLiteral("stranger"),
                             QStringLiteral("DNS:stranger")));
+        // Chains over the server's limits: 2000 names in one certificate, 11 certificates,
+        // and more bytes than a handshake takes.
+        QStringList names;
+        for (int i = 0; i < 2000; ++i)
+            names << QStringLiteral("DNS:desk-%1.names.example.com").arg(i, 4, 10, QLatin1Char('0'));
+        QVERIFY(m_pki.issue(QStringLiteral("desk-many-names"), QStringLiteral("ca"), QStringLiteral("desk-many-names"),
+                            names.join(QLatin1Char(','))));
+        QStringList longChain;
+        QString issuer = QStringLiteral("ca");
+        for (int i = 1; i <= 10; ++i) {
+            const QString intermediate = QStringLiteral("intermediate-%1").arg(i);
+            QVERIFY(m_pki.issueAuthority(intermediate, issuer));
+            longChain.prepend(intermediate);
+            issuer = intermediate;
+        }
+        QVERIFY(m_pki.issue(QStringLiteral("desk-long"), issuer, QStringLiteral("desk-long"), QStringLiteral("DNS:desk-long")));
+        QVERIFY(m_pki.chain(QStringLiteral("desk-long-chain"), QStringList { QStringLiteral("desk-long") } + longChain));
+        const QString many = QStringLiteral("desk-many-names");
+        QVERIFY(m_pki.chain(QStringLiteral("desk-huge-chain"), { many, many, many }));
         // A subject made to write a line of its own into the server's log.
         QVERIFY(m_pki.issue(QStringLiteral("desk-forged"), QStringLiteral("ca"),
                             QStringLiteral("x\naudit peer=10.9.9.9:1 end=client-closed calls=9"), QStringLiteral("DNS:desk-forged")));
@@ -209,6 +263,39 @@ private slots:
             QVERIFY2(server.waitForLog(" end=tls-refused calls=0"), server.log());
             QVERIFY(!server.log().contains("call="));
         }
+    }
+
+    // A chain over the server's limits is refused, the log naming the limit and the
+    // client saying why: over the count or the bytes the server takes, after the
+    // handshake; over the bytes a handshake takes, by the handshake's end.
+    void oversizedClientChainsRefused_data()
+    {
+        QTest::addColumn<QString>("clientCertificate");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QByteArray>("logged");
+        const QString sizes = QStringLiteral("passam do tamanho que o servidor aceita");
+        const QByteArray limits = "over the limit of 10 certificates and 32768 bytes";
+        QTest::newRow("2000 names") << QStringLiteral("desk-many-names") << sizes << limits;
+        QTest::newRow("11 certificates") << QStringLiteral("desk-long-chain") << sizes << limits;
+        QTest::newRow("more than a handshake takes") << QStringLiteral("desk-huge-chain")
+                                                     << QStringLiteral("a sua cadeia não é longa demais (tls-cert)")
+                                                     << QByteArray("over the 102400 bytes a handshake takes");
+    }
+    void oversizedClientChainsRefused()
+    {
+        QFETCH(QString, clientCertificate);
+        QFETCH(QString, failure);
+        QFETCH(QByteArray, logged);
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
+        QVERIFY(server.port() != 0);
+        const CallOutcome outcome = callLanguages(server.port(), { m_pki.pem(QStringLiteral("ca")), m_pki.pem(clientCertificate),
+                                                                   m_pki.key(clientCertificate) });
+        QVERIFY2(outcome.failure.contains(failure), qPrintable(outcome.failure));
+        QVERIFY2(outcome.failure.contains(QStringLiteral("servidor de aplicação 127.0.0.1:%1 recusada").arg(server.port())),
+                 qPrintable(outcome.failure));
+        QVERIFY2(server.waitForLog(logged), server.log());
+        QVERIFY(!server.log().contains("call="));
+        QVERIFY(!server.log().contains("internal error"));
     }
 
     // A client's own files are checked before it connects, its key against its certificate
@@ -406,6 +493,7 @@ private slots:
     {
         QFETCH(QString, listen);
         QTemporaryDir dir;
+        QCOMPARE(QProcess::execute(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--init-demo"), dir.filePath(QStringLiteral("t.db")) }), 0);
         QProcess server;
         server.start(QStringLiteral(QLX_SERVER_PATH),
                      { QStringLiteral("--db"), dir.filePath(QStringLiteral("t.db")), QStringLiteral("--listen"), listen });

@@ -334,6 +334,12 @@ private slots:
                                             << 2 << QStringList { QStringLiteral("--server"), QStringLiteral("127.0.0.1:99999") };
         QTest::newRow("malformed --timeout") << QStringList { QStringLiteral("--timeout"), QStringLiteral("2m") } << 2
                                              << QStringList { QStringLiteral("--timeout"), QStringLiteral("2m") };
+        QTest::newRow("a word that is no option's value") << QStringList { QStringLiteral("--open"), QStringLiteral("screen") }
+                                                          << 2 << QStringList { QStringLiteral("argumento inesperado: screen") };
+        QTest::newRow("a stray word among valid options")
+            << QStringList { QStringLiteral("--server"), QStringLiteral("127.0.0.1:1"), QStringLiteral("ca.pem"),
+                             QStringLiteral("--timeout"), QStringLiteral("5") }
+            << 2 << QStringList { QStringLiteral("argumento inesperado: ca.pem") };
     }
     void answeredWithoutDisplay()
     {

@@ -4,6 +4,7 @@
 #include "tests/support/fakeserver.h"
 #include "tests/support/serverprocess.h"
 
+#include "client/recordsetfields.h"
 #include "client/remotemethods.h"
 #include "hostlib/core/answerlimit.h"
 #include "hostlib/core/checkresultserv.h"
@@ -380,6 +381,45 @@ private slots:
             QVERIFY2(received.captured(1).toInt() < 300'000, qPrintable(message));
         QVERIFY(!connection.Connected());
         QVERIFY(lines.IsEmpty());
+    }
+
+    // A header stating a long frame, and nothing after it: the client takes memory for
+    // the bytes that come, not for the length stated, while it waits for the rest.
+    void aLongHeaderAloneTakesNoMemory()
+    {
+        const auto addressSpaceKiB = [] {
+            QFile status(QStringLiteral("/proc/self/status"));
+            status.open(QIODevice::ReadOnly);
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("VmSize:"))
+                    return line.mid(7).simplified().split(' ').value(0).toLongLong();
+            }
+            return qint64(-1);
+        };
+        // Just under the 1 GiB frame limit, and the first byte of an answer.
+        FakeServer fake([&](const protocol::Request &) { return QByteArrayList { QByteArray::fromHex("3fffffffa2") }; });
+        fake.setUnframed(true);
+        TNetConnection connection;
+        connection.Host = QStringLiteral("127.0.0.1");
+        connection.Port = fake.address().section(QLatin1Char(':'), 1).toInt();
+        connection.Timeout = 2; // the rest never comes
+        connection.SetConnected(true);
+        const qint64 before = addressSpaceKiB();
+        qint64 most = before;
+        QTimer sample; // while the call waits for the rest
+        connect(&sample, &QTimer::timeout, this, [&] { most = std::max(most, addressSpaceKiB()); });
+        sample.start(10);
+        TClientDataSet languages;
+        DeclareLanguageFields(languages);
+        QString message;
+        try {
+            GetIdioma(connection, languages);
+        } catch (const ::Exception &error) {
+            message = error.message();
+        }
+        QVERIFY2(message.contains(QStringLiteral("não respondeu em 2 segundos")), qPrintable(message));
+        // The fake server's thread takes its own arena meanwhile: far under the GiB stated all the same.
+        QVERIFY2(most - before < 384 * 1024, qPrintable(QStringLiteral("%1 KiB more address space").arg(most - before)));
     }
 
     void bytesAfterTheFinalFrameAnswerNoCall()
