@@ -9,6 +9,8 @@
 #include "appserver/network/descriptors.h"
 #include "appserver/network/listenaddress.h"
 #include "appserver/network/servertls.h"
+#include "appserver/service/servercontrol.h"
+#include "appserver/service/systemdnotify.h"
 
 #include "protocol/contract.h"
 
@@ -72,11 +74,15 @@ int main(int argc, char *argv[])
     const QCommandLineOption tlsClientCaOption(QStringLiteral("tls-client-ca"),
         QStringLiteral("Serve only clients whose certificate this PEM authority signed (mutual TLS)."),
         QStringLiteral("PEM"));
+    const QCommandLineOption drainOption(QStringLiteral("drain-timeout"),
+        QStringLiteral("On SIGTERM or SIGINT, wait this long for the answers under way before exiting (default %1).")
+            .arg(AppServer::kDefaultDrainTimeout),
+        QStringLiteral("SECONDS"), QString::number(AppServer::kDefaultDrainTimeout));
     const QCommandLineOption allowPlaintextOption(QStringLiteral("allow-plaintext"),
         QStringLiteral("Listen without TLS on an address outside the loopback range."));
     parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, perAddressOption,
                         idleOption, maxAnswerOption, callLogOption, tlsCertOption, tlsKeyOption, tlsClientCaOption,
-                        allowPlaintextOption });
+                        drainOption, allowPlaintextOption });
     QTextStream out(stdout);
     if (!parser.parse(QCoreApplication::arguments())) { // a bad option is a bad argument, as any other
         ServerLog::Line() << parser.errorText();
@@ -105,12 +111,14 @@ int main(int argc, char *argv[])
     limits.maxClientsPerAddress = int(number(perAddressOption, ServerLimits::kMostClients));
     limits.idleTimeout = int(number(idleOption, ServerLimits::kMostIdleTimeout));
     limits.maxAnswer = number(maxAnswerOption, ServerLimits::kMostAnswer);
+    const int drainTimeout = int(number(drainOption, AppServer::kMostDrainTimeout));
     if (!valid)
         return 2;
 
     std::optional<QSslConfiguration> tls;
+    const ServerTlsFiles tlsFiles { parser.value(tlsCertOption), parser.value(tlsKeyOption), parser.value(tlsClientCaOption) };
     try {
-        tls = loadServerTls({ parser.value(tlsCertOption), parser.value(tlsKeyOption), parser.value(tlsClientCaOption) });
+        tls = loadServerTls(tlsFiles);
     } catch (const std::invalid_argument &unusable) {
         ServerLog::Line() << unusable.what();
         return 2;
@@ -171,6 +179,7 @@ int main(int argc, char *argv[])
     }
 
     AppServer server(parser.value(dbOption), *dialect, limits, tls);
+    const ServerControl control(server, drainTimeout, tlsFiles); // signals, read once the event loop runs
     try {
         const QList<QHostAddress> addresses = listenAddress.addresses();
         // Other machines reach the translations only over TLS, unless the operator says otherwise.
@@ -206,5 +215,7 @@ int main(int argc, char *argv[])
     ServerLog::Line() << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerAddress
         << " from one address, closing sessions idle for " << limits.idleTimeout
         << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit;
+    SystemdNotify::ready();
+    SystemdNotify::keepWatchdog(&server);
     return QCoreApplication::exec();
 }

@@ -8,4 +8,6 @@ endif()
 set(QLX_BINDIR "${CMAKE_INSTALL_PREFIX}/bin")
 configure_file("${QLX_PACKAGING_DIR}/qlx02600-server.service.in" "${QLX_STAGE}/qlx02600-server.service" @ONLY)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/system" TYPE FILE FILES "${QLX_STAGE}/qlx02600-server.service")
-file(INSTALL DESTINATION "${QLX_ETC}" TYPE FILE FILES "${QLX_PACKAGING_DIR}/qlx02600-server.conf")
+# The settings may hold PGPASSWORD: the owner writes, the service's group reads.
+file(INSTALL DESTINATION "${QLX_ETC}" TYPE FILE FILES "${QLX_PACKAGING_DIR}/qlx02600-server.conf"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)

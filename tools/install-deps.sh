@@ -6,12 +6,13 @@ set_name="${1:-all}"
 # What the server, the host and the screen module build with, and what the demo runs:
 # libgl-dev: Qt's Gui package asks for OpenGL's headers at configure time.
 # libsqlite3-dev, libpq-dev: the server reads script rows through SQLite's and PostgreSQL's client libraries.
+# libsystemd-dev, pkgconf: the server tells systemd it is ready, reloading or stopping, and feeds its watchdog.
 # libssl-dev: the server at start, and a client before it connects, check that a TLS key is its certificate's (OpenSSL).
 # qt6-translations-l10n: Qt's own dialogs (the directory dialog) in Portuguese.
 # xvfb, xauth, openbox, x11-utils, fonts-liberation: the demo without a display (Xvfb, a window
 # manager, xprop to wait for it, a font); the desktop tier uses them too.
 demo=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
-      libsqlite3-dev libpq-dev libssl-dev qt6-translations-l10n
+      libsqlite3-dev libpq-dev libssl-dev libsystemd-dev pkgconf qt6-translations-l10n
       xvfb xauth openbox x11-utils fonts-liberation)
 # What the tests, the fuzzing and the package add:
 # postgresql: the PostgreSQL backend's tests start a throw-away cluster with its initdb and pg_ctl.

@@ -91,6 +91,7 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
     connect(thread, &QThread::started, session, &ClientSession::start, Qt::DirectConnection);
     connect(thread, &QThread::started, thread, [running] { running->release(); }, Qt::DirectConnection);
     connect(session, &ClientSession::finished, session, &QObject::deleteLater);
+    connect(this, &AppServer::drainRequested, session, &ClientSession::drain); // queued: another thread
     connect(session, &QObject::destroyed, thread, &QThread::quit);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     connect(thread, &QThread::finished, this, [this, peer] {
@@ -100,8 +101,12 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
         // The session's buffers and its query's go back to the system, not kept for a
         // peak that may not come again.
         malloc_trim(0);
-        if (m_acceptPaused) // its descriptors are free now
+        if (m_draining) {
+            if (m_sessions == 0)
+                emit drained();
+        } else if (m_acceptPaused) { // its descriptors are free now
             resumeAfterStarving();
+        }
     });
     thread->start();
     if (!thread->isRunning()) {
@@ -113,6 +118,23 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
     ++m_sessionsOfAddress[peer];
     running->tryAcquire(1, kSessionStartMs);
     return true;
+}
+
+void AppServer::setTls(const QSslConfiguration &tls)
+{
+    m_tls = tls;
+}
+
+void AppServer::drain()
+{
+    if (m_draining)
+        return;
+    m_draining = true;
+    m_acceptRetry.stop();
+    close();
+    emit drainRequested();
+    if (m_sessions == 0)
+        emit drained();
 }
 
 void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged)
@@ -170,6 +192,8 @@ void AppServer::acceptFailed(QAbstractSocket::SocketError)
 
 void AppServer::resumeAfterStarving()
 {
+    if (m_draining)
+        return;
     m_acceptRetry.stop();
     m_acceptPaused = false;
     resumeAccepting();

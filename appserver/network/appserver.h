@@ -16,6 +16,7 @@
 // closed (over TLS on a TLS server). When accepting itself fails for want of descriptors, the server stops
 // accepting until a session ends (or a moment has passed), answering the waiting
 // connections busy through a reserved descriptor; such an episode is logged once.
+// Stopping, it drains: no new session, the answers under way finish.
 class AppServer : public QTcpServer
 {
     Q_OBJECT
@@ -32,11 +33,27 @@ public:
     static constexpr int kSessionStartMs = 5000;
     // A refused connection is closed when its client closes, or this much later.
     static constexpr int kRefusalLingerMs = 5000;
+    // How long a stopping server lets the answers under way finish, by default and at most.
+    static constexpr int kDefaultDrainTimeout = 30; // seconds
+    static constexpr int kMostDrainTimeout = 3600;
 
     // `databaseAddress`: a SQLite file or a postgresql:// URI; `tls`: the sessions'
     // handshake, none for plaintext.
     AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
               std::optional<QSslConfiguration> tls = std::nullopt, QObject *parent = nullptr);
+
+    // The handshake of the sessions that start from now on; open ones keep theirs.
+    void setTls(const QSslConfiguration &tls);
+    bool servesTls() const { return m_tls.has_value(); }
+
+    // Stops listening and lets every session end once the answer it is sending, if
+    // any, has gone out; drained() follows when the last one has ended.
+    void drain();
+    int sessions() const { return m_sessions; }
+
+signals:
+    void drained();
+    void drainRequested(); // to every session
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -62,5 +79,6 @@ private:
     QTimer m_acceptRetry;
     bool m_acceptPaused = false;
     bool m_starving = false;
+    bool m_draining = false;
     qint64 m_refusedWhileStarving = 0;
 };

@@ -184,7 +184,7 @@ void ClientSession::readRequests()
     QByteArray payload;
     try {
         // Nothing more is read while an answer is still going out.
-        while (!m_closing && m_clientRefusal.isEmpty() && !m_answer && outgoing() == 0) {
+        while (!m_closing && !m_draining && m_clientRefusal.isEmpty() && !m_answer && outgoing() == 0) {
             if (m_frames.next(payload)) {
                 m_idle->start();
                 if (!answer(payload))
@@ -326,8 +326,27 @@ void ClientSession::answerWritten()
         return;
     if (m_answer && !sendAnswer())
         return;
-    if (!m_answer && outgoing() == 0)
-        readRequests();
+    if (!m_answer && outgoing() == 0) {
+        if (m_draining && !m_closing)
+            drop(QStringLiteral("the server is stopping"), Close::AfterWriting, QStringLiteral("server-stopping"));
+        else
+            readRequests();
+    }
+}
+
+void ClientSession::drain()
+{
+    m_draining = true;
+    if (m_finished || m_closing || !m_idle)
+        return;
+    if (!m_socket) { // a TLS server's client that never spoke
+        m_firstByte->setEnabled(false);
+        ::close(int(m_descriptor));
+        finish(QStringLiteral("server-stopping"));
+        return;
+    }
+    if (!m_answer && !m_sending)
+        drop(QStringLiteral("the server is stopping"), Close::AfterWriting, QStringLiteral("server-stopping"));
 }
 
 void ClientSession::idleTimedOut()

@@ -50,6 +50,9 @@ public:
 
 public slots:
     void start();
+    // Reads no further request: the connection ends once the answer under way, if
+    // any, has gone out.
+    void drain();
 
 signals:
     void finished();
@@ -100,6 +103,7 @@ private:
     bool m_closing = false;
     bool m_sending = false; // in sendAnswer()
     bool m_finished = false;
+    bool m_draining = false;
     QString m_end; // how the connection ended, once it is being closed
     AuditLog::Peer m_peer; // its subject is the client certificate's, where TLS gives one
     AuditLog::Call m_call; // the call being answered

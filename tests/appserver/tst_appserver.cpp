@@ -5,6 +5,12 @@
 
 #include <QCborMap>
 #include <QSqlQuery>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace protocol;
 
@@ -230,6 +236,73 @@ private slots:
         const std::optional<Response> lines = busy.receive();
         QVERIFY2(lines, server.log().constData());
         QCOMPARE(busy.parts.values.size() + packetStrings(*lines).size(), 300001);
+    }
+
+    // SIGTERM drains: no new client, the answer under way goes out whole, an idle
+    // session ends, and the server exits 0.
+    void sigtermLetsTheAnswerUnderWayFinish()
+    {
+        ServerProcess server([](QSqlDatabase &db) {
+            seedTranslations(db);
+            exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+                                    "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', 'Text number ' || i, 400 FROM n"));
+        });
+        RawClient idle(server.port());
+        QVERIFY(!idle.call(QStringLiteral("GetIdioma"), {}).isException);
+        RawClient busy(server.port());
+        busy.send(frameOf(encodeRequest({ QStringLiteral("QLX02600.rdmGeraArquivo"), QStringLiteral("GetPropriedCds"),
+                                          { text(QStringLiteral("ENG")), text(QStringLiteral("UNIDADE"), ArgumentKind::StrRef), date(0) } })));
+        QVERIFY(busy.socket.waitForReadyRead(RawClient::kWaitMs)); // the answer has begun and is not read
+        QCOMPARE(::kill(pid_t(server.pid()), SIGTERM), 0);
+        QVERIFY2(server.waitForLog("stopping: no new sessions"), server.log().constData());
+
+        QTcpSocket newcomer;
+        newcomer.connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
+        QVERIFY(!newcomer.waitForConnected(RawClient::kWaitMs));
+        QCOMPARE(newcomer.error(), QAbstractSocket::ConnectionRefusedError);
+        QVERIFY(idle.socket.state() == QAbstractSocket::UnconnectedState || idle.socket.waitForDisconnected(RawClient::kWaitMs));
+
+        const std::optional<Response> lines = busy.receive();
+        QVERIFY2(lines && !lines->isException, server.log().constData());
+        QCOMPARE(busy.parts.values.size() + packetStrings(*lines).size(), 300001);
+        QCOMPARE(server.exitCode(RawClient::kWaitMs), 0);
+        QVERIFY2(server.log().contains("stopped: every answer under way finished"), server.log().constData());
+    }
+
+    // Under systemd (NOTIFY_SOCKET) the server says it is ready once listening, feeds
+    // the watchdog it is asked for, and tells a reload and a stop.
+    void tellsSystemdItsState()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("notify")));
+        const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const auto closeNotify = qScopeGuard([notify] { ::close(notify); });
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QCOMPARE(::bind(notify, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ServerProcess server({}, true, {}, [&path] {
+            ::setenv("NOTIFY_SOCKET", path.constData(), 1);
+            ::setenv("WATCHDOG_USEC", "200000", 1);
+        });
+        QVERIFY(server.port() != 0);
+        QByteArray told;
+        const auto waitFor = [&](const QByteArray &state) {
+            return QTest::qWaitFor([&] {
+                char datagram[512];
+                for (ssize_t got; (got = ::recv(notify, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
+                    told += QByteArray(datagram, int(got)) + '\n';
+                return told.contains(state);
+            }, RawClient::kWaitMs);
+        };
+        QVERIFY2(waitFor("READY=1"), told.constData());
+        told.clear();
+        QVERIFY2(waitFor("WATCHDOG=1"), told.constData());
+        QCOMPARE(::kill(pid_t(server.pid()), SIGHUP), 0); // no TLS: nothing to reload, still ready
+        QVERIFY2(server.waitForLog("nothing to reload"), server.log().constData());
+        QCOMPARE(::kill(pid_t(server.pid()), SIGTERM), 0);
+        QVERIFY2(waitFor("STOPPING=1"), told.constData());
+        QCOMPARE(server.exitCode(RawClient::kWaitMs), 0);
     }
 
     void scriptLineValues_data()

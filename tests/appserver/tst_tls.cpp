@@ -12,6 +12,8 @@
 #include <QTcpServer>
 #include <QTimer>
 #include <QElapsedTimer>
+#include <QSslSocket>
+#include <csignal>
 
 #include <sys/resource.h>
 
@@ -157,6 +159,7 @@ private slots:
         QVERIFY(m_pki.makeAuthority(QStringLiteral("other-ca")));
         const QString here = QStringLiteral("DNS:localhost,IP:127.0.0.1");
         QVERIFY(m_pki.issue(QStringLiteral("server"), QStringLiteral("ca"), QStringLiteral("localhost"), here));
+        QVERIFY(m_pki.issue(QStringLiteral("server-renewed"), QStringLiteral("ca"), QStringLiteral("localhost"), here));
         QVERIFY(m_pki.issue(QStringLiteral("server-other-ca"), QStringLiteral("other-ca"), QStringLiteral("localhost"), here));
         QVERIFY(m_pki.issue(QStringLiteral("server-expired"), QStringLiteral("ca"), QStringLiteral("localhost"), here, -1));
         QVERIFY(m_pki.issue(QStringLiteral("server-elsewhere"), QStringLiteral("ca"), QStringLiteral("outro.example"),
@@ -188,6 +191,61 @@ private slots:
         // A subject made to write a line of its own into the server's log.
         QVERIFY(m_pki.issue(QStringLiteral("desk-forged"), QStringLiteral("ca"),
                             QStringLiteral("x\naudit peer=10.9.9.9:1 end=client-closed calls=9"), QStringLiteral("DNS:desk-forged")));
+    }
+
+    // SIGHUP reloads the TLS files: new sessions get the renewed certificate, an open
+    // session goes on; files that cannot be used are refused and the old ones stay.
+    void reloadOnSighup_data()
+    {
+        QTest::addColumn<bool>("usable");
+        QTest::newRow("a renewed certificate") << true;
+        QTest::newRow("an unreadable certificate") << false;
+    }
+    void reloadOnSighup()
+    {
+        QFETCH(bool, usable);
+        QTemporaryDir live;
+        const QString certificate = live.filePath(QStringLiteral("server.pem"));
+        const QString key = live.filePath(QStringLiteral("server.key"));
+        QVERIFY(QFile::copy(m_pki.pem(QStringLiteral("server")), certificate));
+        QVERIFY(QFile::copy(m_pki.key(QStringLiteral("server")), key));
+        ServerProcess server({}, true, { QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"), key });
+        QVERIFY(server.port() != 0);
+        TNetConnection open;
+        open.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
+        open.Host = QStringLiteral("127.0.0.1");
+        open.Port = server.port();
+        open.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
+        int connects = 0;
+        open.BeforeConnect = [&connects](QObject *) { ++connects; };
+        TClientDataSet languages;
+        DeclareLanguageFields(languages);
+        GetIdioma(open, languages);
+
+        QVERIFY(QFile::remove(certificate) && QFile::remove(key));
+        if (usable) {
+            QVERIFY(QFile::copy(m_pki.pem(QStringLiteral("server-renewed")), certificate));
+            QVERIFY(QFile::copy(m_pki.key(QStringLiteral("server-renewed")), key));
+        } else {
+            QFile broken(certificate);
+            QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("no certificate\n") > 0);
+            QVERIFY(QFile::copy(m_pki.key(QStringLiteral("server-renewed")), key));
+        }
+        QCOMPARE(::kill(pid_t(server.pid()), SIGHUP), 0);
+        QVERIFY2(server.waitForLog(usable ? "TLS files reloaded" : "TLS reload refused"), server.log().constData());
+
+        GetIdioma(open, languages); // the open session goes on
+        QCOMPARE(connects, 1);
+        QSslSocket newcomer;
+        newcomer.setPeerVerifyName(QStringLiteral("localhost"));
+        QSslConfiguration trust = newcomer.sslConfiguration();
+        trust.setCaCertificates(QSslCertificate::fromPath(m_pki.pem(QStringLiteral("ca"))));
+        newcomer.setSslConfiguration(trust);
+        newcomer.connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(server.port()));
+        QVERIFY2(newcomer.waitForEncrypted(20000), qPrintable(newcomer.errorString()));
+        const QString expected = m_pki.pem(usable ? QStringLiteral("server-renewed") : QStringLiteral("server"));
+        QCOMPARE(newcomer.peerCertificate(), QSslCertificate::fromPath(expected).constFirst());
+        QVERIFY(server.running());
     }
 
     void forgedSubjectLeavesNoLineOfItsOwn()

@@ -65,6 +65,13 @@ public:
     QString databaseFile() const { return m_database; }
     qint64 pid() const { return m_process.processId(); }
     bool running() { return !m_process.waitForFinished(0) && m_process.state() == QProcess::Running; }
+    // The exit status once the server has ended by itself within `ms`; -1 otherwise.
+    int exitCode(int ms)
+    {
+        const bool ended = (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(ms))
+            && m_process.exitStatus() == QProcess::NormalExit;
+        return ended ? m_process.exitCode() : -1;
+    }
 
     // What the server wrote to its standard error.
     QByteArray log() const
