@@ -46,10 +46,21 @@ packaged=$(grep -v '/$' <<<"$contents" | awk '{print $6}' | sort)
 grep -qx "ExecStart=$work/prefix/usr/bin/qlx02600-server --db \${QLX_DB} --listen \${QLX_LISTEN} --tls-cert \${QLX_TLS_CERT} --tls-key \${QLX_TLS_KEY} --tls-client-ca \${QLX_TLS_CLIENT_CA} \$QLX_OPTIONS" \
   "$work/prefix/usr/lib/systemd/system/qlx02600-server.service" || fail "the unit does not name the installed prefix"
 
+[ "$(stat -c %a "$work/prefix/etc/qlx02600-server.conf")" = 640 ] || fail "cmake --install leaves the settings readable by all"
+
 root="$work/root"
 dpkg -x "$deb" "$root"
+# Purging drops the link `systemctl enable` made and says what it keeps.
+dpkg-deb --ctrl-tarfile "$deb" | tar -x -C "$work" ./postrm
+mkdir -p "$work/purged/etc/systemd/system/multi-user.target.wants"
+ln -s /usr/lib/systemd/system/qlx02600-server.service "$work/purged/etc/systemd/system/multi-user.target.wants/"
+said=$(DPKG_ROOT="$work/purged" sh "$work/postrm" purge) || fail "postrm purge failed"
+[ ! -e "$work/purged/etc/systemd/system/multi-user.target.wants/qlx02600-server.service" ] \
+  && [ ! -L "$work/purged/etc/systemd/system/multi-user.target.wants/qlx02600-server.service" ] || fail "purge left the enable link"
+grep -q "kept /var/lib/qlx02600" <<<"$said" || fail "purge does not say what it keeps: $said"
 unit="$root/usr/lib/systemd/system/qlx02600-server.service"
 grep -qx 'User=qlx02600' "$unit" || fail "the unit does not run as its own user"
+grep -qx 'Type=notify' "$unit" && grep -q '^ExecReload=' "$unit" || fail "the unit neither waits for readiness nor reloads"
 grep -qx 'EnvironmentFile=/etc/qlx02600-server.conf' "$unit" || fail "the unit does not read /etc/qlx02600-server.conf"
 grep -q '^ExecStart=/usr/bin/qlx02600-server --db ${QLX_DB}' "$unit" || fail "the unit does not start the installed server"
 grep -q '^Exec=qlxhost' "$root/usr/share/applications/qlxhost.desktop" || fail "the desktop entry does not start the host"
