@@ -65,10 +65,13 @@ grep -qx 'EnvironmentFile=/etc/qlx02600-server.conf' "$unit" || fail "the unit d
 grep -q '^ExecStart=/usr/bin/qlx02600-server --db ${QLX_DB}' "$unit" || fail "the unit does not start the installed server"
 grep -q '^Exec=qlxhost' "$root/usr/share/applications/qlxhost.desktop" || fail "the desktop entry does not start the host"
 # The unit's exposure as systemd rates it: 3.0 or less is "OK".
+# The unit as systemd reads it, its program taken from the unpacked package.
+sed "s|/usr/bin/qlx02600-server|$root/usr/bin/qlx02600-server|" "$unit" >"$work/qlx02600-server.service"
+verified=$(systemd-analyze verify --man=no "$work/qlx02600-server.service" 2>&1) || fail "systemd-analyze verify: $verified"
 exposure=$(systemd-analyze security --offline=true --no-pager "$unit" 2>&1) || fail "systemd-analyze: $exposure"
 score=$(sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p' <<<"$exposure")
 [ -n "$score" ] || fail "no exposure level in: $exposure"
-awk -v score="$score" 'BEGIN { exit !(score <= 3.0) }' || fail "the unit's exposure is $score, over 3.0: $exposure"
+awk -v score="$score" 'BEGIN { exit !(score <= 2.0) }' || fail "the unit's exposure is $score, over 2.0: $exposure"
 echo "unit exposure: $score"
 
 # No display of any kind, and nothing of the build tree.
