@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <algorithm>
+#include <libpq-fe.h>
 #include <stdexcept>
 
 namespace {
@@ -30,49 +31,23 @@ bool isKeywordForm(const QString &text)
     return start.match(text).hasMatch();
 }
 
-// The pairs of libpq's keyword/value form: "key=value" separated by blanks, a value
-// in single quotes when it holds blanks, with \' and \\ inside; throws the reason it
-// cannot be read.
+// The pairs of libpq's keyword/value form, as libpq reads them; throws libpq's reason
+// when it cannot read them (an unknown keyword, a quote left open).
 QList<QPair<QString, QString>> keywordPairs(const QString &text)
 {
-    QList<QPair<QString, QString>> pairs;
-    qsizetype at = 0;
-    const auto skipBlanks = [&] {
-        while (at < text.size() && text.at(at).isSpace())
-            ++at;
-    };
-    for (skipBlanks(); at < text.size(); skipBlanks()) {
-        const qsizetype keyStart = at;
-        while (at < text.size() && (text.at(at).isLetterOrNumber() || text.at(at) == QLatin1Char('_')))
-            ++at;
-        const QString key = text.mid(keyStart, at - keyStart);
-        skipBlanks();
-        if (key.isEmpty() || at >= text.size() || text.at(at) != QLatin1Char('='))
-            throw std::invalid_argument(QStringLiteral("every part is keyword=value, as in host=dbhost dbname=translations; "
-                                                       "a file whose name holds \"=\" is written ./NAME").toStdString());
-        ++at;
-        skipBlanks();
-        QString value;
-        if (at < text.size() && text.at(at) == QLatin1Char('\'')) {
-            for (++at;; ++at) {
-                if (at >= text.size())
-                    throw std::invalid_argument(QStringLiteral("the value of %1 lacks its closing quote").arg(key).toStdString());
-                if (text.at(at) == QLatin1Char('\''))
-                    break;
-                if (text.at(at) == QLatin1Char('\\') && at + 1 < text.size())
-                    ++at;
-                value += text.at(at);
-            }
-            ++at;
-        } else {
-            while (at < text.size() && !text.at(at).isSpace()) {
-                if (text.at(at) == QLatin1Char('\\') && at + 1 < text.size())
-                    ++at;
-                value += text.at(at++);
-            }
-        }
-        pairs.append({ key, value });
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(text.toUtf8().constData(), &error);
+    if (!options) {
+        const QString reason = error ? QString::fromUtf8(error).trimmed() : QStringLiteral("out of memory");
+        PQfreemem(error);
+        throw std::invalid_argument(reason.toStdString());
     }
+    QList<QPair<QString, QString>> pairs;
+    for (const PQconninfoOption *option = options; option->keyword; ++option) {
+        if (option->val)
+            pairs.append({ QString::fromUtf8(option->keyword), QString::fromUtf8(option->val) });
+    }
+    PQconninfoFree(options);
     return pairs;
 }
 

@@ -199,7 +199,7 @@ private slots:
                        "host=h dbname=d password=****");
         refusedAddress("keywords without a database", "--db", "host=127.0.0.1 port=1 user=u", "dbname=NAME",
                        "host=127.0.0.1 port=1 user=u");
-        refusedAddress("a word that is no keyword=value", "--db", "host=127.0.0.1 dbname=d translations", "keyword=value",
+        refusedAddress("a word that is no keyword=value", "--db", "host=127.0.0.1 dbname=d translations", "missing \"=\" after \"translations\"",
                        "host=127.0.0.1 dbname=d translations");
         refusedAddress("a port in letters", "--db", "host=127.0.0.1 port=abc dbname=d", "1 to 65535",
                        "host=127.0.0.1 port=abc dbname=d");
