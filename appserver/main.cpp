@@ -5,6 +5,7 @@
 #include "appserver/database/translationdb.h"
 #include "appserver/log/calllog.h"
 #include "appserver/log/serverlog.h"
+#include "appserver/metrics/metricsserver.h"
 #include "appserver/network/appserver.h"
 #include "appserver/network/descriptors.h"
 #include "appserver/network/listenaddress.h"
@@ -80,9 +81,12 @@ int main(int argc, char *argv[])
         QStringLiteral("SECONDS"), QString::number(AppServer::kDefaultDrainTimeout));
     const QCommandLineOption allowPlaintextOption(QStringLiteral("allow-plaintext"),
         QStringLiteral("Listen without TLS on an address outside the loopback range."));
+    const QCommandLineOption metricsOption(QStringLiteral("metrics"),
+        QStringLiteral("Serve /metrics (Prometheus) and /healthz over HTTP on this address, e.g. 127.0.0.1:9102."),
+        QStringLiteral("HOST:PORT"));
     parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, perAddressOption,
                         idleOption, maxAnswerOption, callLogOption, tlsCertOption, tlsKeyOption, tlsClientCaOption,
-                        drainOption, allowPlaintextOption });
+                        drainOption, allowPlaintextOption, metricsOption });
     QTextStream out(stdout);
     if (!parser.parse(QCoreApplication::arguments())) { // a bad option is a bad argument, as any other
         ServerLog::Line() << parser.errorText();
@@ -137,6 +141,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     ListenAddress listenAddress;
+    std::optional<ListenAddress> metricsAddress;
     try {
         if (parser.isSet(demoOption)) {
             createDemoDatabase(parser.value(demoOption), parser.isSet(forceDemoOption));
@@ -148,6 +153,8 @@ int main(int argc, char *argv[])
             return 2;
         }
         listenAddress = ListenAddress::parse(parser.value(listenOption));
+        if (parser.isSet(metricsOption))
+            metricsAddress = MetricsServer::parseAddress(parser.value(metricsOption));
         // A mistyped path must not become a new, empty database that answers nothing.
         if (const DatabaseAddress address = DatabaseAddress::parse(parser.value(dbOption));
             address.backend == DatabaseAddress::Backend::SQLite && !QFileInfo::exists(address.file)) {
@@ -204,11 +211,21 @@ int main(int argc, char *argv[])
         ServerLog::Line() << "cannot listen on " << listenAddress.text << ": " << server.errorString();
         return 1;
     }
+    std::optional<MetricsServer> metrics;
+    try {
+        if (metricsAddress)
+            metrics.emplace(parser.value(dbOption)).listenOn(*metricsAddress);
+    } catch (const std::runtime_error &unserved) {
+        ServerLog::Line() << unserved.what();
+        return 1;
+    }
     const QHostAddress bound = server.serverAddress();
     const QString shown = bound.protocol() == QAbstractSocket::AnyIPProtocol ? QStringLiteral("[::]") // dual-stack
         : bound.protocol() == QAbstractSocket::IPv6Protocol                  ? QStringLiteral("[%1]").arg(bound.toString())
                                                                              : bound.toString();
     out << "listening on " << shown << ':' << server.serverPort() << Qt::endl;
+    if (metrics)
+        out << "metrics on " << metrics->shownAddress() << Qt::endl;
     if (tls)
         ServerLog::Line() << "TLS on, " << (tls->peerVerifyMode() == QSslSocket::VerifyPeer ? "client certificates required"
                                                                               : "no client certificate asked");

@@ -1,6 +1,7 @@
 #include "appserver/network/appserver.h"
 
 #include "appserver/log/serverlog.h"
+#include "appserver/metrics/servermetrics.h"
 #include "appserver/network/clientsession.h"
 #include "appserver/network/peeraddress.h"
 
@@ -57,15 +58,18 @@ void AppServer::incomingConnection(qintptr descriptor)
     const PeerAddress client = PeerAddress::of(descriptor);
     const QString peer = client.address.isNull() ? QStringLiteral("unknown") : client.address.toString();
     if (m_sessions >= m_limits.maxClients) {
+        ServerMetrics::connectionRefused(ServerMetrics::Refusal::MaxClients);
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões atingido. "
                                                 "Tente novamente mais tarde.").arg(m_limits.maxClients));
     } else if (m_sessionsOfAddress.value(peer) >= m_limits.maxClientsPerAddress) {
+        ServerMetrics::connectionRefused(ServerMetrics::Refusal::MaxClientsPerAddress);
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões deste endereço "
                                                 "atingido. Tente novamente mais tarde.").arg(m_limits.maxClientsPerAddress));
     } else if (!descriptorsToSpare(kSessionDescriptors)) {
         // A thread that cannot get its wakeup descriptor would end the whole process.
         startStarving(QStringLiteral("fewer than %1 descriptors free for a new session").arg(kSessionDescriptors));
         ++m_refusedWhileStarving;
+        ServerMetrics::connectionRefused(ServerMetrics::Refusal::Descriptors);
         if (m_tls) { // the answer needs a handshake first
             refuse(descriptor, peer, kDescriptorsBusy, Logged::No);
         } else {
@@ -73,6 +77,7 @@ void AppServer::incomingConnection(qintptr descriptor)
             ::close(int(descriptor));
         }
     } else if (!startSession(descriptor, peer)) {
+        ServerMetrics::connectionRefused(ServerMetrics::Refusal::Threads);
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: não foi possível iniciar o atendimento "
                                                 "da conexão. Tente novamente mais tarde."));
     } else {
@@ -96,6 +101,7 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     connect(thread, &QThread::finished, this, [this, peer] {
         --m_sessions;
+        ServerMetrics::sessionClosed();
         if (--m_sessionsOfAddress[peer] <= 0)
             m_sessionsOfAddress.remove(peer);
         // The session's buffers and its query's go back to the system, not kept for a
@@ -115,6 +121,7 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
         return false;
     }
     ++m_sessions;
+    ServerMetrics::sessionOpened();
     ++m_sessionsOfAddress[peer];
     running->tryAcquire(1, kSessionStartMs);
     return true;
@@ -185,8 +192,10 @@ void AppServer::acceptFailed(QAbstractSocket::SocketError)
         if (!m_tls)
             answerBusyAtOnce(client);
     };
-    for (int i = 0; i < kMostAnsweredAtOnce && m_reserve.acceptWith(listener, answer); ++i)
+    for (int i = 0; i < kMostAnsweredAtOnce && m_reserve.acceptWith(listener, answer); ++i) {
         ++m_refusedWhileStarving;
+        ServerMetrics::connectionRefused(ServerMetrics::Refusal::Descriptors);
+    }
     m_acceptRetry.start();
 }
 

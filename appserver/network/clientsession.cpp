@@ -3,6 +3,7 @@
 #include "appserver/database/databasefailure.h"
 #include "appserver/database/translationdb.h"
 #include "appserver/log/serverlog.h"
+#include "appserver/metrics/servermetrics.h"
 #include "appserver/network/answerstream.h"
 #include "appserver/network/clientchain.h"
 #include "appserver/network/peeraddress.h"
@@ -77,6 +78,7 @@ void ClientSession::firstByteArrived()
         return;
     const QString refusal = QStringLiteral("o servidor só aceita conexões TLS: configure no cliente a autoridade "
                                            "confiável (--tls-ca, QLX_TLS_CA ou tls-ca=)");
+    ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::PlaintextClient);
     sendException(QLatin1String(protocol::kTlsRefusedClass), refusal);
     drop(QStringLiteral("a plaintext client on a TLS server"), Close::AfterWriting, QStringLiteral("tls-refused"));
 }
@@ -123,16 +125,19 @@ void ClientSession::startTls()
     });
     connect(socket, &QSslSocket::encryptedBytesWritten, this, &ClientSession::answerWritten);
     connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+        m_handshake.leave();
         QList<QSslCertificate> chain = socket->peerCertificateChain();
         if (const QSslCertificate own = socket->peerCertificate(); !own.isNull() && !chain.contains(own))
             chain.prepend(own);
         if (const std::optional<ClientChain::Refusal> refused = ClientChain::refusal(chain)) {
             m_clientRefusal = refused->client; // nothing more is read
+            ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::ChainTooLarge);
             sendException(QLatin1String(protocol::kTlsRefusedClass), refused->client);
             drop(refused->log, Close::AfterWriting, QStringLiteral("tls-refused"));
             return;
         }
         if (!m_clientRefusal.isEmpty()) {
+            ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::ClientCertificate);
             sendException(QLatin1String(protocol::kTlsRefusedClass), m_clientRefusal);
             drop(QStringLiteral("client certificate refused: %1").arg(m_clientRefusalLog), Close::AfterWriting,
                  QStringLiteral("tls-refused"));
@@ -151,6 +156,7 @@ void ClientSession::startTls()
             ? QStringLiteral(" (a client certificate chain over the %1 bytes a handshake takes)")
                   .arg(ClientChain::kHandshakeMessageBytes)
             : QString();
+        ServerMetrics::tlsFailed(limit.isEmpty() ? ServerMetrics::TlsFailure::Handshake : ServerMetrics::TlsFailure::ChainTooLarge);
         drop(QStringLiteral("TLS handshake failed%1: %2").arg(limit, reason), Close::AtOnce,
              QStringLiteral("tls-handshake-failed"));
     });
@@ -202,6 +208,7 @@ void ClientSession::readRequests()
 
 bool ClientSession::answer(const QByteArray &payload)
 {
+    m_handshake.leave();
     protocol::Request request;
     try {
         request = protocol::decodeRequest(payload);
@@ -299,6 +306,7 @@ void ClientSession::endCall(const QString &outcome)
     if (m_answer) // an answer refused for its size delivered none
         m_call.lines = m_answer->rows();
     m_call.milliseconds = m_callTime.elapsed();
+    ServerMetrics::callEnded(m_call, m_callTime.nsecsElapsed());
     ServerLog::write(AuditLog::callLine(m_peer, m_call));
     ++m_calls;
     m_bytesSent += m_call.bytes;

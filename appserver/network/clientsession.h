@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appserver/log/auditlog.h"
+#include "appserver/metrics/handshakegauge.h"
 #include "appserver/network/serverlimits.h"
 #include "appserver/remoteobject/scriptline.h"
 
@@ -109,6 +110,7 @@ private:
     AuditLog::Call m_call; // the call being answered
     QElapsedTimer m_callTime;
     QElapsedTimer m_sessionTime;
+    HandshakeGauge m_handshake; // until TLS is up or a plaintext client's first request
     qint64 m_calls = 0;     // logged, the one cut short by a client that went included
     qint64 m_bytesSent = 0; // by those calls
 

@@ -28,14 +28,14 @@ QString reasonOf(protocol::EndpointFault fault)
 
 } // namespace
 
-ListenAddress ListenAddress::parse(const QString &text)
+ListenAddress ListenAddress::parse(const QString &text, const QString &option)
 {
     protocol::Endpoint endpoint;
     QString reason = reasonOf(protocol::parseEndpoint(text, kDefaultPort, 0, endpoint));
     if (reason.isEmpty() && endpoint.host.isEmpty())
         reason = QStringLiteral("name the host or address to listen on, as in 127.0.0.1:%1").arg(kDefaultPort);
     if (!reason.isEmpty())
-        throw std::invalid_argument(QStringLiteral("--listen \"%1\": %2").arg(text, reason).toStdString());
+        throw std::invalid_argument(QStringLiteral("%1 \"%2\": %3").arg(option, text, reason).toStdString());
     return { text, endpoint.host, quint16(endpoint.port) };
 }
 

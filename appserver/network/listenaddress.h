@@ -14,8 +14,8 @@ struct ListenAddress
     QString host; // an address or a name; an IPv6 literal without its brackets
     quint16 port = 0;
 
-    // Throws std::invalid_argument naming `text` and what is wrong with it.
-    static ListenAddress parse(const QString &text);
+    // Throws std::invalid_argument naming `option`, `text` and what is wrong with it.
+    static ListenAddress parse(const QString &text, const QString &option = QStringLiteral("--listen"));
     // The host itself when it is an address, else the addresses its name resolves to;
     // throws std::runtime_error when the name does not resolve.
     QList<QHostAddress> addresses() const;

@@ -5,6 +5,7 @@
 #include "appserver/database/databasefailure.h"
 #include "appserver/log/calllog.h"
 #include "appserver/log/serverlog.h"
+#include "appserver/metrics/servermetrics.h"
 #include "appserver/remoteobject/scriptlinestream.h"
 #include "appserver/rows/queuedscriptrows.h"
 #include "appserver/rows/scriptrowsource.h"
@@ -195,6 +196,7 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::reopenAndRetry(const protocol::Req
     // is opened anew and the call tried once more, at once.
     ServerLog::write(QStringLiteral("database connection lost, reopening the session's connection: %1").arg(reason));
     m_database.close();
+    ServerMetrics::databaseReconnected();
     if (!m_database.open())
         return databaseError(DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
                                                      ConnectionLoss::describe(m_database.lastError())));

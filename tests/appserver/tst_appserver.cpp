@@ -4,8 +4,10 @@
 #include "tests/support/serverprocess.h"
 
 #include <QCborMap>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
 #include <sys/socket.h>
@@ -25,6 +27,58 @@ void seedTranslations(QSqlDatabase &db)
                             "('UNIDADE', 'UN', 'DS', 'ENG', 'Unit', 50), "
                             "('LONGO', 'X', 'DS', 'ENG', '%1', 300)").arg(QString(3800, QLatin1Char('y'))));
 }
+
+struct HttpAnswer
+{
+    int status = 0;
+    QByteArray head;
+    QByteArray body;
+};
+
+// One exchange with the metrics address: `request` sent as it is, the answer read to the close.
+HttpAnswer http(int port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    socket.waitForConnected(RawClient::kWaitMs);
+    socket.write(request);
+    QByteArray got;
+    while (socket.waitForReadyRead(RawClient::kWaitMs))
+        got += socket.readAll();
+    got += socket.readAll();
+    const qsizetype end = got.indexOf("\r\n\r\n");
+    HttpAnswer answer;
+    answer.head = got.left(end);
+    answer.body = end < 0 ? QByteArray() : got.mid(end + 4);
+    answer.status = got.split(' ').value(1).toInt();
+    return answer;
+}
+
+HttpAnswer get(int port, const QByteArray &path)
+{
+    return http(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+}
+
+// The value of one sample of a metrics page; -1 when the page has no such sample.
+double sample(const QByteArray &page, const QByteArray &nameAndLabels)
+{
+    for (const QByteArray &line : page.split('\n')) {
+        if (line.startsWith(nameAndLabels + ' '))
+            return line.mid(nameAndLabels.size() + 1).toDouble();
+    }
+    return -1;
+}
+
+// Frame bytes of the last answer RawClient received, headers included.
+qint64 answerBytes(const RawClient &client)
+{
+    qint64 bytes = kFrameHeaderSize + client.responseSize;
+    for (qsizetype part : client.partSizes)
+        bytes += kFrameHeaderSize + part;
+    return bytes;
+}
+
+const QStringList kWithMetrics { QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0") };
 
 } // namespace
 
@@ -451,6 +505,171 @@ private slots:
         while (query.next())
             texts << query.value(0).toString();
         QCOMPARE(texts, (QStringList { QStringLiteral("Kids' shoes"), QStringLiteral("Line one\nline two") }));
+    }
+
+    void metricsCountEveryCall_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QList<Argument>>("args");
+        QTest::addColumn<QByteArray>("counted"); // the labels of the call's counter
+        QTest::addColumn<bool>("scriptLines");
+        QTest::newRow("languages") << QStringLiteral("GetIdioma") << QList<Argument> {}
+                                   << QByteArray("method=\"GetIdioma\",outcome=\"ok\"") << false;
+        QTest::newRow("tables") << QStringLiteral("GetTabela") << QList<Argument> { text(QString()), text(QStringLiteral("T")) }
+                                << QByteArray("method=\"GetTabela\",outcome=\"ok\"") << false;
+        QTest::newRow("a generation")
+            << QStringLiteral("GetPropriedCds")
+            << QList<Argument> { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO             UNIDADE             "), ArgumentKind::StrRef), date(0) }
+            << QByteArray("method=\"GetPropriedCds\",outcome=\"ok\"") << true;
+        QTest::newRow("a generation the server refuses")
+            << QStringLiteral("GetPropriedCds")
+            << QList<Argument> { text(QStringLiteral("ENG")), text(QStringLiteral("NENHUMA"), ArgumentKind::StrRef), date(0) }
+            << QByteArray("method=\"GetPropriedCds\",outcome=\"failure\"") << false;
+        QTest::newRow("unknown method") << QStringLiteral("GetNothing\nforged") << QList<Argument> {}
+                                        << QByteArray("method=\"other\",outcome=\"exception\"") << false;
+    }
+    void metricsCountEveryCall()
+    {
+        QFETCH(QString, method);
+        QFETCH(QList<Argument>, args);
+        QFETCH(QByteArray, counted);
+        QFETCH(bool, scriptLines);
+        ServerProcess server(seedTranslations, false, kWithMetrics);
+        QVERIFY(server.metricsPort() > 0);
+        RawClient client(server.port());
+        const Response response = client.call(method, args);
+        const qint64 lines = scriptLines ? packetStrings(response).size() + client.parts.values.size() : 0;
+        const qint64 bytes = answerBytes(client);
+
+        const HttpAnswer scraped = get(server.metricsPort(), "/metrics");
+        QCOMPARE(scraped.status, 200);
+        QVERIFY(scraped.head.contains("Content-Type: text/plain; version=0.0.4; charset=utf-8"));
+        const QByteArray &page = scraped.body;
+        QCOMPARE(sample(page, "qlx_calls_total{" + counted + '}'), 1.0);
+        double calls = 0;
+        for (const QByteArray &line : page.split('\n')) {
+            if (line.startsWith("qlx_calls_total{"))
+                calls += line.mid(line.lastIndexOf(' ') + 1).toDouble();
+        }
+        QCOMPARE(calls, 1.0);
+        QCOMPARE(sample(page, "qlx_script_lines_sent_total"), double(lines));
+        QCOMPARE(sample(page, "qlx_answer_bytes_sent_total"), double(bytes));
+        const QByteArray methodLabel = counted.left(counted.indexOf(','));
+        QCOMPARE(sample(page, "qlx_call_duration_seconds_count{" + methodLabel + '}'), 1.0);
+        QCOMPARE(sample(page, "qlx_call_duration_seconds_bucket{" + methodLabel + ",le=\"+Inf\"}"), 1.0);
+        QCOMPARE(sample(page, "qlx_sessions_open"), 1.0);
+        QCOMPARE(sample(page, "qlx_sessions_in_handshake"), 0.0);
+        QVERIFY2(!page.contains("forged"), "a client's text is never a label");
+
+        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+        if (promtool.isEmpty())
+            QSKIP("promtool is not installed (Debian's prometheus package): the page's format is not checked");
+        QProcess check;
+        check.start(promtool, { QStringLiteral("check"), QStringLiteral("metrics") });
+        check.write(page);
+        check.closeWriteChannel();
+        QVERIFY(check.waitForFinished(RawClient::kWaitMs));
+        QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+    }
+
+    void metricsCountRefusedConnections_data()
+    {
+        QTest::addColumn<QString>("cap");
+        QTest::addColumn<QByteArray>("cause");
+        QTest::newRow("clients") << QStringLiteral("--max-clients") << QByteArray("max-clients");
+        QTest::newRow("clients of one address") << QStringLiteral("--max-clients-per-address")
+                                                << QByteArray("max-clients-per-address");
+    }
+    void metricsCountRefusedConnections()
+    {
+        QFETCH(QString, cap);
+        QFETCH(QByteArray, cause);
+        ServerProcess server(seedTranslations, false, kWithMetrics + QStringList { cap, QStringLiteral("1") });
+        RawClient served(server.port());
+        QVERIFY(!served.call(QStringLiteral("GetIdioma"), {}).isException);
+        RawClient refused(server.port());
+        const std::optional<Response> busy = refused.receive();
+        QVERIFY(busy && busy->exceptionClass == QStringLiteral("EServerBusy"));
+
+        const QByteArray page = get(server.metricsPort(), "/metrics").body;
+        QCOMPARE(sample(page, "qlx_connections_refused_total{cause=\"" + cause + "\"}"), 1.0);
+        QCOMPARE(sample(page, "qlx_sessions_open"), 1.0);
+    }
+
+    void metricsAddressAnswersOnlyWhatItServes_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::newRow("another path") << QByteArray("GET /metricz HTTP/1.1\r\n\r\n") << 404;
+        QTest::newRow("another method") << QByteArray("POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n") << 405;
+        QTest::newRow("not HTTP") << QByteArray("hello\r\n\r\n") << 400;
+        QTest::newRow("over-long path") << "GET /" + QByteArray(20000, 'a') + " HTTP/1.1\r\n\r\n" << 414;
+        QTest::newRow("over-long headers") << "GET /metrics HTTP/1.1\r\nX: " + QByteArray(20000, 'a') + "\r\n\r\n" << 431;
+        QTest::newRow("a query after the path") << QByteArray("GET /healthz?probe=1 HTTP/1.1\r\n\r\n") << 200;
+    }
+    void metricsAddressAnswersOnlyWhatItServes()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        ServerProcess server(seedTranslations, false, kWithMetrics);
+        const HttpAnswer answer = http(server.metricsPort(), request);
+        QCOMPARE(answer.status, status);
+        QVERIFY(answer.head.contains("Connection: close"));
+        QCOMPARE(answer.head.contains("Allow: GET"), status == 405);
+        QVERIFY(RawClient(server.port()).call(QStringLiteral("GetIdioma"), {}).result.toMap().value(QLatin1String("ok")).toBool());
+    }
+
+    void healthFollowsTheDatabase_data()
+    {
+        QTest::addColumn<QByteArray>("replacement"); // of the database file; empty: removed
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("file removed") << QByteArray() << QStringLiteral("cannot open the database");
+        QTest::newRow("file no database") << QByteArray(4096, 'x') << QStringLiteral("did not answer");
+    }
+    void healthFollowsTheDatabase()
+    {
+        QFETCH(QByteArray, replacement);
+        QFETCH(QString, reason);
+        ServerProcess server(seedTranslations, false, kWithMetrics);
+        const HttpAnswer healthy = get(server.metricsPort(), "/healthz");
+        QCOMPARE(healthy.status, 200);
+        QCOMPARE(healthy.body, QByteArray("ok\n"));
+
+        const QString file = server.databaseFile();
+        QVERIFY(QFile::rename(file, file + QStringLiteral(".away")));
+        if (!replacement.isEmpty()) {
+            QFile garbage(file);
+            QVERIFY(garbage.open(QIODevice::WriteOnly));
+            garbage.write(replacement);
+        }
+        HttpAnswer sick;
+        QTRY_VERIFY_WITH_TIMEOUT((sick = get(server.metricsPort(), "/healthz")).status == 503, 10000);
+        QVERIFY2(sick.body.endsWith('\n') && sick.body.count('\n') == 1, sick.body.constData());
+        QVERIFY2(sick.body.contains(reason.toUtf8()), sick.body.constData());
+
+        QFile::remove(file);
+        QVERIFY(QFile::rename(file + QStringLiteral(".away"), file));
+        QTRY_COMPARE_WITH_TIMEOUT(get(server.metricsPort(), "/healthz").status, 200, 10000);
+    }
+
+    void metricsAddressNeedsAPort_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("no port") << QStringLiteral("127.0.0.1");
+        QTest::newRow("port over 65535") << QStringLiteral("127.0.0.1:70000");
+        QTest::newRow("no host") << QStringLiteral(":9102");
+    }
+    void metricsAddressNeedsAPort()
+    {
+        QFETCH(QString, address);
+        ServerProcess database(seedTranslations);
+        QProcess server;
+        server.start(QStringLiteral(QLX_SERVER_PATH), { QStringLiteral("--db"), database.databaseFile(), QStringLiteral("--listen"),
+                                                        QStringLiteral("127.0.0.1:0"), QStringLiteral("--metrics"), address });
+        QVERIFY(server.waitForFinished(RawClient::kWaitMs));
+        QCOMPARE(server.exitCode(), 2);
+        const QByteArray said = server.readAllStandardError();
+        QVERIFY2(said.contains("--metrics \"" + address.toUtf8() + '"'), said.constData());
     }
 };
 

@@ -48,10 +48,15 @@ public:
                         QStringList { QStringLiteral("--db"), m_database, QStringLiteral("--listen"),
                                       QStringLiteral("127.0.0.1:0") } + arguments);
         m_process.waitForStarted();
-        while (m_port == 0 && m_process.waitForReadyRead(60000)) {
-            const QByteArray line = m_process.readLine();
-            if (line.startsWith("listening on "))
-                m_port = line.trimmed().split(':').last().toInt();
+        const bool metrics = arguments.contains(QStringLiteral("--metrics")); // its line follows "listening on"
+        while ((m_port == 0 || (metrics && m_metricsPort == 0)) && m_process.waitForReadyRead(60000)) {
+            while (m_process.canReadLine()) {
+                const QByteArray line = m_process.readLine();
+                if (line.startsWith("listening on "))
+                    m_port = line.trimmed().split(':').last().toInt();
+                else if (line.startsWith("metrics on "))
+                    m_metricsPort = line.trimmed().split(':').last().toInt();
+            }
         }
     }
     ~ServerProcess()
@@ -61,6 +66,7 @@ public:
     }
 
     int port() const { return m_port; }
+    int metricsPort() const { return m_metricsPort; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     QString databaseFile() const { return m_database; }
     qint64 pid() const { return m_process.processId(); }
@@ -96,6 +102,7 @@ private:
     QString m_database;
     QProcess m_process;
     int m_port = 0;
+    int m_metricsPort = 0;
 };
 
 // Runs an SQL statement on the seed connection, failing the test on an error.
