@@ -101,6 +101,11 @@ bool ClientSession::adopt(QTcpSocket *socket)
             endCall(QStringLiteral("client-gone"));
         }
         m_answer.reset(); // ends its query at once
+        // A client that refuses the server's certificate closes in the handshake.
+        if (qobject_cast<QSslSocket *>(m_socket) && !m_encrypted && !m_closing) {
+            ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::Handshake);
+            ServerLog::write(AuditLog::droppedLine(m_peer, 0, QStringLiteral("closed by the client in the TLS handshake")));
+        }
         finish(m_closing ? m_end : QStringLiteral("client-closed"));
     });
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::answerWritten);
@@ -126,6 +131,7 @@ void ClientSession::startTls()
     connect(socket, &QSslSocket::encryptedBytesWritten, this, &ClientSession::answerWritten);
     connect(socket, &QSslSocket::encrypted, this, [this, socket] {
         m_handshake.leave();
+        m_encrypted = true;
         QList<QSslCertificate> chain = socket->peerCertificateChain();
         if (const QSslCertificate own = socket->peerCertificate(); !own.isNull() && !chain.contains(own))
             chain.prepend(own);

@@ -105,6 +105,7 @@ private:
     bool m_sending = false; // in sendAnswer()
     bool m_finished = false;
     bool m_draining = false;
+    bool m_encrypted = false; // its TLS handshake has completed
     QString m_end; // how the connection ended, once it is being closed
     AuditLog::Peer m_peer; // its subject is the client certificate's, where TLS gives one
     AuditLog::Call m_call; // the call being answered

@@ -1,5 +1,6 @@
 // The reference server: its answers on a real database, the script lines it
 // composes, and how it survives clients that break the protocol.
+#include "tests/support/metricspage.h"
 #include "tests/support/rawclient.h"
 #include "tests/support/serverprocess.h"
 
@@ -26,47 +27,6 @@ void seedTranslations(QSqlDatabase &db)
                             "('PRODUTO', '2', 'DS', 'ENG', 'Line one' || char(10) || 'line two', 200), "
                             "('UNIDADE', 'UN', 'DS', 'ENG', 'Unit', 50), "
                             "('LONGO', 'X', 'DS', 'ENG', '%1', 300)").arg(QString(3800, QLatin1Char('y'))));
-}
-
-struct HttpAnswer
-{
-    int status = 0;
-    QByteArray head;
-    QByteArray body;
-};
-
-// One exchange with the metrics address: `request` sent as it is, the answer read to the close.
-HttpAnswer http(int port, const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
-    socket.waitForConnected(RawClient::kWaitMs);
-    socket.write(request);
-    QByteArray got;
-    while (socket.waitForReadyRead(RawClient::kWaitMs))
-        got += socket.readAll();
-    got += socket.readAll();
-    const qsizetype end = got.indexOf("\r\n\r\n");
-    HttpAnswer answer;
-    answer.head = got.left(end);
-    answer.body = end < 0 ? QByteArray() : got.mid(end + 4);
-    answer.status = got.split(' ').value(1).toInt();
-    return answer;
-}
-
-HttpAnswer get(int port, const QByteArray &path)
-{
-    return http(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-}
-
-// The value of one sample of a metrics page; -1 when the page has no such sample.
-double sample(const QByteArray &page, const QByteArray &nameAndLabels)
-{
-    for (const QByteArray &line : page.split('\n')) {
-        if (line.startsWith(nameAndLabels + ' '))
-            return line.mid(nameAndLabels.size() + 1).toDouble();
-    }
-    return -1;
 }
 
 // Frame bytes of the last answer RawClient received, headers included.

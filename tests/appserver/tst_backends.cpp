@@ -2,6 +2,7 @@
 // servers share one PostgreSQL database, and the script lines of each dialect
 // apply as they stand on a database of that kind.
 #include "tests/support/listeningserver.h"
+#include "tests/support/metricspage.h"
 #include "tests/support/postgrescluster.h"
 
 #include "appserver/database/backendsql.h"
@@ -329,7 +330,8 @@ private slots:
         };
         QVERIFY(asOwner(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, PostgresCluster::password())));
         QVERIFY(asOwner(QStringLiteral("GRANT SELECT ON IDIOMA, PROGTRAD, TRADUCAO TO %1").arg(role)));
-        const ListeningServer server({ QStringLiteral("--db"), m_cluster.uri(database, role) });
+        const ListeningServer server({ QStringLiteral("--db"), m_cluster.uri(database, role), QStringLiteral("--metrics"),
+                                       QStringLiteral("127.0.0.1:0") });
         QVERIFY(server.port() != 0);
         RawCaller screen(server.port());
         const QList<Argument> confirm { text(QStringLiteral("ENG")), text(kAllTables, ArgumentKind::StrRef), date(0) };
@@ -347,6 +349,7 @@ private slots:
         const QByteArray after = screen.call(QStringLiteral("GetPropriedCds"), confirm);
         const QByteArray log = server.log();
         QVERIFY2(QRegularExpression(logged).match(QString::fromUtf8(log)).hasMatch(), log.constData());
+        QCOMPARE(sample(get(server.metricsPort(), "/metrics").body, "qlx_database_reconnects_total"), served ? 1.0 : 0.0);
         if (served) {
             QCOMPARE(after, before);
             return;

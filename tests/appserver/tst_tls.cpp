@@ -1,5 +1,6 @@
 // TLS between the clients and the application server, with a throw-away
 // certificate authority made by openssl for each run.
+#include "tests/support/metricspage.h"
 #include "tests/support/serverprocess.h"
 
 #include "client/recordsetfields.h"
@@ -274,22 +275,27 @@ private slots:
         QTest::addColumn<QString>("clientCertificate");
         QTest::addColumn<QString>("failure"); // a part of the message; empty: the call succeeds
 
+        QTest::addColumn<QString>("counted"); // the reason of qlx_tls_failures_total that counts it
+
         const QString server = QStringLiteral("server");
-        QTest::newRow("good certificate") << server << false << QString() << QString();
+        const QString handshake = QStringLiteral("handshake");
+        const QString refused = QStringLiteral("client-certificate");
+        QTest::newRow("good certificate") << server << false << QString() << QString() << QString();
         QTest::newRow("untrusted authority") << QStringLiteral("server-other-ca") << false << QString()
-                                             << QStringLiteral("não foi assinado pela autoridade confiável");
+                                             << QStringLiteral("não foi assinado pela autoridade confiável") << handshake;
         QTest::newRow("expired certificate") << QStringLiteral("server-expired") << false << QString()
-                                             << QStringLiteral("o certificado do servidor expirou em");
+                                             << QStringLiteral("o certificado do servidor expirou em") << handshake;
         QTest::newRow("wrong host name") << QStringLiteral("server-elsewhere") << false << QString()
-                                         << QStringLiteral("não é do nome 127.0.0.1 (é de outro.example)");
+                                         << QStringLiteral("não é do nome 127.0.0.1 (é de outro.example)") << handshake;
         QTest::newRow("client certificate required, missing") << server << true << QString()
-                                                              << QStringLiteral("exige um certificado do cliente");
-        QTest::newRow("client certificate required, present") << server << true << QStringLiteral("desk-01") << QString();
+                                                              << QStringLiteral("exige um certificado do cliente") << refused;
+        QTest::newRow("client certificate required, present")
+            << server << true << QStringLiteral("desk-01") << QString() << QString();
         QTest::newRow("client certificate of another authority")
             << server << true << QStringLiteral("stranger")
-            << QStringLiteral("não aceitou o certificado do cliente: não foi assinado pela autoridade do servidor");
+            << QStringLiteral("não aceitou o certificado do cliente: não foi assinado pela autoridade do servidor") << refused;
         QTest::newRow("expired client certificate") << server << true << QStringLiteral("desk-expired")
-                                                    << QStringLiteral("o certificado do cliente expirou em");
+                                                    << QStringLiteral("o certificado do cliente expirou em") << refused;
     }
 
     void handshake()
@@ -298,7 +304,9 @@ private slots:
         QFETCH(bool, clientCertificates);
         QFETCH(QString, clientCertificate);
         QFETCH(QString, failure);
-        ServerProcess server({}, true, serverTls(m_pki, serverCertificate, clientCertificates));
+        QFETCH(QString, counted);
+        ServerProcess server({}, true, serverTls(m_pki, serverCertificate, clientCertificates)
+                                           + QStringList { QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0") });
         QVERIFY(server.port() != 0);
         TTlsFiles tls { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
         if (!clientCertificate.isEmpty()) {
@@ -306,6 +314,17 @@ private slots:
             tls.KeyFile = m_pki.key(clientCertificate);
         }
         const CallOutcome outcome = callLanguages(server.port(), tls);
+        QByteArray page;
+        const auto failures = [&](const QString &reason) {
+            page = get(server.metricsPort(), "/metrics").body;
+            return sample(page, "qlx_tls_failures_total{reason=\"" + reason.toUtf8() + "\"}");
+        };
+        if (!counted.isEmpty())
+            QVERIFY2(QTest::qWaitFor([&] { return failures(counted) == 1; }, 20000), page.constData());
+        for (const char *reason : { "handshake", "client-certificate", "plaintext-client", "chain-too-large" }) {
+            if (counted != QLatin1String(reason))
+                QVERIFY2(failures(QLatin1String(reason)) == 0, page.constData());
+        }
         if (failure.isEmpty()) {
             QCOMPARE(outcome.failure, QString());
             QCOMPARE(outcome.languages, 3);

@@ -21,11 +21,14 @@ public:
         m_process.setStandardErrorFile(m_logDir.filePath(QStringLiteral("server.log")));
         m_process.start(QStringLiteral(QLX_SERVER_PATH),
                         arguments + QStringList { QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0") });
-        while (m_port == 0 && m_process.waitForReadyRead(kWaitMs)) {
+        const bool metrics = arguments.contains(QStringLiteral("--metrics"));
+        while ((m_port == 0 || (metrics && m_metricsPort == 0)) && m_process.waitForReadyRead(kWaitMs)) {
             while (m_process.canReadLine()) {
                 const QByteArray line = m_process.readLine();
                 if (line.startsWith("listening on "))
                     m_port = line.trimmed().split(':').last().toInt();
+                else if (line.startsWith("metrics on "))
+                    m_metricsPort = line.trimmed().split(':').last().toInt();
             }
         }
     }
@@ -36,6 +39,7 @@ public:
     }
 
     int port() const { return m_port; }
+    int metricsPort() const { return m_metricsPort; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
     // What the server wrote to its standard error.
     QByteArray log() const
@@ -48,6 +52,7 @@ private:
     QTemporaryDir m_logDir;
     QProcess m_process;
     int m_port = 0;
+    int m_metricsPort = 0;
 };
 
 // A client speaking the protocol by hand, keeping every response's bytes.
