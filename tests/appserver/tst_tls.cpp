@@ -337,6 +337,49 @@ private slots:
         QVERIFY2(second.failure.contains(QStringLiteral("ocupado")), qPrintable(second.failure));
     }
 
+    // Silent connections from many addresses take no more than the handshakes' share
+    // of the slots, and only for the handshake's time: a client with a certificate is
+    // served as soon as they are dropped, never told that every slot is taken.
+    void silentConnectionsLeaveRoomForClients()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true) + QStringList {
+                                 QStringLiteral("--max-clients"), QStringLiteral("64"),
+                                 QStringLiteral("--handshake-timeout"), QStringLiteral("2") });
+        QVERIFY(server.port() != 0);
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        for (int host = 1; host <= 8; ++host) {
+            for (int i = 0; i < 8; ++i) { // each address at its own cap of 8
+                silent.push_back(std::make_unique<QTcpSocket>());
+                silent.back()->bind(QHostAddress(QStringLiteral("127.0.10.%1").arg(host)));
+                silent.back()->connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
+            }
+        }
+        for (auto &socket : silent) // all of them within the handshake time
+            QVERIFY(socket->waitForConnected(30000));
+        const TTlsFiles desk { m_pki.pem(QStringLiteral("ca")), m_pki.pem(QStringLiteral("desk-01")),
+                               m_pki.key(QStringLiteral("desk-01")) };
+        CallOutcome served = callLanguages(server.port(), desk);
+        const QDeadlineTimer deadline(15000);
+        while (!served.failure.isEmpty() && !deadline.hasExpired()) {
+            // Busy while the handshakes' share is taken, or closed while as many busy answers are in flight.
+            QVERIFY2(!served.failure.contains(QStringLiteral("limite de 64")), qPrintable(served.failure));
+            QTest::qWait(200);
+            served = callLanguages(server.port(), desk);
+        }
+        QCOMPARE(served.failure, QString());
+        QCOMPARE(served.languages, 3);
+        // The handshake cap took 16, the other 48 were refused (and the client's early
+        // tries); none was refused for the client cap, and every silent one is gone.
+        QVERIFY2(server.waitForLog(": handshake-timeout: handshake not over in 2 s"), server.log().constData());
+        QVERIFY2(server.waitForLog(" end=handshake-timeout "), server.log().constData());
+        const qsizetype overTheCap = server.log().count("limite de 16 conexões em negociação atingido");
+        QVERIFY2(overTheCap >= 48, qPrintable(QStringLiteral("%1 refused\n%2").arg(overTheCap).arg(QString::fromUtf8(server.log()))));
+        QVERIFY2(!server.log().contains("limite de 64 conexões"), server.log().constData());
+        QVERIFY2(!server.log().contains("deste endereço"), server.log().constData());
+        for (auto &socket : silent)
+            QVERIFY(socket->state() == QAbstractSocket::UnconnectedState || socket->waitForDisconnected(10000));
+    }
+
     // An answer of many parts, each larger than TLS takes at a time, arrives whole and
     // in order: the same file as over plaintext.
     void largeAnswerAsOverPlaintext()
