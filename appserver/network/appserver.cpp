@@ -97,8 +97,8 @@ bool AppServer::startSession(qintptr descriptor, const QString &prefix)
     auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits, m_tls);
     session->moveToThread(thread);
     // Accepting waits until the session holds its own descriptors (its thread's wakeup,
-    // its socket), so that no other connection takes the ones counted on; those of its
-    // database stay reserved until its handshake is over.
+    // its socket, in plaintext its database), so that no other connection takes the
+    // ones counted on; a TLS session's database has them kept until its handshake is over.
     const auto running = std::make_shared<QSemaphore>();
     const auto handshaking = std::make_shared<bool>(true);
     const auto handshakeEnded = [this, handshaking] {

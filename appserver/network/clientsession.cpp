@@ -51,7 +51,7 @@ void ClientSession::start()
     connect(m_handshake, &QTimer::timeout, this, &ClientSession::handshakeTimedOut);
     m_handshake->start();
     if (!m_tls) {
-        if (adopt(new QTcpSocket(this)))
+        if (adopt(new QTcpSocket(this)) && openDatabase())
             serve();
         return;
     }
@@ -145,6 +145,7 @@ void ClientSession::startTls()
         }
         if (const QSslCertificate peer = socket->peerCertificate(); !peer.isNull())
             m_peer.subject = certificateSubject(peer);
+        openDatabase();
         endHandshake();
     });
     connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
@@ -173,9 +174,8 @@ void ClientSession::serve()
     readRequests();
 }
 
-bool ClientSession::endHandshake()
+bool ClientSession::openDatabase()
 {
-    m_handshake->stop();
     try {
         const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
         m_database = std::make_unique<TranslationDb>(m_databaseAddress, connection);
@@ -186,11 +186,18 @@ bool ClientSession::endHandshake()
                       DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
                                               QString::fromUtf8(failure.what())));
         drop(QStringLiteral("database not opened"), Close::AfterWriting, QStringLiteral("database-error"));
-        emit handshakeOver();
         return false;
     }
-    emit handshakeOver();
     return true;
+}
+
+void ClientSession::endHandshake()
+{
+    if (m_handshakeOver)
+        return;
+    m_handshakeOver = true;
+    m_handshake->stop();
+    emit handshakeOver();
 }
 
 void ClientSession::readRequests()
@@ -201,7 +208,8 @@ void ClientSession::readRequests()
         while (!m_closing && m_clientRefusal.isEmpty() && !m_answer && outgoing() == 0) {
             if (m_frames.next(payload)) {
                 m_idle->start();
-                if ((!m_object && !endHandshake()) || !answer(payload))
+                endHandshake();
+                if (!answer(payload))
                     return;
             } else if (m_socket->bytesAvailable() > 0) {
                 m_frames.append(m_socket->read(kReadChunk));

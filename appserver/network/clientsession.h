@@ -28,9 +28,10 @@ class TranslationDb;
 // it, and dropped with its query when the client goes. Every call and the end of
 // the connection leave a line in the audit trail. With TLS, a client whose first
 // byte is no TLS handshake is told so in plaintext, and one whose certificate is
-// refused is told why over TLS; either connection then ends. The database is
-// opened once the handshake is over (TLS established, or in plaintext the first
-// request arrived whole): before it a client holds only its socket and its thread.
+// refused is told why over TLS; either connection then ends. The handshake is over
+// once TLS is established, or in plaintext once the first request has arrived
+// whole; a TLS session opens its database only then, holding until then only its
+// socket and its thread, a plaintext one at once.
 class ClientSession : public QObject
 {
     Q_OBJECT
@@ -54,7 +55,7 @@ public slots:
     void start();
 
 signals:
-    // The handshake is over and the database opened (or found unusable): the server
+    // The handshake is over and the database open (or found unusable): the server
     // counts the session among those in their handshake no more.
     void handshakeOver();
     void finished();
@@ -68,7 +69,9 @@ private:
     void startTls();
     void serve();
     // Opens the database; false when it cannot be, the client told so.
-    bool endHandshake();
+    bool openDatabase();
+    // Tells the server, once, that the session is past its handshake.
+    void endHandshake();
     void readRequests();
     // The answer's frames are counted against --max-answer: an answer that would pass
     // it is produced to the end without being sent, so that the failure sent instead
@@ -108,6 +111,7 @@ private:
     QTimer *m_idle = nullptr;
     QTimer *m_handshake = nullptr;
     qint64 m_answered = 0;
+    bool m_handshakeOver = false;
     bool m_closing = false;
     bool m_sending = false; // in sendAnswer()
     bool m_finished = false;
