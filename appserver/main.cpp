@@ -54,10 +54,30 @@ int main(int argc, char *argv[])
     const QCommandLineOption maxClientsOption(QStringLiteral("max-clients"),
         QStringLiteral("Clients served at once; one more is answered busy (default %1).").arg(ServerLimits::kDefaultMaxClients),
         QStringLiteral("N"), QString::number(ServerLimits::kDefaultMaxClients));
-    const QCommandLineOption perAddressOption(QStringLiteral("max-clients-per-address"),
-        QStringLiteral("Clients served at once from one address; one more is answered busy (default %1).")
-            .arg(ServerLimits::kDefaultMaxClientsPerAddress),
-        QStringLiteral("N"), QString::number(ServerLimits::kDefaultMaxClientsPerAddress));
+    const QCommandLineOption perPrefixOption(QStringLiteral("max-clients-per-prefix"),
+        QStringLiteral("Clients served at once from one network (--client-prefix-v4, --client-prefix-v6); one more is "
+                       "answered busy (default %1).").arg(ServerLimits::kDefaultMaxClientsPerPrefix),
+        QStringLiteral("N"), QString::number(ServerLimits::kDefaultMaxClientsPerPrefix));
+    // The older name of --max-clients-per-prefix, from when each address was counted apart.
+    QCommandLineOption perAddressOption(QStringLiteral("max-clients-per-address"), perPrefixOption.description(),
+                                        QStringLiteral("N"));
+    perAddressOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption prefixV4Option(QStringLiteral("client-prefix-v4"),
+        QStringLiteral("Leading bits of an IPv4 address that make one client network (default %1).")
+            .arg(ClientPrefix::kDefaultV4Bits),
+        QStringLiteral("BITS"), QString::number(ClientPrefix::kDefaultV4Bits));
+    const QCommandLineOption prefixV6Option(QStringLiteral("client-prefix-v6"),
+        QStringLiteral("Leading bits of an IPv6 address that make one client network (default %1).")
+            .arg(ClientPrefix::kDefaultV6Bits),
+        QStringLiteral("BITS"), QString::number(ClientPrefix::kDefaultV6Bits));
+    const QCommandLineOption handshakesOption(QStringLiteral("max-handshakes"),
+        QStringLiteral("Clients in their handshake at once (TLS not established, or no whole request yet); one more "
+                       "is answered busy (default %1).").arg(ServerLimits::kDefaultMaxHandshakes),
+        QStringLiteral("N"), QString::number(ServerLimits::kDefaultMaxHandshakes));
+    const QCommandLineOption handshakeTimeoutOption(QStringLiteral("handshake-timeout"),
+        QStringLiteral("Close a session whose handshake is not over after this long (default %1).")
+            .arg(ServerLimits::kDefaultHandshakeTimeout),
+        QStringLiteral("SECONDS"), QString::number(ServerLimits::kDefaultHandshakeTimeout));
     const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
         QStringLiteral("Close a session idle for this long (default %1).").arg(ServerLimits::kDefaultIdleTimeout),
         QStringLiteral("SECONDS"), QString::number(ServerLimits::kDefaultIdleTimeout));
@@ -84,9 +104,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption metricsOption(QStringLiteral("metrics"),
         QStringLiteral("Serve /metrics (Prometheus) and /healthz over HTTP on this address, e.g. 127.0.0.1:9102."),
         QStringLiteral("HOST:PORT"));
-    parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, perAddressOption,
-                        idleOption, maxAnswerOption, callLogOption, tlsCertOption, tlsKeyOption, tlsClientCaOption,
-                        drainOption, allowPlaintextOption, metricsOption });
+    parser.addOptions({ dbOption, listenOption, demoOption, forceDemoOption, dialectOption, maxClientsOption, perPrefixOption,
+                        perAddressOption, prefixV4Option, prefixV6Option, handshakesOption, handshakeTimeoutOption, idleOption,
+                        maxAnswerOption, callLogOption, tlsCertOption, tlsKeyOption, tlsClientCaOption, drainOption,
+                        allowPlaintextOption, metricsOption });
     QTextStream out(stdout);
     if (!parser.parse(QCoreApplication::arguments())) { // a bad option is a bad argument, as any other
         ServerLog::Line() << parser.errorText();
@@ -112,7 +133,12 @@ int main(int argc, char *argv[])
         return value;
     };
     limits.maxClients = int(number(maxClientsOption, ServerLimits::kMostClients));
-    limits.maxClientsPerAddress = int(number(perAddressOption, ServerLimits::kMostClients));
+    const bool byOlderName = parser.isSet(perAddressOption) && !parser.isSet(perPrefixOption);
+    limits.maxClientsPerPrefix = int(number(byOlderName ? perAddressOption : perPrefixOption, ServerLimits::kMostClients));
+    limits.clientPrefix.v4Bits = int(number(prefixV4Option, 32));
+    limits.clientPrefix.v6Bits = int(number(prefixV6Option, 128));
+    limits.maxHandshakes = int(number(handshakesOption, ServerLimits::kMostClients));
+    limits.handshakeTimeout = int(number(handshakeTimeoutOption, ServerLimits::kMostIdleTimeout));
     limits.idleTimeout = int(number(idleOption, ServerLimits::kMostIdleTimeout));
     limits.maxAnswer = number(maxAnswerOption, ServerLimits::kMostAnswer);
     const int drainTimeout = int(number(drainOption, AppServer::kMostDrainTimeout));
@@ -229,8 +255,10 @@ int main(int argc, char *argv[])
     if (tls)
         ServerLog::Line() << "TLS on, " << (tls->peerVerifyMode() == QSslSocket::VerifyPeer ? "client certificates required"
                                                                               : "no client certificate asked");
-    ServerLog::Line() << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerAddress
-        << " from one address, closing sessions idle for " << limits.idleTimeout
+    ServerLog::Line() << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerPrefix
+        << " from one network (/" << limits.clientPrefix.v4Bits << ", /" << limits.clientPrefix.v6Bits << "), "
+        << limits.maxHandshakes << " in their handshake, for at most " << limits.handshakeTimeout
+        << " s; closing sessions idle for " << limits.idleTimeout
         << " s, answers of at most " << limits.maxAnswer << " bytes; descriptor limit " << descriptorLimit;
     SystemdNotify::ready();
     SystemdNotify::keepWatchdog(&server);

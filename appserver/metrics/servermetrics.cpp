@@ -75,7 +75,8 @@ const char *labelOf(Outcome outcome)
 
 const char *labelOf(Refusal refusal)
 {
-    static constexpr const char *kLabels[kRefusals] = { "max-clients", "max-clients-per-address", "descriptors", "threads" };
+    static constexpr const char *kLabels[kRefusals] = { "max-clients", "max-clients-per-prefix", "max-handshakes", "descriptors",
+                                                                     "threads" };
     return kLabels[int(refusal)];
 }
 

@@ -17,8 +17,8 @@ inline constexpr int kMethods = 4;
 // that went; exception: an exception response.
 enum class Outcome { Ok, Failure, Exception };
 inline constexpr int kOutcomes = 3;
-enum class Refusal { MaxClients, MaxClientsPerAddress, Descriptors, Threads };
-inline constexpr int kRefusals = 4;
+enum class Refusal { MaxClients, MaxClientsPerPrefix, MaxHandshakes, Descriptors, Threads };
+inline constexpr int kRefusals = 5;
 // handshake: it failed; client-certificate: missing or not the authority's;
 // plaintext-client: no TLS from the first byte; chain-too-large: over the chain's limits.
 enum class TlsFailure { Handshake, ClientCertificate, PlaintextClient, ChainTooLarge };

@@ -50,33 +50,40 @@ AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimit
     connect(this, &QTcpServer::acceptError, this, &AppServer::acceptFailed);
     m_acceptRetry.setSingleShot(true);
     m_acceptRetry.setInterval(kAcceptRetryMs);
-    connect(&m_acceptRetry, &QTimer::timeout, this, &AppServer::resumeAfterStarving);
+    connect(&m_acceptRetry, &QTimer::timeout, this, &AppServer::resumeAfterPause);
 }
 
 void AppServer::incomingConnection(qintptr descriptor)
 {
     const PeerAddress client = PeerAddress::of(descriptor);
     const QString peer = client.address.isNull() ? QStringLiteral("unknown") : client.address.toString();
+    const QString prefix = client.address.isNull() ? peer : m_limits.clientPrefix.of(client.address);
     if (m_sessions >= m_limits.maxClients) {
         ServerMetrics::connectionRefused(ServerMetrics::Refusal::MaxClients);
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões atingido. "
                                                 "Tente novamente mais tarde.").arg(m_limits.maxClients));
-    } else if (m_sessionsOfAddress.value(peer) >= m_limits.maxClientsPerAddress) {
-        ServerMetrics::connectionRefused(ServerMetrics::Refusal::MaxClientsPerAddress);
-        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões deste endereço "
-                                                "atingido. Tente novamente mais tarde.").arg(m_limits.maxClientsPerAddress));
-    } else if (!descriptorsToSpare(kSessionDescriptors)) {
-        // A thread that cannot get its wakeup descriptor would end the whole process.
+    } else if (m_sessionsOfPrefix.value(prefix) >= m_limits.maxClientsPerPrefix) {
+        ServerMetrics::connectionRefused(ServerMetrics::Refusal::MaxClientsPerPrefix);
+        const QString whose = prefix == peer ? QStringLiteral("deste endereço") : QStringLiteral("da rede %1").arg(prefix);
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões %2 atingido. "
+                                                "Tente novamente mais tarde.").arg(m_limits.maxClientsPerPrefix).arg(whose));
+    } else if (m_handshakes >= m_limits.maxHandshakes) {
+        ServerMetrics::connectionRefused(ServerMetrics::Refusal::MaxHandshakes);
+        refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões em negociação "
+                                                "atingido. Tente novamente mais tarde.").arg(m_limits.maxHandshakes));
+    } else if (!m_free.atLeast(reservedDescriptors() + kSessionDescriptors)) {
+        // A thread that cannot get its wakeup descriptor would end the whole process,
+        // and a session whose handshake is over needs its database.
         startStarving(QStringLiteral("fewer than %1 descriptors free for a new session").arg(kSessionDescriptors));
-        ++m_refusedWhileStarving;
         ServerMetrics::connectionRefused(ServerMetrics::Refusal::Descriptors);
         if (m_tls) { // the answer needs a handshake first
-            refuse(descriptor, peer, kDescriptorsBusy, Logged::No);
+            ++(refuse(descriptor, peer, kDescriptorsBusy, Logged::No) ? m_refusedWhileStarving : m_closedWhileStarving);
         } else {
             answerBusyAtOnce(int(descriptor));
             ::close(int(descriptor));
+            ++m_refusedWhileStarving;
         }
-    } else if (!startSession(descriptor, peer)) {
+    } else if (!startSession(descriptor, prefix)) {
         ServerMetrics::connectionRefused(ServerMetrics::Refusal::Threads);
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: não foi possível iniciar o atendimento "
                                                 "da conexão. Tente novamente mais tarde."));
@@ -85,25 +92,42 @@ void AppServer::incomingConnection(qintptr descriptor)
     }
 }
 
-bool AppServer::startSession(qintptr descriptor, const QString &peer)
+int AppServer::reservedDescriptors() const
+{
+    return kSessionDescriptors * m_handshakes;
+}
+
+bool AppServer::startSession(qintptr descriptor, const QString &prefix)
 {
     auto *thread = new QThread(this);
     auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits, m_tls);
     session->moveToThread(thread);
     // Accepting waits until the session holds its own descriptors (its thread's wakeup,
-    // its socket, its database), so that no other connection takes the ones counted on.
+    // its socket, in plaintext its database), so that no other connection takes the
+    // ones counted on; a TLS session's database has them kept until its handshake is over.
     const auto running = std::make_shared<QSemaphore>();
+    const auto handshaking = std::make_shared<bool>(true);
+    const auto handshakeEnded = [this, handshaking] {
+        if (!*handshaking)
+            return;
+        *handshaking = false;
+        --m_handshakes;
+        if (m_acceptPaused) // its reserved descriptors are free now
+            resumeAfterPause();
+    };
     connect(thread, &QThread::started, session, &ClientSession::start, Qt::DirectConnection);
     connect(thread, &QThread::started, thread, [running] { running->release(); }, Qt::DirectConnection);
+    connect(session, &ClientSession::handshakeOver, this, handshakeEnded); // queued: from the session's thread
     connect(session, &ClientSession::finished, session, &QObject::deleteLater);
     connect(this, &AppServer::drainRequested, session, &ClientSession::drain); // queued: another thread
     connect(session, &QObject::destroyed, thread, &QThread::quit);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    connect(thread, &QThread::finished, this, [this, peer] {
+    connect(thread, &QThread::finished, this, [this, prefix, handshakeEnded] {
         --m_sessions;
         ServerMetrics::sessionClosed();
-        if (--m_sessionsOfAddress[peer] <= 0)
-            m_sessionsOfAddress.remove(peer);
+        if (--m_sessionsOfPrefix[prefix] <= 0)
+            m_sessionsOfPrefix.remove(prefix);
+        handshakeEnded();
         // The session's buffers and its query's go back to the system, not kept for a
         // peak that may not come again.
         malloc_trim(0);
@@ -111,18 +135,20 @@ bool AppServer::startSession(qintptr descriptor, const QString &peer)
             if (m_sessions == 0)
                 emit drained();
         } else if (m_acceptPaused) { // its descriptors are free now
-            resumeAfterStarving();
+            resumeAfterPause();
         }
     });
+    ++m_handshakes; // before the thread runs: its handshake may be over at once
     thread->start();
     if (!thread->isRunning()) {
+        --m_handshakes;
         delete session;
         delete thread;
         return false;
     }
     ++m_sessions;
     ServerMetrics::sessionOpened();
-    ++m_sessionsOfAddress[peer];
+    ++m_sessionsOfPrefix[prefix];
     running->tryAcquire(1, kSessionStartMs);
     return true;
 }
@@ -144,18 +170,35 @@ void AppServer::drain()
         emit drained();
 }
 
-void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged)
+bool AppServer::refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged)
 {
+    // A TLS answer holds its connection through a handshake: only a bounded number at
+    // once, and never with the descriptors kept for the sessions' databases; past
+    // that the connection is closed at once, which frees its descriptor.
+    if (m_tls && (m_tlsRefusals >= kMostTlsRefusals || !m_free.atLeast(reservedDescriptors()))) {
+        if (logged == Logged::Yes)
+            ServerLog::write(QStringLiteral("connection closed unanswered: %1: %2 (%3 TLS busy answers in flight)")
+                                 .arg(peer, message).arg(m_tlsRefusals));
+        ::close(int(descriptor));
+        return false;
+    }
     if (logged == Logged::Yes)
         ServerLog::write(QStringLiteral("connection refused: %1: %2").arg(peer, message));
     QTcpSocket *socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
     auto *tls = qobject_cast<QSslSocket *>(socket);
-    if (tls)
+    if (tls) {
         tls->setSslConfiguration(*m_tls);
+        ++m_tlsRefusals;
+        connect(tls, &QObject::destroyed, this, [this] {
+            --m_tlsRefusals;
+            if (m_acceptPaused) // its descriptor is free now
+                resumeAfterPause();
+        });
+    }
     if (!socket->setSocketDescriptor(descriptor)) {
         ::close(int(descriptor));
         delete socket;
-        return;
+        return false;
     }
     if (tls)
         tls->startServerEncryption(); // before writing, or the answer would go out in plaintext
@@ -177,6 +220,7 @@ void AppServer::refuse(qintptr descriptor, const QString &peer, const QString &m
         socket->abort();
         socket->deleteLater();
     });
+    return true;
 }
 
 void AppServer::acceptFailed(QAbstractSocket::SocketError)
@@ -193,13 +237,13 @@ void AppServer::acceptFailed(QAbstractSocket::SocketError)
             answerBusyAtOnce(client);
     };
     for (int i = 0; i < kMostAnsweredAtOnce && m_reserve.acceptWith(listener, answer); ++i) {
-        ++m_refusedWhileStarving;
+        ++(m_tls ? m_closedWhileStarving : m_refusedWhileStarving);
         ServerMetrics::connectionRefused(ServerMetrics::Refusal::Descriptors);
     }
     m_acceptRetry.start();
 }
 
-void AppServer::resumeAfterStarving()
+void AppServer::resumeAfterPause()
 {
     if (m_draining)
         return;
@@ -214,6 +258,7 @@ void AppServer::startStarving(const QString &reason)
         return;
     m_starving = true;
     m_refusedWhileStarving = 0;
+    m_closedWhileStarving = 0;
     ServerLog::write(QStringLiteral("out of descriptors (%1): new connections are answered busy until a descriptor is free")
                 .arg(reason));
 }
@@ -223,6 +268,7 @@ void AppServer::stopStarving()
     if (!m_starving)
         return;
     m_starving = false;
-    ServerLog::write(QStringLiteral("descriptors free again: serving new connections; %1 were answered busy meanwhile")
-                .arg(m_refusedWhileStarving));
+    ServerLog::write(QStringLiteral("descriptors free again: serving new connections; %1 were answered busy meanwhile, "
+                                    "%2 closed unanswered")
+                .arg(m_refusedWhileStarving).arg(m_closedWhileStarving));
 }

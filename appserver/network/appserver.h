@@ -11,11 +11,13 @@
 #include <optional>
 
 // Accepts clients and serves each in a thread of its own, so that one long
-// generation does not hold up another client. Over the client cap or the cap of one
-// address, or short of descriptors or threads, a connection is answered "busy" and
-// closed (over TLS on a TLS server). When accepting itself fails for want of descriptors, the server stops
-// accepting until a session ends (or a moment has passed), answering the waiting
-// connections busy through a reserved descriptor; such an episode is logged once.
+// generation does not hold up another client. Over the client cap, the cap of one
+// client network or the cap of sessions still in their handshake, or short of
+// descriptors or threads, a connection is answered "busy" and closed (over TLS on a
+// TLS server, a bounded number at a time). When accepting itself fails for want of
+// descriptors, the server stops accepting until a session ends (or a moment has
+// passed), answering the waiting connections busy through a reserved descriptor;
+// such an episode is logged once.
 // Stopping, it drains: no new session, the answers under way finish.
 class AppServer : public QTcpServer
 {
@@ -23,8 +25,12 @@ class AppServer : public QTcpServer
 
 public:
     // A new session needs this many descriptors free (its thread's wakeup, its database
-    // file, SQLite's temporary files) with room to spare for the server itself.
+    // file, SQLite's temporary files) with room to spare for the server itself; they
+    // stay reserved for it until its handshake is over and its database is open.
     static constexpr int kSessionDescriptors = 8;
+    // TLS busy answers in flight at once (each holds its connection through a
+    // handshake); past it a connection to refuse is closed without an answer.
+    static constexpr int kMostTlsRefusals = 16;
     // After accepting failed, the server tries again when a session ends, or this much later.
     static constexpr int kAcceptRetryMs = 500;
     // Waiting connections answered busy at once while the process has no descriptor left.
@@ -59,12 +65,18 @@ protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    bool startSession(qintptr descriptor, const QString &peer);
+    bool startSession(qintptr descriptor, const QString &prefix);
     // Within an episode without descriptors, refusals are not logged one by one.
     enum class Logged { Yes, No };
-    void refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged = Logged::Yes);
+    // Answers busy and closes; false when the connection was closed unanswered.
+    bool refuse(qintptr descriptor, const QString &peer, const QString &message, Logged logged = Logged::Yes);
+    // Descriptors kept for the sessions that will open their database when their
+    // handshake is over.
+    int reservedDescriptors() const;
     void acceptFailed(QAbstractSocket::SocketError error);
-    void resumeAfterStarving();
+    // Accepting paused after it failed resumes when a session or a TLS busy answer
+    // ends, or kAcceptRetryMs after it failed.
+    void resumeAfterPause();
     // The start and the end of an episode without descriptors to spare, logged once each.
     void startStarving(const QString &reason);
     void stopStarving();
@@ -74,11 +86,15 @@ private:
     ServerLimits m_limits;
     std::optional<QSslConfiguration> m_tls;
     int m_sessions = 0;
-    QHash<QString, int> m_sessionsOfAddress;
+    QHash<QString, int> m_sessionsOfPrefix;
+    int m_handshakes = 0; // sessions whose handshake is not over
+    int m_tlsRefusals = 0; // TLS busy answers in flight
+    FreeDescriptors m_free;
     DescriptorReserve m_reserve;
     QTimer m_acceptRetry;
     bool m_acceptPaused = false;
     bool m_starving = false;
     bool m_draining = false;
-    qint64 m_refusedWhileStarving = 0;
+    qint64 m_refusedWhileStarving = 0; // answered busy
+    qint64 m_closedWhileStarving = 0; // closed unanswered
 };

@@ -46,8 +46,13 @@ void ClientSession::start()
     m_idle->setInterval(std::chrono::seconds(m_limits.idleTimeout));
     connect(m_idle, &QTimer::timeout, this, &ClientSession::idleTimedOut);
     m_idle->start();
+    m_handshake = new QTimer(this);
+    m_handshake->setSingleShot(true);
+    m_handshake->setInterval(std::chrono::seconds(m_limits.handshakeTimeout));
+    connect(m_handshake, &QTimer::timeout, this, &ClientSession::handshakeTimedOut);
+    m_handshake->start();
     if (!m_tls) {
-        if (adopt(new QTcpSocket(this)))
+        if (adopt(new QTcpSocket(this)) && openDatabase())
             serve();
         return;
     }
@@ -151,6 +156,8 @@ void ClientSession::startTls()
         }
         if (const QSslCertificate peer = socket->peerCertificate(); !peer.isNull())
             m_peer.subject = certificateSubject(peer);
+        openDatabase();
+        endHandshake();
     });
     connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
         if (socket->isEncrypted() || m_closing
@@ -175,6 +182,12 @@ void ClientSession::startTls()
 
 void ClientSession::serve()
 {
+    connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readRequests);
+    readRequests();
+}
+
+bool ClientSession::openDatabase()
+{
     try {
         const QString connection = QStringLiteral("session-%1").arg(quintptr(QThread::currentThreadId()));
         m_database = std::make_unique<TranslationDb>(m_databaseAddress, connection);
@@ -185,10 +198,18 @@ void ClientSession::serve()
                       DatabaseFailure::report(QStringLiteral("O banco de dados do servidor de aplicação não está acessível"),
                                               QString::fromUtf8(failure.what())));
         drop(QStringLiteral("database not opened"), Close::AfterWriting, QStringLiteral("database-error"));
-        return;
+        return false;
     }
-    connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readRequests);
-    readRequests();
+    return true;
+}
+
+void ClientSession::endHandshake()
+{
+    if (m_handshakeOver)
+        return;
+    m_handshakeOver = true;
+    m_handshake->stop();
+    emit handshakeOver();
 }
 
 void ClientSession::readRequests()
@@ -199,6 +220,7 @@ void ClientSession::readRequests()
         while (!m_closing && !m_draining && m_clientRefusal.isEmpty() && !m_answer && outgoing() == 0) {
             if (m_frames.next(payload)) {
                 m_idle->start();
+                endHandshake();
                 if (!answer(payload))
                     return;
             } else if (m_socket->bytesAvailable() > 0) {
@@ -323,6 +345,8 @@ void ClientSession::finish(const QString &how)
     if (m_finished)
         return;
     m_finished = true;
+    m_idle->stop(); // nothing is left for them to close
+    m_handshake->stop();
     if (!m_peer.address.isEmpty())
         ServerLog::write(AuditLog::endLine(m_peer, how, m_calls, m_bytesSent, m_sessionTime.elapsed() / 1000));
     emit finished();
@@ -366,10 +390,7 @@ void ClientSession::drain()
 void ClientSession::idleTimedOut()
 {
     if (!m_socket) { // a TLS server's client that never spoke
-        m_firstByte->setEnabled(false);
-        ::close(int(m_descriptor));
-        ServerLog::write(AuditLog::droppedLine(m_peer, 0, QStringLiteral("silent for %1 s").arg(m_limits.idleTimeout)));
-        finish(QStringLiteral("idle-timeout"));
+        dropUnread(QStringLiteral("silent for %1 s").arg(m_limits.idleTimeout), QStringLiteral("idle-timeout"));
         return;
     }
     if (m_closing) { // its last answer never went out
@@ -378,6 +399,23 @@ void ClientSession::idleTimedOut()
         return;
     }
     drop(QStringLiteral("idle for %1 s").arg(m_limits.idleTimeout), Close::AtOnce, QStringLiteral("idle-timeout"));
+}
+
+void ClientSession::handshakeTimedOut()
+{
+    const QString reason = QStringLiteral("handshake-timeout: handshake not over in %1 s").arg(m_limits.handshakeTimeout);
+    if (!m_socket)
+        dropUnread(reason, QStringLiteral("handshake-timeout"));
+    else
+        drop(reason, Close::AtOnce, QStringLiteral("handshake-timeout"));
+}
+
+void ClientSession::dropUnread(const QString &reason, const QString &end)
+{
+    m_firstByte->setEnabled(false);
+    ::close(int(m_descriptor));
+    ServerLog::write(AuditLog::droppedLine(m_peer, 0, reason));
+    finish(end);
 }
 
 qint64 ClientSession::outgoing() const
@@ -396,6 +434,7 @@ bool ClientSession::clientGone() const
 void ClientSession::drop(const QString &reason, Close close, const QString &end)
 {
     m_closing = true;
+    m_handshake->stop(); // the idle time-out ends a close that does not complete
     m_end = end;
     ServerLog::write(AuditLog::droppedLine(m_peer, m_answered, reason));
     if (close == Close::AtOnce)

@@ -29,7 +29,10 @@ class TranslationDb;
 // it, and dropped with its query when the client goes. Every call and the end of
 // the connection leave a line in the audit trail. With TLS, a client whose first
 // byte is no TLS handshake is told so in plaintext, and one whose certificate is
-// refused is told why over TLS; either connection then ends.
+// refused is told why over TLS; either connection then ends. The handshake is over
+// once TLS is established, or in plaintext once the first request has arrived
+// whole; a TLS session opens its database only then, holding until then only its
+// socket and its thread, a plaintext one at once.
 class ClientSession : public QObject
 {
     Q_OBJECT
@@ -56,6 +59,9 @@ public slots:
     void drain();
 
 signals:
+    // The handshake is over and the database open (or found unusable): the server
+    // counts the session among those in their handshake no more.
+    void handshakeOver();
     void finished();
 
 private:
@@ -66,6 +72,10 @@ private:
     bool adopt(QTcpSocket *socket);
     void startTls();
     void serve();
+    // Opens the database; false when it cannot be, the client told so.
+    bool openDatabase();
+    // Tells the server, once, that the session is past its handshake.
+    void endHandshake();
     void readRequests();
     // The answer's frames are counted against --max-answer: an answer that would pass
     // it is produced to the end without being sent, so that the failure sent instead
@@ -83,6 +93,9 @@ private:
     void sendException(const QString &exceptionClass, const QString &message);
     void answerWritten();
     void idleTimedOut();
+    void handshakeTimedOut();
+    // Closes a TLS server's connection whose first byte has not come.
+    void dropUnread(const QString &reason, const QString &end);
     // Bytes of answers not yet handed to the kernel.
     qint64 outgoing() const;
     // Whether the client has closed its end: asked while a long answer is built.
@@ -100,7 +113,9 @@ private:
     QSocketNotifier *m_firstByte = nullptr; // until a TLS server knows how its client speaks
     QTcpSocket *m_socket = nullptr;
     QTimer *m_idle = nullptr;
+    QTimer *m_handshake = nullptr;
     qint64 m_answered = 0;
+    bool m_handshakeOver = false;
     bool m_closing = false;
     bool m_sending = false; // in sendAnswer()
     bool m_finished = false;

@@ -2,6 +2,8 @@
 
 #include <QVarLengthArray>
 
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -22,7 +24,22 @@ long raiseDescriptorLimit()
     return limit.rlim_cur == RLIM_INFINITY ? -1 : long(limit.rlim_cur);
 }
 
-bool descriptorsToSpare(int count)
+FreeDescriptors::FreeDescriptors()
+    : m_directory(::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+}
+
+FreeDescriptors::~FreeDescriptors()
+{
+    if (m_directory >= 0)
+        ::close(m_directory);
+}
+
+namespace {
+
+// Whether `count` more descriptors can be opened, by opening and closing them: where
+// /proc is not mounted.
+bool canOpen(int count)
 {
     QVarLengthArray<int, 16> opened;
     bool spare = true;
@@ -35,6 +52,37 @@ bool descriptorsToSpare(int count)
     for (int descriptor : opened)
         close(descriptor);
     return spare;
+}
+
+} // namespace
+
+bool FreeDescriptors::atLeast(int count)
+{
+    if (m_directory < 0)
+        return canOpen(count);
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || ::lseek(m_directory, 0, SEEK_SET) != 0)
+        return false;
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return true;
+    // The limit bounds descriptor numbers: those under it that are open are not free.
+    long free = long(limit.rlim_cur);
+    alignas(dirent64) char entries[8192];
+    for (;;) {
+        const ssize_t bytes = ::getdents64(m_directory, entries, sizeof entries);
+        if (bytes < 0)
+            return false;
+        if (bytes == 0)
+            return free >= count;
+        for (ssize_t at = 0; at < bytes;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(entries + at);
+            char *end = nullptr;
+            const unsigned long number = std::strtoul(entry->d_name, &end, 10);
+            if (end != entry->d_name && *end == '\0' && number < limit.rlim_cur)
+                --free;
+            at += entry->d_reclen;
+        }
+    }
 }
 
 DescriptorReserve::DescriptorReserve()

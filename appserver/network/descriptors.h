@@ -4,8 +4,25 @@
 
 // Raises the soft limit on open descriptors to the hard one; returns the limit now in force.
 long raiseDescriptorLimit();
-// Whether `count` more descriptors can be opened now (checked by opening and closing them).
-bool descriptorsToSpare(int count);
+
+// The descriptor numbers still free under the soft limit, counted in /proc/self/fd
+// without opening any: a check that opened descriptors could take the last ones
+// from a session thread opening its database at that moment (where /proc is not
+// mounted, it falls back to opening and closing them). For one thread.
+class FreeDescriptors
+{
+public:
+    FreeDescriptors();
+    ~FreeDescriptors();
+    FreeDescriptors(const FreeDescriptors &) = delete;
+    FreeDescriptors &operator=(const FreeDescriptors &) = delete;
+
+    // Whether at least `count` descriptors can be opened now.
+    bool atLeast(int count);
+
+private:
+    int m_directory = -1; // /proc/self/fd, held open so that counting takes none
+};
 
 // One descriptor held back for the moment the process has none left: closed, it lets
 // one waiting connection be accepted, answered and closed, then it is taken again.

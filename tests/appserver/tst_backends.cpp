@@ -211,6 +211,23 @@ private slots:
         const QString missing = m_dir.filePath(QStringLiteral("missing.db"));
         QTest::newRow("no such database file") << QStringList { QStringLiteral("--db"), missing }
                                                << QStringLiteral("no such database file") << missing;
+        // Limits out of their range, each named with its range.
+        const QString demo = m_dir.filePath(QStringLiteral("x.db"));
+        QTest::newRow("IPv4 prefix over 32 bits") << QStringList { QStringLiteral("--db"), demo, QStringLiteral("--client-prefix-v4"),
+                                                                   QStringLiteral("33") }
+                                                  << QStringLiteral("--client-prefix-v4 takes a whole number from 1 to 32") << QString();
+        QTest::newRow("IPv6 prefix of 0 bits") << QStringList { QStringLiteral("--db"), demo, QStringLiteral("--client-prefix-v6"),
+                                                                QStringLiteral("0") }
+                                               << QStringLiteral("--client-prefix-v6 takes a whole number from 1 to 128") << QString();
+        QTest::newRow("no handshakes") << QStringList { QStringLiteral("--db"), demo, QStringLiteral("--max-handshakes"),
+                                                        QStringLiteral("0") }
+                                       << QStringLiteral("--max-handshakes takes a whole number from 1 to 100000") << QString();
+        QTest::newRow("handshake time-out in letters")
+            << QStringList { QStringLiteral("--db"), demo, QStringLiteral("--handshake-timeout"), QStringLiteral("ten") }
+            << QStringLiteral("--handshake-timeout takes a whole number from 1 to 86400") << QString();
+        QTest::newRow("per-address cap, by its older name")
+            << QStringList { QStringLiteral("--db"), demo, QStringLiteral("--max-clients-per-address"), QStringLiteral("-1") }
+            << QStringLiteral("--max-clients-per-address takes a whole number from 1 to 100000") << QString();
         QTest::newRow("a stray word after the options")
             << QStringList { QStringLiteral("--db"), missing, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                              QStringLiteral("ca.pem") }

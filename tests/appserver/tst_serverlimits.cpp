@@ -1,5 +1,6 @@
 // The server under clients that take more than their share: too many of them, idle
 // ones, ones that do not read, outsized requests, and a process out of descriptors.
+#include "tests/support/pki.h"
 #include "tests/support/rawclient.h"
 #include "tests/support/serverprocess.h"
 
@@ -54,12 +55,13 @@ bool servedLanguages(const Response &response)
 }
 
 // A client gets served once a slot is free: sessions end a moment after their clients.
-bool servedWithin(int port, int ms)
+// Over TLS where `authority` is given.
+bool servedWithin(int port, int ms, const QString &authority = {})
 {
     const QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
         RawClient client(port);
-        if (servedLanguages(client.call(QStringLiteral("GetIdioma"), {})))
+        if ((authority.isEmpty() || client.encrypt(authority)) && servedLanguages(client.call(QStringLiteral("GetIdioma"), {})))
             return true;
         QTest::qWait(50);
     }
@@ -184,7 +186,24 @@ class TestServerLimits : public QObject
 {
     Q_OBJECT
 
+    Pki m_pki;
+
+    QStringList tlsOptions(bool tls) const
+    {
+        if (!tls)
+            return {};
+        return { QStringLiteral("--tls-cert"), m_pki.pem(QStringLiteral("server")), QStringLiteral("--tls-key"),
+                 m_pki.key(QStringLiteral("server")) };
+    }
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_pki.makeAuthority(QStringLiteral("ca")));
+        QVERIFY(m_pki.issue(QStringLiteral("server"), QStringLiteral("ca"), QStringLiteral("localhost"),
+                            QStringLiteral("DNS:localhost,IP:127.0.0.1")));
+    }
+
     void overTheCapAnsweredBusyThenClosed_data()
     {
         QTest::addColumn<bool>("callsFirst");
@@ -219,15 +238,32 @@ private slots:
     void idleSessionsClosed_data()
     {
         QTest::addColumn<QString>("client");
-        QTest::newRow("sends nothing") << QStringLiteral("silent");
-        QTest::newRow("sends a request a byte at a time") << QStringLiteral("slow");
-        QTest::newRow("does not read its answer") << QStringLiteral("deaf");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::addColumn<QByteArray>("end");
+        const QStringList idle { QStringLiteral("--idle-timeout"), QStringLiteral("1") };
+        QTest::newRow("sends nothing") << QStringLiteral("silent") << idle << QByteArray(": idle for 1 s")
+                                       << QByteArray(" end=idle-timeout ");
+        QTest::newRow("sends a request a byte at a time") << QStringLiteral("slow") << idle << QByteArray(": idle for 1 s")
+                                                          << QByteArray(" end=idle-timeout ");
+        QTest::newRow("does not read its answer") << QStringLiteral("deaf") << idle << QByteArray(": idle for 1 s")
+                                                  << QByteArray(" end=idle-timeout ");
+        // Before its first request, a client has the handshake's time, however long the idle time-out.
+        const QStringList handshake { QStringLiteral("--handshake-timeout"), QStringLiteral("1") };
+        QTest::newRow("sends nothing, handshake time-out") << QStringLiteral("silent") << handshake
+                                                           << QByteArray(": handshake-timeout: handshake not over in 1 s")
+                                                           << QByteArray(" end=handshake-timeout ");
+        QTest::newRow("sends its first request a byte at a time, handshake time-out")
+            << QStringLiteral("slow") << handshake << QByteArray(": handshake-timeout: handshake not over in 1 s")
+            << QByteArray(" end=handshake-timeout ");
     }
     void idleSessionsClosed()
     {
         QFETCH(QString, client);
-        ServerProcess server(seedLines(client == QLatin1String("deaf") ? 12000 : 0, 3000), false,
-                             { QStringLiteral("--idle-timeout"), QStringLiteral("1") });
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, reason);
+        QFETCH(QByteArray, end);
+        ServerProcess server(seedLines(client == QLatin1String("deaf") ? 12000 : 0, 3000), false, options);
         RawClient idle(server.port());
         idle.socket.setReadBufferSize(64 * 1024);
         if (client == QLatin1String("slow")) {
@@ -239,8 +275,8 @@ private slots:
         } else if (client == QLatin1String("deaf")) {
             idle.send(linesRequest()); // about 36 MB, more than the sockets hold
         }
-        QVERIFY2(server.waitForLog(": idle for 1 s"), server.log().constData());
-        QVERIFY2(server.waitForLog(" end=idle-timeout "), server.log().constData());
+        QVERIFY2(server.waitForLog(reason), server.log().constData());
+        QVERIFY2(server.waitForLog(end), server.log().constData());
         if (client != QLatin1String("deaf"))
             QVERIFY(closedWithin(idle.socket, 5000));
         QVERIFY(servedWithin(server.port(), 10000));
@@ -384,39 +420,63 @@ private slots:
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("share");
-        QTest::newRow("default") << QStringList() << 8;
-        QTest::newRow("set") << QStringList { QStringLiteral("--max-clients-per-address"), QStringLiteral("2") } << 2;
+        QTest::addColumn<QString>("greedy");
+        QTest::addColumn<QString>("neighbour");
+        QTest::addColumn<QString>("whose"); // in the busy answer; empty: the neighbour is counted apart
+        const QStringList two { QStringLiteral("--max-clients-per-address"), QStringLiteral("2") };
+        QTest::newRow("default") << QStringList() << 8 << QStringLiteral("127.0.0.2") << QStringLiteral("127.0.0.3") << QString();
+        QTest::newRow("set") << two << 2 << QStringLiteral("127.0.0.2") << QStringLiteral("127.0.0.3") << QString();
+        QTest::newRow("set by prefix")
+            << QStringList { QStringLiteral("--max-clients-per-prefix"), QStringLiteral("2") } << 2
+            << QStringLiteral("127.0.10.1") << QStringLiteral("127.0.10.2") << QString();
+        QTest::newRow("/32 counts neighbours apart") << two + QStringList { QStringLiteral("--client-prefix-v4"), QStringLiteral("32") }
+                                                     << 2 << QStringLiteral("127.0.10.1") << QStringLiteral("127.0.10.2") << QString();
+        QTest::newRow("/24 counts neighbours together")
+            << two + QStringList { QStringLiteral("--client-prefix-v4"), QStringLiteral("24") } << 2
+            << QStringLiteral("127.0.10.1") << QStringLiteral("127.0.10.2") << QStringLiteral("da rede 127.0.10.0/24");
     }
     void oneAddressGetsItsShare()
     {
         QFETCH(QStringList, options);
         QFETCH(int, share);
+        QFETCH(QString, greedy);
+        QFETCH(QString, neighbour);
+        QFETCH(QString, whose);
         ServerProcess server(seedTables, false, options);
-        const QHostAddress greedy(QStringLiteral("127.0.0.2"));
-        const QHostAddress other(QStringLiteral("127.0.0.3"));
         std::vector<std::unique_ptr<RawClient>> sessions;
         for (int i = 0; i < share; ++i) {
-            sessions.push_back(std::make_unique<RawClient>(server.port(), greedy));
+            sessions.push_back(std::make_unique<RawClient>(server.port(), QHostAddress(greedy)));
             QVERIFY(servedLanguages(sessions.back()->call(QStringLiteral("GetIdioma"), {})));
         }
-        RawClient over(server.port(), greedy);
+        const auto busy = [share](const QString &whose) {
+            return QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões %2 atingido. Tente novamente "
+                                  "mais tarde.").arg(share).arg(whose);
+        };
+        RawClient over(server.port(), QHostAddress(greedy));
         over.send(languagesRequest());
-        const std::optional<Response> busy = over.receive();
-        QVERIFY(busy);
-        QCOMPARE(busy->exceptionClass, QStringLiteral("EServerBusy"));
-        QCOMPARE(busy->exceptionMessage, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões deste "
-                                                        "endereço atingido. Tente novamente mais tarde.").arg(share));
+        std::optional<Response> refused = over.receive();
+        QVERIFY(refused);
+        QCOMPARE(refused->exceptionClass, QStringLiteral("EServerBusy"));
+        QCOMPARE(refused->exceptionMessage, busy(whose.isEmpty() ? QStringLiteral("deste endereço") : whose));
         QVERIFY(closedWithin(over.socket, 5000));
-        QVERIFY(server.log().contains("connection refused: 127.0.0.2: "));
+        QVERIFY(server.log().contains("connection refused: " + greedy.toUtf8() + ": "));
 
-        // Another address is served, and the greedy one again once one of its sessions ends.
-        RawClient neighbour(server.port(), other);
-        QVERIFY(servedLanguages(neighbour.call(QStringLiteral("GetIdioma"), {})));
+        // The neighbour is served, unless its network is the greedy one's.
+        RawClient next(server.port(), QHostAddress(neighbour));
+        if (whose.isEmpty()) {
+            QVERIFY(servedLanguages(next.call(QStringLiteral("GetIdioma"), {})));
+        } else {
+            next.send(languagesRequest());
+            refused = next.receive();
+            QVERIFY(refused);
+            QCOMPARE(refused->exceptionMessage, busy(whose));
+        }
+        // The greedy one is served again once one of its sessions ends.
         sessions.pop_back();
         const QDeadlineTimer deadline(10000);
         bool servedAgain = false;
         while (!servedAgain && !deadline.hasExpired()) {
-            RawClient again(server.port(), greedy);
+            RawClient again(server.port(), QHostAddress(greedy));
             servedAgain = servedLanguages(again.call(QStringLiteral("GetIdioma"), {}));
         }
         QVERIFY(servedAgain);
@@ -615,11 +675,19 @@ private slots:
         QVERIFY2(counted.captured(1).toInt() >= busy, server.log().constData());
     }
 
+    void noDescriptorLeftPausesAcceptingWithoutSpinning_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("plaintext") << false;
+        QTest::newRow("TLS") << true;
+    }
     void noDescriptorLeftPausesAcceptingWithoutSpinning()
     {
+        QFETCH(bool, tls);
         // Far more clients allowed than descriptors: the descriptor limit is what stops them.
-        ServerProcess server(seedTables, false, { QStringLiteral("--max-clients"), QStringLiteral("2000"),
-                                                  QStringLiteral("--max-clients-per-address"), QStringLiteral("2000") });
+        ServerProcess server(seedTables, false, QStringList { QStringLiteral("--max-clients"), QStringLiteral("2000"),
+                                                              QStringLiteral("--max-clients-per-address"), QStringLiteral("2000") }
+                                 + tlsOptions(tls));
         const qint64 pid = server.pid();
         rlimit original {};
         QCOMPARE(prlimit(pid_t(pid), RLIMIT_NOFILE, nullptr, &original), 0);
@@ -637,6 +705,11 @@ private slots:
         wall.start();
         for (int i = 0; i < 6; ++i) {
             RawClient newcomer(server.port());
+            if (tls) { // no descriptor for a handshake: closed at once, not left waiting
+                QVERIFY(!newcomer.encrypt(m_pki.pem(QStringLiteral("ca"))));
+                QVERIFY(closedWithin(newcomer.socket, 5000));
+                continue;
+            }
             newcomer.send(languagesRequest());
             const std::optional<Response> response = newcomer.receive();
             QVERIFY2(response, server.log().constData());
@@ -652,8 +725,77 @@ private slots:
         QVERIFY2(server.log().contains("out of descriptors (accepting failed: "), server.log().constData());
 
         QCOMPARE(prlimit(pid_t(pid), RLIMIT_NOFILE, &original, nullptr), 0);
-        QVERIFY(servedWithin(server.port(), 10000));
+        QVERIFY(servedWithin(server.port(), 10000, tls ? m_pki.pem(QStringLiteral("ca")) : QString()));
         QVERIFY2(server.waitForLog("descriptors free again"), server.log().constData());
+    }
+
+    // Many silent connections under a low descriptor limit: the server stays quiet,
+    // newcomers are answered busy (over TLS on a TLS server) and the sessions it took
+    // are served, their databases opened with the descriptors kept for them.
+    void silentConnectionsUnderALowDescriptorLimit_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("plaintext") << false;
+        QTest::newRow("TLS") << true;
+    }
+    void silentConnectionsUnderALowDescriptorLimit()
+    {
+        QFETCH(bool, tls);
+        constexpr int kSilent = 60;
+        // The descriptor limit is what stops them, and none is dropped meanwhile.
+        ServerProcess server(seedTables, false, QStringList { QStringLiteral("--max-clients"), QStringLiteral("2000"),
+                                                              QStringLiteral("--max-clients-per-address"), QStringLiteral("2000"),
+                                                              QStringLiteral("--max-handshakes"), QStringLiteral("2000"),
+                                                              QStringLiteral("--handshake-timeout"), QStringLiteral("300") }
+                                 + tlsOptions(tls));
+        const qint64 pid = server.pid();
+        // Room for a few sessions and their databases, not for sixty.
+        const rlim_t room = rlim_t(openDescriptors(pid) + 64);
+        const rlimit lowered { room, room };
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_NOFILE, &lowered, nullptr), 0);
+        std::vector<std::unique_ptr<RawClient>> silent;
+        for (int i = 0; i < kSilent; ++i)
+            silent.push_back(std::make_unique<RawClient>(server.port()));
+        QVERIFY2(server.waitForLog("out of descriptors (fewer than"), server.log().constData());
+        // The busy answers to the silent ones have lingered out.
+        QTest::qWait(6000);
+
+        const qint64 ticksBefore = cpuTicks(pid);
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(3000);
+        const qint64 ticks = cpuTicks(pid) - ticksBefore;
+        const qint64 wallTicks = wall.elapsed() * sysconf(_SC_CLK_TCK) / 1000;
+        QVERIFY2(ticks * 10 < wallTicks, qPrintable(QStringLiteral("%1 ticks of CPU in %2").arg(ticks).arg(wallTicks)));
+
+        RawClient newcomer(server.port());
+        if (tls)
+            QVERIFY2(newcomer.encrypt(m_pki.pem(QStringLiteral("ca"))), qPrintable(newcomer.socket.errorString()));
+        const std::optional<Response> busy = newcomer.receive();
+        QVERIFY2(busy, server.log().constData());
+        QCOMPARE(busy->exceptionClass, QStringLiteral("EServerBusy"));
+        QVERIFY2(busy->exceptionMessage.contains(QStringLiteral("sem descritores")), qPrintable(busy->exceptionMessage));
+
+        // Every session taken generates; every other connection was refused.
+        int served = 0;
+        for (auto &client : silent) {
+            if (tls && !client->encrypt(m_pki.pem(QStringLiteral("ca"))))
+                continue; // refused, closed
+            client->send(linesRequest(QStringLiteral("PRODUTO")));
+            const std::optional<Response> response = client->receive();
+            if (!response)
+                continue;
+            if (response->isException) {
+                QCOMPARE(response->exceptionClass, QStringLiteral("EServerBusy"));
+                continue;
+            }
+            QCOMPARE(response->result.toMap().value(QLatin1String("ok")).toBool(), true);
+            QCOMPARE(packetStrings(*response).size() + client->parts.values.size(), qsizetype(1));
+            ++served;
+        }
+        QVERIFY2(served > 0, server.log().constData());
+        QVERIFY2(!server.log().contains("database not opened"), server.log().constData());
+        QCOMPARE(server.log().count("out of descriptors"), 1);
     }
 
     // Sessions that send only the header of a long request take no memory for the
@@ -662,7 +804,10 @@ private slots:
     {
         constexpr int kSessions = 32;
         constexpr qint64 kMostGrowthKiB = 64 * 1024; // the bytes read, and room for the reads
-        ServerProcess server(seedTables, false, { QStringLiteral("--max-clients-per-address"), QString::number(kSessions) });
+        // Sessions whose first request never arrives whole are still in their handshake.
+        ServerProcess server(seedTables, false, { QStringLiteral("--max-clients-per-address"), QString::number(kSessions),
+                                                  QStringLiteral("--max-handshakes"), QString::number(kSessions),
+                                                  QStringLiteral("--handshake-timeout"), QStringLiteral("300") });
         const qint64 pid = server.pid();
         const qint64 threads = processStatus(pid, "Threads:");
         std::vector<std::unique_ptr<RawClient>> clients;

@@ -1,6 +1,7 @@
 // TLS between the clients and the application server, with a throw-away
 // certificate authority made by openssl for each run.
 #include "tests/support/metricspage.h"
+#include "tests/support/pki.h"
 #include "tests/support/serverprocess.h"
 
 #include "client/recordsetfields.h"
@@ -19,94 +20,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-// Certificates a test needs, each a NAME.pem with its NAME.key, under one directory.
-class Pki
-{
-public:
-    QString pem(const QString &name) const { return m_dir.filePath(name + QStringLiteral(".pem")); }
-    QString key(const QString &name) const { return m_dir.filePath(name + QStringLiteral(".key")); }
-
-    bool makeAuthority(const QString &name)
-    {
-        return openssl({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                         QStringLiteral("-keyout"), key(name), QStringLiteral("-out"), pem(name), QStringLiteral("-subj"),
-                         QStringLiteral("/CN=%1").arg(name), QStringLiteral("-days"), QStringLiteral("2")});
-    }
-
-    // A certificate for `commonName` signed by `authority`, valid for `days` (negative:
-    // expired), with `altNames` as its subject alternative names.
-    bool issue(const QString &name, const QString &authority, const QString &commonName, const QString &altNames,
-               int days = 2)
-    {
-        const QString request = m_dir.filePath(name + QStringLiteral(".csr"));
-        const QString extensions = m_dir.filePath(name + QStringLiteral(".ext"));
-        QFile file(extensions);
-        if (!file.open(QIODevice::WriteOnly) || file.write(QStringLiteral("subjectAltName=%1\n").arg(altNames).toUtf8()) < 0)
-            return false;
-        file.close();
-        return openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
-                         key(name), QStringLiteral("-out"), request, QStringLiteral("-subj"),
-                         QStringLiteral("/CN=%1").arg(commonName) })
-            && openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request, QStringLiteral("-CA"),
-                         pem(authority), QStringLiteral("-CAkey"), key(authority), QStringLiteral("-CAcreateserial"),
-                         QStringLiteral("-days"), QString::number(days), QStringLiteral("-extfile"), extensions,
-                         QStringLiteral("-out"), pem(name) });
-    }
-
-    QString path(const QString &file) const { return m_dir.filePath(file); }
-
-    // An intermediate authority `name` signed by `authority`.
-    bool issueAuthority(const QString &name, const QString &authority)
-    {
-        const QString request = m_dir.filePath(name + QStringLiteral(".csr"));
-        const QString extensions = m_dir.filePath(name + QStringLiteral(".ext"));
-        QFile file(extensions);
-        if (!file.open(QIODevice::WriteOnly)
-            || file.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n") < 0)
-            return false;
-        file.close();
-        return openssl({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
-                         key(name), QStringLiteral("-out"), request, QStringLiteral("-subj"), QStringLiteral("/CN=%1").arg(name) })
-            && openssl({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request, QStringLiteral("-CA"),
-                         pem(authority), QStringLiteral("-CAkey"), key(authority), QStringLiteral("-CAcreateserial"),
-                         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), extensions,
-                         QStringLiteral("-out"), pem(name) });
-    }
-
-    // NAME.pem made of the certificates of `parts`, in order, with the key of the first.
-    bool chain(const QString &name, const QStringList &parts)
-    {
-        QByteArray pemText;
-        for (const QString &part : parts) {
-            QFile file(pem(part));
-            if (!file.open(QIODevice::ReadOnly))
-                return false;
-            pemText += file.readAll();
-        }
-        QFile out(pem(name));
-        QFile::remove(key(name));
-        return out.open(QIODevice::WriteOnly) && out.write(pemText) == pemText.size()
-            && QFile::copy(key(parts.constFirst()), key(name));
-    }
-
-private:
-    bool openssl(const QStringList &arguments)
-    {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("openssl"), arguments);
-        if (process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-            return true;
-        qWarning().noquote() << "openssl" << arguments.join(QLatin1Char(' ')) << process.readAll();
-        return false;
-    }
-
-    QTemporaryDir m_dir;
-};
 
 QStringList serverTls(const Pki &pki, const QString &certificate, bool clientCertificates)
 {
@@ -499,6 +412,49 @@ private slots:
         QVERIFY(first.Connected());
         const CallOutcome second = callLanguages(server.port(), tls);
         QVERIFY2(second.failure.contains(QStringLiteral("ocupado")), qPrintable(second.failure));
+    }
+
+    // Silent connections from many addresses take no more than the handshakes' share
+    // of the slots, and only for the handshake's time: a client with a certificate is
+    // served as soon as they are dropped, never told that every slot is taken.
+    void silentConnectionsLeaveRoomForClients()
+    {
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true) + QStringList {
+                                 QStringLiteral("--max-clients"), QStringLiteral("64"),
+                                 QStringLiteral("--handshake-timeout"), QStringLiteral("2") });
+        QVERIFY(server.port() != 0);
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        for (int host = 1; host <= 8; ++host) {
+            for (int i = 0; i < 8; ++i) { // each address at its own cap of 8
+                silent.push_back(std::make_unique<QTcpSocket>());
+                silent.back()->bind(QHostAddress(QStringLiteral("127.0.10.%1").arg(host)));
+                silent.back()->connectToHost(QStringLiteral("127.0.0.1"), quint16(server.port()));
+            }
+        }
+        for (auto &socket : silent) // all of them within the handshake time
+            QVERIFY(socket->waitForConnected(30000));
+        const TTlsFiles desk { m_pki.pem(QStringLiteral("ca")), m_pki.pem(QStringLiteral("desk-01")),
+                               m_pki.key(QStringLiteral("desk-01")) };
+        CallOutcome served = callLanguages(server.port(), desk);
+        const QDeadlineTimer deadline(15000);
+        while (!served.failure.isEmpty() && !deadline.hasExpired()) {
+            // Busy while the handshakes' share is taken, or closed while as many busy answers are in flight.
+            QVERIFY2(!served.failure.contains(QStringLiteral("limite de 64")), qPrintable(served.failure));
+            QTest::qWait(200);
+            served = callLanguages(server.port(), desk);
+        }
+        QCOMPARE(served.failure, QString());
+        QCOMPARE(served.languages, 3);
+        // The handshake cap took 16, the other 48 were refused (and the client's early
+        // tries); none was refused for the client cap, and every silent one is gone.
+        QVERIFY2(server.waitForLog(": handshake-timeout: handshake not over in 2 s"), server.log().constData());
+        QVERIFY2(server.waitForLog(" end=handshake-timeout "), server.log().constData());
+        const qsizetype overTheCap = server.log().count("limite de 16 conexões em negociação atingido");
+        QVERIFY2(overTheCap >= 48, qPrintable(QStringLiteral("%1 refused\n%2").arg(overTheCap).arg(QString::fromUtf8(server.log()))));
+        QVERIFY2(!server.log().contains("limite de 64 conexões"), server.log().constData());
+        QVERIFY2(!server.log().contains("deste endereço"), server.log().constData());
+        for (auto &socket : silent)
+            QVERIFY(socket->state() == QAbstractSocket::UnconnectedState || socket->waitForDisconnected(10000));
     }
 
     // An answer of many parts, each larger than TLS takes at a time, arrives whole and

@@ -6,7 +6,11 @@
 #include "protocol/message.h"
 
 #include <QCborMap>
-#include <QTcpSocket>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <optional>
 
 // The texts of an answer's packet, in order.
@@ -23,7 +27,7 @@ struct RawClient
     // machine or in a sanitizer build takes many seconds.
     static constexpr int kWaitMs = 60000;
 
-    QTcpSocket socket;
+    QSslSocket socket; // plain TCP until encrypt()
     protocol::FrameReader reader;
     Lines parts; // the rows of the parts before the last response
     QList<qsizetype> partSizes;
@@ -37,6 +41,26 @@ struct RawClient
             socket.bind(from);
         socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
         socket.waitForConnected(kWaitMs);
+    }
+    // Speaks TLS from here on, trusting `authority`, presenting the certificate `cert`
+    // with `key` where given; false when the handshake does not complete.
+    bool encrypt(const QString &authority, const QString &cert = {}, const QString &key = {})
+    {
+        if (socket.state() != QAbstractSocket::ConnectedState)
+            return false;
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(QSslCertificate::fromPath(authority));
+        if (!cert.isEmpty()) {
+            tls.setLocalCertificate(QSslCertificate::fromPath(cert).value(0));
+            QFile keyFile(key);
+            if (!keyFile.open(QIODevice::ReadOnly))
+                return false;
+            tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+        }
+        socket.setSslConfiguration(tls);
+        socket.setPeerVerifyName(QStringLiteral("localhost"));
+        socket.startClientEncryption();
+        return socket.waitForEncrypted(kWaitMs);
     }
     void send(const QByteArray &bytes) { socket.write(bytes); socket.waitForBytesWritten(kWaitMs); }
     // The next response, or nothing when the server closed the connection; the rows
