@@ -67,7 +67,7 @@ void AppServer::incomingConnection(qintptr descriptor)
         const QString whose = prefix == peer ? QStringLiteral("deste endereço") : QStringLiteral("da rede %1").arg(prefix);
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões %2 atingido. "
                                                 "Tente novamente mais tarde.").arg(m_limits.maxClientsPerPrefix).arg(whose));
-    } else if (m_handshakes >= m_limits.maxHandshakes) {
+    } else if (m_handshakes - m_evictions >= m_limits.maxHandshakes && !evictOldestHandshake()) {
         ServerMetrics::connectionRefused(ServerMetrics::Refusal::MaxHandshakes);
         refuse(descriptor, peer, QStringLiteral("Servidor de aplicação ocupado: limite de %1 conexões em negociação "
                                                 "atingido. Tente novamente mais tarde.").arg(m_limits.maxHandshakes));
@@ -106,15 +106,25 @@ bool AppServer::startSession(qintptr descriptor, const QString &prefix)
     // its socket, in plaintext its database), so that no other connection takes the
     // ones counted on; a TLS session's database has them kept until its handshake is over.
     const auto running = std::make_shared<QSemaphore>();
-    const auto handshaking = std::make_shared<bool>(true);
-    const auto handshakeEnded = [this, handshaking] {
-        if (!*handshaking)
+    const quint64 id = ++m_lastSessionId;
+    const auto handshakeEnded = [this, id] {
+        const auto evictable = m_evictable.find(id);
+        if (evictable == m_evictable.end())
             return;
-        *handshaking = false;
+        disconnect(*evictable);
+        m_evictable.erase(evictable);
+        m_evictions -= m_evicted.remove(id) ? 1 : 0;
+        while (!m_handshakeOrder.empty() && !m_evictable.contains(m_handshakeOrder.front()))
+            m_handshakeOrder.pop_front();
         --m_handshakes;
         if (m_acceptPaused) // its reserved descriptors are free now
             resumeAfterPause();
     };
+    m_evictable.insert(id, connect(this, &AppServer::evictRequested, session, [session, id](quint64 evicted) {
+        if (evicted == id)
+            session->evict();
+    })); // queued: another thread
+    m_handshakeOrder.push_back(id);
     connect(thread, &QThread::started, session, &ClientSession::start, Qt::DirectConnection);
     connect(thread, &QThread::started, thread, [running] { running->release(); }, Qt::DirectConnection);
     connect(session, &ClientSession::handshakeOver, this, handshakeEnded); // queued: from the session's thread
@@ -141,6 +151,7 @@ bool AppServer::startSession(qintptr descriptor, const QString &prefix)
     ++m_handshakes; // before the thread runs: its handshake may be over at once
     thread->start();
     if (!thread->isRunning()) {
+        disconnect(m_evictable.take(id));
         --m_handshakes;
         delete session;
         delete thread;
@@ -151,6 +162,23 @@ bool AppServer::startSession(qintptr descriptor, const QString &prefix)
     ++m_sessionsOfPrefix[prefix];
     running->tryAcquire(1, kSessionStartMs);
     return true;
+}
+
+bool AppServer::evictOldestHandshake()
+{
+    if (m_evictions >= m_limits.maxHandshakes)
+        return false;
+    while (!m_handshakeOrder.empty()) {
+        const quint64 oldest = m_handshakeOrder.front();
+        m_handshakeOrder.pop_front();
+        if (m_evictable.contains(oldest) && !m_evicted.contains(oldest)) {
+            m_evicted.insert(oldest);
+            ++m_evictions;
+            emit evictRequested(oldest);
+            return true;
+        }
+    }
+    return false;
 }
 
 void AppServer::setTls(const QSslConfiguration &tls)

@@ -5,9 +5,11 @@
 #include "appserver/remoteobject/scriptline.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTimer>
+#include <deque>
 #include <optional>
 
 // Accepts clients and serves each in a thread of its own, so that one long
@@ -60,11 +62,15 @@ public:
 signals:
     void drained();
     void drainRequested(); // to every session
+    void evictRequested(quint64 session); // to the sessions in their handshake
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
+    // A newcomer over the handshake cap takes the place of the session longest in its
+    // handshake, which is closed; false when as many are being closed already.
+    bool evictOldestHandshake();
     bool startSession(qintptr descriptor, const QString &prefix);
     // Within an episode without descriptors, refusals are not logged one by one.
     enum class Logged { Yes, No };
@@ -88,6 +94,13 @@ private:
     int m_sessions = 0;
     QHash<QString, int> m_sessionsOfPrefix;
     int m_handshakes = 0; // sessions whose handshake is not over
+    // The sessions in their handshake, oldest first (ids of ended ones are skipped),
+    // and those told to make room for a newcomer that have not ended yet.
+    quint64 m_lastSessionId = 0;
+    std::deque<quint64> m_handshakeOrder;
+    QHash<quint64, QMetaObject::Connection> m_evictable;
+    QSet<quint64> m_evicted;
+    int m_evictions = 0;
     int m_tlsRefusals = 0; // TLS busy answers in flight
     FreeDescriptors m_free;
     DescriptorReserve m_reserve;

@@ -135,7 +135,6 @@ void ClientSession::startTls()
     });
     connect(socket, &QSslSocket::encryptedBytesWritten, this, &ClientSession::answerWritten);
     connect(socket, &QSslSocket::encrypted, this, [this, socket] {
-        m_handshake.leave();
         m_encrypted = true;
         QList<QSslCertificate> chain = socket->peerCertificateChain();
         if (const QSslCertificate own = socket->peerCertificate(); !own.isNull() && !chain.contains(own))
@@ -209,6 +208,7 @@ void ClientSession::endHandshake()
         return;
     m_handshakeOver = true;
     m_handshake->stop();
+    m_handshakeGauge.leave();
     emit handshakeOver();
 }
 
@@ -236,7 +236,6 @@ void ClientSession::readRequests()
 
 bool ClientSession::answer(const QByteArray &payload)
 {
-    m_handshake.leave();
     protocol::Request request;
     try {
         request = protocol::decodeRequest(payload);
@@ -408,6 +407,17 @@ void ClientSession::handshakeTimedOut()
         dropUnread(reason, QStringLiteral("handshake-timeout"));
     else
         drop(reason, Close::AtOnce, QStringLiteral("handshake-timeout"));
+}
+
+void ClientSession::evict()
+{
+    if (m_handshakeOver || m_finished || m_closing || !m_handshake)
+        return;
+    const QString reason = QStringLiteral("handshake-evicted: a newer client came while the handshake cap was full");
+    if (!m_socket)
+        dropUnread(reason, QStringLiteral("handshake-evicted"));
+    else
+        drop(reason, Close::AtOnce, QStringLiteral("handshake-evicted"));
 }
 
 void ClientSession::dropUnread(const QString &reason, const QString &end)

@@ -57,6 +57,9 @@ public slots:
     // Reads no further request: the connection ends once the answer under way, if
     // any, has gone out.
     void drain();
+    // Closed to make room for a newer client while the handshake cap is full; nothing
+    // once the handshake is over.
+    void evict();
 
 signals:
     // The handshake is over and the database open (or found unusable): the server
@@ -126,7 +129,7 @@ private:
     AuditLog::Call m_call; // the call being answered
     QElapsedTimer m_callTime;
     QElapsedTimer m_sessionTime;
-    HandshakeGauge m_handshake; // until TLS is up or a plaintext client's first request
+    HandshakeGauge m_handshakeGauge; // until the handshake is over, or the session ends
     qint64 m_calls = 0;     // logged, the one cut short by a client that went included
     qint64 m_bytesSent = 0; // by those calls
 
