@@ -593,7 +593,7 @@ private slots:
         ServerProcess first(seed);
         ServerProcess second(seed);
         const QStringList request { QStringLiteral("--language"), QStringLiteral("ENG"), QStringLiteral("--since"),
-                                    QStringLiteral("1901-01-01 00:00"), QStringLiteral("--all"), QStringLiteral("--dir") };
+                                    QStringLiteral("2025-01-01 00:00"), QStringLiteral("--all"), QStringLiteral("--dir") };
         QTemporaryDir undisturbedDir;
         const GeneratorRun undisturbed
             = generate(request + QStringList { undisturbedDir.path(), QStringLiteral("--server"), first.address() });
