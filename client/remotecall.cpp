@@ -6,7 +6,7 @@
 void CallRemote(TNetConnection &connection, const QString &method, std::vector<TRemoteArg> arguments,
                 TClientDataSet &target, const TRecordsProgress &progress)
 {
-    for (bool repeated = false;; repeated = true) {
+    for (int repeats = 0;; ++repeats) {
         // A load of its own for each attempt: the rows and file of a lost one go with it.
         TDataSetLoad load(target, connection.AnswerLimit);
         load.OnProgress = progress;
@@ -14,7 +14,7 @@ void CallRemote(TNetConnection &connection, const QString &method, std::vector<T
         try {
             result = connection.Call(method, arguments, &load);
         } catch (const EConnectionLost &) {
-            if (repeated || !connection.SwitchServer())
+            if (repeats == kLostCallRepeats || !connection.SwitchServer())
                 throw;
             continue;
         }
