@@ -108,8 +108,9 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
     const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Mostra esta ajuda."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Mostra a versão."));
     const QCommandLineOption server(QStringLiteral("server"),
-        QStringLiteral("Servidor de aplicação (padrão 127.0.0.1, porta %1).").arg(kDefaultServerPort),
-        QStringLiteral("HOST[:PORTA]"));
+        QStringLiteral("Servidor de aplicação (padrão 127.0.0.1, porta %1); vários separados por vírgulas,\n"
+                       "tentados em ordem.").arg(kDefaultServerPort),
+        QStringLiteral("HOST[:PORTA],..."));
     const QCommandLineOption language(QStringLiteral("language"), QStringLiteral("Identificador do idioma (IDIDIOMA)."),
                                       QStringLiteral("ID"));
     const QCommandLineOption since(QStringLiteral("since"), QStringLiteral("Itens alterados a partir de."),
@@ -156,9 +157,7 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
         throw EBadArguments(QStringLiteral("argumento inesperado: %1").arg(parser.positionalArguments().constFirst()));
 
     SetServerAddressOption(parser.value(server));
-    const TServerAddress address = setting(ConfiguredServerAddress);
-    arguments.host = address.host;
-    arguments.port = quint16(address.port);
+    setting(ConfiguredServerAddresses);
     SetTimeoutOption(parser.value(timeout));
     arguments.timeoutSeconds = setting(ServerTimeout);
     arguments.answerLimit = setting(AnswerMemoryLimit);

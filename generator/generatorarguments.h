@@ -17,12 +17,10 @@ public:
 };
 
 // What one generation asks for, read and checked from the command line; the
-// server, the time-out and the answer limit through the host's settings (option,
+// servers (checked here, read at every connect, serveraddress.h), the time-out and the answer limit through the host's settings (option,
 // environment, settings file), as the screen reads them.
 struct GeneratorArguments
 {
-    QString host;
-    quint16 port = 0;
     int timeoutSeconds = 0;
     qint64 answerLimit = 0;    // bytes one answer may take in memory
     TTlsFiles tls;             // the TLS files, through the same settings

@@ -49,6 +49,10 @@ int run(const GeneratorArguments &arguments)
                     say(step);
                 }
             },
+            [&](const QString &text) {
+                lineCount.endLine();
+                notice(text);
+            },
             showProgress ? std::function<void(qsizetype)>(std::ref(lineCount)) : nullptr);
         lineCount.endLine();
         switch (result.outcome) {

@@ -7,6 +7,7 @@
 #include "client/remotemethods.h"
 #include "client/scriptfile.h"
 #include "client/tablelist.h"
+#include "hostlib/core/serveraddress.h"
 #include "protocol/contract.h"
 #include "runtime/core/filesystem.h"
 
@@ -30,6 +31,7 @@ QString languageIds(TClientDataSet &languages, const TField &id)
 } // namespace
 
 GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::function<void(const QString &)> &progress,
+                                const std::function<void(const QString &)> &notice,
                                 const std::function<void(qsizetype lines)> &lineCount)
 {
     const TDateTime startMoment = Now();
@@ -47,8 +49,14 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
 
     TNetConnection connection;
     connection.ServerName = QLatin1String(protocol::contract::kObjectName);
-    connection.Host = arguments.host;
-    connection.Port = arguments.port;
+    connection.BeforeConnect = [&connection](QObject *) {
+        connection.Host = WebURL();
+        connection.Port = WebPort();
+    };
+    connection.OnServerSwitch = [&connection, &notice](const QString &server) {
+        notice(QStringLiteral("a conexão com o servidor de aplicação %1:%2 foi perdida; reconectando a %3 para repetir a chamada")
+                   .arg(connection.Host).arg(connection.Port).arg(server));
+    };
     connection.Timeout = arguments.timeoutSeconds;
     connection.AnswerLimit = arguments.answerLimit;
     connection.Tls = arguments.tls;
@@ -60,7 +68,7 @@ GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::
     TField *line = DeclareLineField(lines);
 
     {
-        progress(QStringLiteral("conectando a %1:%2").arg(arguments.host).arg(arguments.port));
+        progress(QStringLiteral("conectando a %1:%2").arg(WebURL()).arg(WebPort()));
         GetIdioma(connection, languages);
         if (!languages.Locate(QStringLiteral("IDIDIOMA"), arguments.language, true))
             throw EBadArguments(QStringLiteral("o servidor não tem o idioma %1 (tem: %2)")

@@ -21,7 +21,9 @@ struct GenerationResult
 
 // Failures leave as the runtime's exceptions: EBadArguments for a language or a
 // table the server does not have, EInOutError for the file or standard output,
-// any other for the server. `lineCount` hears how many script lines have arrived
-// as they do.
+// any other for the server. `progress` hears each step, `notice` what the user
+// should know even without a terminal (a call repeated on another server), and
+// `lineCount` how many script lines have arrived as they do.
 GenerationResult GenerateScript(const GeneratorArguments &arguments, const std::function<void(const QString &)> &progress,
+                                const std::function<void(const QString &)> &notice,
                                 const std::function<void(qsizetype lines)> &lineCount = {});

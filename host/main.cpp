@@ -67,7 +67,7 @@ std::optional<int> takeConnectionOptions(const QCommandLineParser &parser)
     try {
         if (parser.isSet(QStringLiteral("server"))) {
             SetServerAddressOption(parser.value(QStringLiteral("server")));
-            ConfiguredServerAddress();
+            ConfiguredServerAddresses();
         }
         if (parser.isSet(QStringLiteral("timeout"))) {
             ParseTimeout(parser.value(QStringLiteral("timeout")), QStringLiteral("--timeout"));
@@ -174,7 +174,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption serverOption(QStringLiteral("server"),
-        QStringLiteral("Application server address (else QLX_SERVER, else the settings file)."), QStringLiteral("HOST:PORT"));
+        QStringLiteral("Application server address, or several separated by commas, tried in order (else QLX_SERVER, "
+                       "else the settings file)."), QStringLiteral("HOST:PORT,..."));
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
         QStringLiteral("Seconds the application server may stay silent in a connect or a call (else QLX_TIMEOUT, "
                        "else the settings file, else 120)."), QStringLiteral("SECONDS"));

@@ -4,12 +4,15 @@
 #include "protocol/contract.h"
 #include "screen/geraarquivo.h"
 
+#include "hostlib/widgets/busyanimation.h"
+
 void TfrmGeraArquivo::createDataComponents()
 {
     netGeraArquivo = std::make_unique<TNetConnection>();
     netGeraArquivo->ServerName = QLatin1String(protocol::contract::kObjectName);
     netGeraArquivo->ThrowException = false;
     netGeraArquivo->BeforeConnect = [this](QObject *sender) { netGeraArquivoBeforeConnect(sender); };
+    netGeraArquivo->OnServerSwitch = ShowAviReconnecting;
 
     cdsTabelas = std::make_unique<TClientDataSet>();
     dtsTabelas = std::make_unique<TDataSource>(cdsTabelas.get());

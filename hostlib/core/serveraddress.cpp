@@ -1,6 +1,7 @@
 #include "hostlib/core/serveraddress.h"
 
 #include "hostlib/core/hostsetting.h"
+#include "hostlib/core/serverorder.h"
 
 #include "protocol/endpoint.h"
 #include "runtime/core/exceptions.h"
@@ -49,19 +50,33 @@ TServerAddress ParseServerAddress(const QString &text, const QString &origin)
     return { endpoint.host.isEmpty() ? QStringLiteral("127.0.0.1") : endpoint.host, endpoint.port };
 }
 
-TServerAddress ConfiguredServerAddress()
+QList<TServerAddress> ParseServerAddresses(const QString &text, const QString &origin)
+{
+    const QStringList servers = text.split(QLatin1Char(','));
+    if (servers.size() == 1)
+        return { ParseServerAddress(text, origin) };
+    QList<TServerAddress> addresses;
+    for (const QString &server : servers) {
+        if (server.trimmed().isEmpty())
+            refuse(text, origin, QStringLiteral("A lista tem um servidor vazio entre as vírgulas."));
+        addresses.append(ParseServerAddress(server.trimmed(), origin));
+    }
+    return addresses;
+}
+
+QList<TServerAddress> ConfiguredServerAddresses()
 {
     const THostSetting setting
         = ReadHostSetting(optionAddress, QStringLiteral("--server"), "QLX_SERVER", QStringLiteral("server"));
-    return ParseServerAddress(setting.text, setting.origin);
+    return ParseServerAddresses(setting.text, setting.origin);
 }
 
 QString WebURL()
 {
-    return ConfiguredServerAddress().host;
+    return ServersInTryOrder().constFirst().host;
 }
 
 int WebPort()
 {
-    return ConfiguredServerAddress().port;
+    return ServersInTryOrder().constFirst().port;
 }

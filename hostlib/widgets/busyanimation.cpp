@@ -32,6 +32,7 @@ class BusyWindow : public QFrame
 public:
     BusyWindow(QWidget *opener, int kind)
         : QFrame(opener, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+        , m_kindCaption(captionOf(kind))
     {
         setObjectName(QStringLiteral("busyWindow"));
         setAccessibleName(captionOf(kind)); // a screen reader names the window by what it says
@@ -39,7 +40,9 @@ public:
         setFrameStyle(QFrame::Box | QFrame::Raised);
         setLineWidth(2);
         auto *layout = new QVBoxLayout(this);
-        layout->addWidget(new QLabel(captionOf(kind), this));
+        m_caption = new QLabel(m_kindCaption, this);
+        m_caption->setObjectName(QStringLiteral("caption"));
+        layout->addWidget(m_caption);
         m_count = new QLabel(this);
         m_count->setObjectName(QStringLiteral("progress"));
         // Room for any count: the window keeps its size and place as it grows.
@@ -63,10 +66,18 @@ public:
         // A label with no accessible name of its own announces each new text as a
         // change of its name: a screen reader hears the count grow.
         m_count->setText(ReceivedLinesText(records));
+        m_caption->setText(m_kindCaption);
         if (m_count->isHidden()) {
             m_count->show();
             placeCentred();
         }
+    }
+
+    void showReconnecting(const QString &server)
+    {
+        m_caption->setText(QStringLiteral("reconectando a %1...").arg(server));
+        m_count->hide(); // the records start over
+        placeCentred();
     }
 
     void offerCancel(std::function<void()> cancel)
@@ -120,6 +131,8 @@ private:
             window->setFlag(Qt::WindowStaysOnTopHint, above);
     }
 
+    const QString m_kindCaption;
+    QLabel *m_caption = nullptr;
     QLabel *m_count = nullptr;
     QPushButton *m_cancelButton = nullptr;
     std::function<void()> m_cancel;
@@ -204,6 +217,12 @@ void ShowAviProgress(qint64 records)
 {
     if (busyWindow)
         busyWindow->showCount(records);
+}
+
+void ShowAviReconnecting(const QString &server)
+{
+    if (busyWindow)
+        busyWindow->showReconnecting(server);
 }
 
 void ShowAviCancel(std::function<void()> cancel)

@@ -2,6 +2,7 @@
 
 #include "runtime/core/export.h"
 
+#include <QString>
 #include <QtGlobal>
 #include <functional>
 
@@ -20,6 +21,10 @@ constexpr int kBusyAfterMs = 400;
 QLX_EXPORT void ActiveShowAvi(QWidget *owner, int kind);
 // Shows on the busy window how many records have arrived so far.
 QLX_EXPORT void ShowAviProgress(qint64 records);
+// Says on the busy window that the call is being made again on `server`
+// ("reconectando a HOST:PORT..."), its count of records gone until they arrive
+// anew; harmless when none shows.
+QLX_EXPORT void ShowAviReconnecting(const QString &server);
 // Offers "Cancelar" on the busy window, as a button and the Esc key, which run
 // `cancel`; an empty one takes the offer away.
 QLX_EXPORT void ShowAviCancel(std::function<void()> cancel);

@@ -30,4 +30,5 @@ EConvertError::~EConvertError() = default;
 EInOutError::~EInOutError() = default;
 EDatabaseError::~EDatabaseError() = default;
 ESocketError::~ESocketError() = default;
+EConnectionLost::~EConnectionLost() = default;
 ERemoteError::~ERemoteError() = default;

@@ -63,6 +63,15 @@ public:
     ~ESocketError() override;
 };
 
+// The connection broke while a call waited on it: the server closed it or went
+// away before the final frame of the answer (not a time-out).
+class QLX_EXPORT EConnectionLost : public ESocketError
+{
+public:
+    using ESocketError::ESocketError;
+    ~EConnectionLost() override;
+};
+
 // The application server could not dispatch a call or failed unexpectedly.
 class QLX_EXPORT ERemoteError : public Exception
 {

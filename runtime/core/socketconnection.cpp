@@ -48,6 +48,12 @@ public:
     }
 };
 
+// A connect that did not reach its server, and why.
+struct ConnectFailed
+{
+    QString reason;
+};
+
 } // namespace
 
 TRemoteArg TRemoteArg::byValue(const AnsiString &text)
@@ -101,17 +107,12 @@ void TSocketConnection::SetConnected(bool connected)
     if (!m_inCall)
         m_cancelled = false;
     CallUnderWay underWay(m_inCall);
-    if (Tls.Enabled()) {
-        std::unique_ptr<QSslSocket> tls = NewTlsSocket(Tls);
-        tls->setReadBufferSize(kReadAheadBytes);
-        tls->connectToHostEncrypted(Host, quint16(Port));
-        m_socket = std::move(tls);
-    } else {
-        m_socket = std::make_unique<QTcpSocket>();
-        m_socket->setReadBufferSize(kReadAheadBytes);
-        m_socket->connectToHost(Host, quint16(Port));
+    QList<TConnectAttempt> attempts;
+    for (QString failure = connectSocket(); !failure.isEmpty(); failure = connectSocket()) {
+        attempts.append({ Host, Port, failure });
+        if (!connectElsewhere(attempts))
+            fail(connectFailure(attempts));
     }
-    await([this] { return m_socket->state() == QAbstractSocket::ConnectedState; }, true);
     if (Tls.Enabled()) {
         // The handshake waits like a call: the windows stay alive and it can time out.
         auto &tls = static_cast<QSslSocket &>(*m_socket);
@@ -126,6 +127,37 @@ void TSocketConnection::SetConnected(bool connected)
     }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_peerChecked = false;
+    connectSucceeded();
+}
+
+QString TSocketConnection::connectSocket()
+{
+    if (Tls.Enabled()) {
+        std::unique_ptr<QSslSocket> tls = NewTlsSocket(Tls);
+        tls->setReadBufferSize(kReadAheadBytes);
+        tls->connectToHostEncrypted(Host, quint16(Port));
+        m_socket = std::move(tls);
+    } else {
+        m_socket = std::make_unique<QTcpSocket>();
+        m_socket->setReadBufferSize(kReadAheadBytes);
+        m_socket->connectToHost(Host, quint16(Port));
+    }
+    try {
+        await([this] { return m_socket->state() == QAbstractSocket::ConnectedState; }, true);
+    } catch (const ConnectFailed &failed) {
+        m_socket.reset();
+        return failed.reason;
+    }
+    return QString();
+}
+
+bool TSocketConnection::connectElsewhere(const QList<TConnectAttempt> &)
+{
+    return false;
+}
+
+void TSocketConnection::connectSucceeded()
+{
 }
 
 void TSocketConnection::Cancel()
@@ -144,7 +176,7 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
         const QAbstractSocket::SocketState state = m_socket->state();
         if (state == QAbstractSocket::UnconnectedState || state == QAbstractSocket::ClosingState) {
             if (connecting)
-                fail(connectFailure(m_socket->errorString()));
+                throw ConnectFailed { m_socket->errorString() };
             failWaiting(false);
         }
         Wake wake = m_cancelled ? Wake::Cancelled : Wake::None;
@@ -182,7 +214,7 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
             break;
         case Wake::TimedOut:
             if (connecting)
-                fail(connectFailure(QStringLiteral("sem resposta em %1 segundos").arg(Timeout)));
+                throw ConnectFailed { QStringLiteral("sem resposta em %1 segundos").arg(Timeout) };
             failWaiting(true);
         case Wake::Cancelled:
         case Wake::None: // the application is ending its event loops
@@ -193,10 +225,11 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
     }
 }
 
-QString TSocketConnection::connectFailure(const QString &socketError) const
+QString TSocketConnection::connectFailure(const QList<TConnectAttempt> &attempts) const
 {
+    const TConnectAttempt &last = attempts.constLast();
     return QStringLiteral("Não foi possível conectar ao servidor de aplicação %1:%2 (%3).")
-        .arg(Host, QString::number(Port), socketError);
+        .arg(last.host, QString::number(last.port), last.reason);
 }
 
 int TSocketConnection::timeoutMilliseconds() const
@@ -365,7 +398,9 @@ void TSocketConnection::failWaiting(bool timedOut)
                             "responder, depois de receber o certificado do cliente; confira se ele aceita esse "
                             "certificado e se a sua cadeia não é longa demais (tls-cert) (%2).")
                  .arg(serverName(), m_socket->errorString()));
-    fail(QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString()));
+    const QString message = QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString());
+    m_socket.reset();
+    throw EConnectionLost(message);
 }
 
 void TSocketConnection::fail(const QString &message)

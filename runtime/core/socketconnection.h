@@ -8,6 +8,7 @@
 #include "protocol/datapacket.h"
 
 #include <QCborValue>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -36,12 +37,21 @@ private:
     TDateTime m_date = 0;
 };
 
+// One server a connect tried, and why it could not connect there.
+struct TConnectAttempt
+{
+    QString host;
+    int port = 0;
+    QString reason; // the socket's error text, or the time-out
+};
+
 // How long a connect, or a call, waits for the server's next byte, by default.
 constexpr int kDefaultTimeoutSeconds = 120;
 
 // A connection to an application server's remote object over the socket protocol.
 // A connect or a call waits until the server answers, or until Timeout seconds
-// pass without a byte from it; there is no retry. It waits running the event loop
+// pass without a byte from it; a subclass may go on to other servers
+// (connectElsewhere). It waits running the event loop
 // (a QCoreApplication must exist), inside the call-wait hooks (callwait.h), so
 // the windows stay drawn and answer the desktop meanwhile.
 class QLX_EXPORT TSocketConnection
@@ -86,9 +96,9 @@ public:
 
     // Calls a method of the remote object by name. A closed connection is opened
     // again first, and so is one on which bytes arrived while no call was
-    // outstanding (they belong to no request). A remote exception raises ERemoteError; a broken connection, a
-    // server silent for Timeout seconds or a malformed answer raises ESocketError
-    // and closes the connection.
+    // outstanding (they belong to no request). A remote exception raises ERemoteError; a broken connection
+    // raises EConnectionLost, a server silent for Timeout seconds or a malformed
+    // answer ESocketError; either closes the connection.
     // The rows of an answer that comes in parts go to `parts` as they arrive (and
     // their count to its rowsArriving() while a frame is still coming); a
     // failure there (the sink's own exception) closes the connection too, which
@@ -97,8 +107,14 @@ public:
                     protocol::DataPacketSink *parts = nullptr);
 
 protected:
-    // The message of a failed connect.
-    virtual QString connectFailure(const QString &socketError) const;
+    // The message of a failed connect; `attempts` holds every server it tried, in order.
+    virtual QString connectFailure(const QList<TConnectAttempt> &attempts) const;
+    // A connect to Host:Port failed (the last of `attempts`): an override may point
+    // Host and Port at another server and return true, to try it within the same
+    // connect, with its own time-out.
+    virtual bool connectElsewhere(const QList<TConnectAttempt> &attempts);
+    // Host:Port took the connect (and, with TLS, the handshake).
+    virtual void connectSucceeded();
 
 private:
     QByteArray exchange(const QByteArray &request, protocol::DataPacketSink *parts);
@@ -111,6 +127,8 @@ private:
     // ends its event loops; with `connecting`, the failure of a connect, else
     // that of a wait: the time-out or the lost connection.
     void await(const std::function<bool()> &done, bool connecting);
+    // Connects the socket to Host:Port; the empty text, else why it could not.
+    QString connectSocket();
     void refuseOverLimit(qint64 declaredLength);
     [[noreturn]] void failWaiting(bool timedOut);
     [[noreturn]] void fail(const QString &message);

@@ -1,5 +1,6 @@
 // qlx02600-gen: the same remote calls and the same file as the screen, without a
 // display, and an exit code for every outcome.
+#include "tests/support/cuttingproxy.h"
 #include "tests/support/fakeappserver.h"
 #include "tests/support/screenfixture.h"
 #include "tests/support/serverprocess.h"
@@ -32,10 +33,9 @@ enum class Output { Read, Closed, Full };
 // test runs as root).
 enum class User { Tester, Bound };
 
-// Runs the generator with no display of any kind in its environment, no host
-// setting but those given ("NAME=value") and a settings file of its own.
-GeneratorRun generate(const QStringList &arguments, const QStringList &settings = {}, Output output = Output::Read,
-                      User user = User::Tester)
+// No display of any kind, no host setting but those given ("NAME=value") and a
+// settings file of its own.
+QProcessEnvironment generatorEnvironment(const QStringList &settings)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QLX_SERVER", "QLX_TIMEOUT",
@@ -45,8 +45,15 @@ GeneratorRun generate(const QStringList &arguments, const QStringList &settings 
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configuration.path());
     for (const QString &setting : settings)
         environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    return environment;
+}
+
+// Runs the generator in generatorEnvironment(settings).
+GeneratorRun generate(const QStringList &arguments, const QStringList &settings = {}, Output output = Output::Read,
+                      User user = User::Tester)
+{
     QProcess process;
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(generatorEnvironment(settings));
     if (output == Output::Read && user == User::Bound && ::geteuid() == 0) {
         process.start(QStringLiteral("setpriv"), QStringList { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                                                                QStringLiteral("--clear-groups"), QStringLiteral(QLX_GEN_PATH) }
@@ -578,6 +585,40 @@ private slots:
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(QString::fromUtf8(run.err).contains(said), run.err.constData());
         QVERIFY(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+
+    void lostServerRepeatedOnTheNext()
+    {
+        const auto seed = seedManyLines(200000);
+        ServerProcess first(seed);
+        ServerProcess second(seed);
+        const QStringList request { QStringLiteral("--language"), QStringLiteral("ENG"), QStringLiteral("--since"),
+                                    QStringLiteral("2025-01-01 00:00"), QStringLiteral("--all"), QStringLiteral("--dir") };
+        QTemporaryDir undisturbedDir;
+        const GeneratorRun undisturbed
+            = generate(request + QStringList { undisturbedDir.path(), QStringLiteral("--server"), first.address() });
+        QCOMPARE(undisturbed.exitCode, 0);
+
+        // The first server dies once its first part (about 1 MiB) has reached the generator.
+        CuttingProxy proxy(quint16(first.port()), 3 << 19, [&first] { ::kill(pid_t(first.pid()), SIGKILL); });
+        QTemporaryDir dir;
+        QProcess generator;
+        generator.setProcessEnvironment(generatorEnvironment({}));
+        generator.start(QStringLiteral(QLX_GEN_PATH), request + QStringList { dir.path(), QStringLiteral("--server"),
+                                                                             proxy.address() + QLatin1Char(',') + second.address() });
+        QVERIFY(QTest::qWaitFor([&] { return generator.state() == QProcess::NotRunning; }, kRunLimitMs));
+        const QByteArray said = generator.readAllStandardError();
+        QVERIFY2(generator.exitCode() == 0, said.constData());
+        QVERIFY(proxy.cut());
+        QVERIFY(!first.running());
+        QCOMPARE(fileBytes(QString::fromLocal8Bit(generator.readAllStandardOutput().trimmed())),
+                 fileBytes(QString::fromLocal8Bit(undisturbed.out.trimmed())));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no lines of the lost answer left
+        QVERIFY2(said.contains("reconectando a " + second.address().toUtf8()), said.constData());
+        // The second server was asked only the call that was lost.
+        QVERIFY(second.waitForLog("call=\"GetPropriedCds\""));
+        QCOMPARE(auditedCalls(second, "GetPropriedCds"), 1);
+        QCOMPARE(auditedCalls(second, "GetIdioma") + auditedCalls(second, "GetTabela"), 0);
     }
 
     void progressOnlyOnATerminal()

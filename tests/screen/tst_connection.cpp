@@ -1,6 +1,7 @@
 // The screen's creation and close against a real application server, and
 // against a fake one where a fault must be injected.
 #include "tests/support/busywindowshows.h"
+#include "tests/support/fakeappserver.h"
 #include "tests/support/fakeserver.h"
 #include "tests/support/serverprocess.h"
 
@@ -9,6 +10,7 @@
 #include "hostlib/core/answerlimit.h"
 #include "hostlib/core/checkresultserv.h"
 #include "hostlib/core/serveraddress.h"
+#include "hostlib/core/serverorder.h"
 #include "hostlib/core/servertimeout.h"
 #include "hostlib/widgets/busyanimation.h"
 #include "protocol/contract.h"
@@ -19,6 +21,7 @@
 #include "screen/geraarquivo.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
@@ -98,6 +101,27 @@ QByteArray linesPacket(const QByteArrayList &lines, const QString &field = QStri
 
 QByteArray part(const QByteArrayList &lines) { return protocol::encodePart(linesPacket(lines)); }
 QByteArray linesOk(const QByteArrayList &lines) { return protocol::encodeOkResponse(linesPacket(lines), { QString() }); }
+
+// A loopback address nobody listens on.
+QString closedAddress()
+{
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    return QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+}
+
+// A connection that takes its server from the settings at every connect, as the screen's does.
+struct ConfiguredConnection : TNetConnection
+{
+    ConfiguredConnection()
+    {
+        ServerName = QLatin1String(protocol::contract::kObjectName);
+        BeforeConnect = [this](QObject *) {
+            Host = WebURL();
+            Port = WebPort();
+        };
+    }
+};
 
 QByteArrayList values(TClientDataSet &set, TField &field)
 {
@@ -508,6 +532,28 @@ private slots:
         QTest::newRow("thousands grouped") << qint64(1234567) << QStringLiteral("1.234.567 linhas recebidas");
     }
 
+    void busyWindowSaysItReconnects()
+    {
+        ActiveShowAvi(nullptr, kAviServerQuery);
+        ShowAviProgress(5000);
+        QWidget *window = nullptr;
+        for (QWidget *candidate : QApplication::topLevelWidgets()) {
+            if (candidate->isVisible() && candidate->objectName() == QLatin1String("busyWindow"))
+                window = candidate;
+        }
+        QVERIFY(window);
+        auto *caption = window->findChild<QLabel *>(QStringLiteral("caption"));
+        auto *progress = window->findChild<QLabel *>(QStringLiteral("progress"));
+        ShowAviReconnecting(QStringLiteral("10.0.0.6:21102"));
+        QCOMPARE(caption->text(), QStringLiteral("reconectando a 10.0.0.6:21102..."));
+        QVERIFY(!progress->isVisible()); // the lines start over
+        ShowAviProgress(1);
+        QCOMPARE(progress->text(), QStringLiteral("1 linha recebida"));
+        QVERIFY(progress->isVisible());
+        QCOMPARE(caption->text(), QStringLiteral("Aguarde, consultando o servidor..."));
+        DeactiveShowAvi();
+    }
+
     void busyWindowCountsTheLines()
     {
         QFETCH(qint64, lines);
@@ -752,6 +798,128 @@ private slots:
             QCOMPARE(failure.message(), QStringLiteral("Endereço do servidor de aplicação inválido em o teste: \"%1\". %2")
                                             .arg(setting, error));
         }
+    }
+
+    void serverListRead_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QStringList>("servers");
+        QTest::addColumn<QString>("named"); // the text a refusal names
+        QTest::addColumn<QString>("error");
+        const QString empty = QStringLiteral("A lista tem um servidor vazio entre as vírgulas.");
+        QTest::newRow("one") << QStringLiteral("a:1") << QStringList { QStringLiteral("a:1") } << QString() << QString();
+        QTest::newRow("two, the second without a port")
+            << QStringLiteral("a:1,b") << QStringList { QStringLiteral("a:1"), QStringLiteral("b:21102") } << QString() << QString();
+        QTest::newRow("blanks around, IPv6")
+            << QStringLiteral(" a:1 , [::1]:2") << QStringList { QStringLiteral("a:1"), QStringLiteral("::1:2") } << QString() << QString();
+        QTest::newRow("second's port out of range") << QStringLiteral("a:1,b:99999") << QStringList() << QStringLiteral("b:99999")
+                                                    << QStringLiteral("A porta deve ser um número de 1 a 65535.");
+        QTest::newRow("IPv6 without brackets") << QStringLiteral("a,::1") << QStringList() << QStringLiteral("::1")
+                                               << QStringLiteral("Um endereço IPv6 vai entre colchetes: [::1]:21102.");
+        QTest::newRow("nothing between commas") << QStringLiteral("a:1,,b:2") << QStringList() << QStringLiteral("a:1,,b:2") << empty;
+        QTest::newRow("a comma at the end") << QStringLiteral("a:1,") << QStringList() << QStringLiteral("a:1,") << empty;
+    }
+    void serverListRead()
+    {
+        QFETCH(QString, setting);
+        QFETCH(QStringList, servers);
+        QFETCH(QString, named);
+        QFETCH(QString, error);
+        try {
+            QStringList read;
+            for (const TServerAddress &address : ParseServerAddresses(setting, QStringLiteral("o teste")))
+                read << address.name();
+            QVERIFY2(error.isEmpty(), "no error reported");
+            QCOMPARE(read, servers);
+        } catch (const Exception &failure) {
+            QCOMPARE(failure.message(), QStringLiteral("Endereço do servidor de aplicação inválido em o teste: \"%1\". %2")
+                                            .arg(named, error));
+        }
+    }
+
+    void connectGoesOnToTheNextServer()
+    {
+        FakeAppServer working;
+        const QString down = closedAddress();
+        SetServerAddressOption(down + QLatin1Char(',') + working.fake.address());
+        const auto cleanup = qScopeGuard([] { SetServerAddressOption(QString()); });
+        TScriptedDialogService dialogs;
+        ConfiguredConnection connection;
+        TClientDataSet languages;
+        DeclareLanguageFields(languages);
+        QElapsedTimer took;
+        took.start();
+        GetIdioma(connection, languages);
+        QVERIFY(took.elapsed() < 5000); // a refused connect does not wait for the time-out
+        QCOMPARE(languages.RecordCount(), 2);
+        QCOMPARE(working.fake.connections(), 1);
+
+        // The process keeps the server that failed last: the next connect goes straight to the working one.
+        connection.SetConnected(false);
+        QCOMPARE(ServersInTryOrder().constFirst().name(), working.fake.address());
+        QCOMPARE(QStringLiteral("%1:%2").arg(WebURL()).arg(WebPort()), working.fake.address());
+        GetIdioma(connection, languages);
+        QCOMPARE(working.fake.connections(), 2);
+        QCOMPARE(connection.Host + QLatin1Char(':') + QString::number(connection.Port), working.fake.address());
+    }
+
+    void connectFailsOnlyWhenEveryServerFails_data()
+    {
+        QTest::addColumn<bool>("withSocketError"); // ThrowException
+        QTest::newRow("as the screen reports it") << false;
+        QTest::newRow("with the socket's errors") << true;
+    }
+    void connectFailsOnlyWhenEveryServerFails()
+    {
+        QFETCH(bool, withSocketError);
+        const QString first = closedAddress();
+        const QString second = closedAddress();
+        SetServerAddressOption(first + QLatin1Char(',') + second);
+        const auto cleanup = qScopeGuard([] { SetServerAddressOption(QString()); });
+        ConfiguredConnection connection;
+        connection.ThrowException = withSocketError;
+        try {
+            connection.SetConnected(true);
+            QFAIL("the connect succeeded");
+        } catch (const ESocketError &failure) {
+            const QString refused = withSocketError ? QStringLiteral(" (Connection refused)") : QString();
+            QCOMPARE(failure.message(), QStringLiteral("Não foi possível conectar a nenhum dos servidores de aplicação: %1%3, %2%3.")
+                                            .arg(first, second, refused));
+        }
+        QVERIFY(!connection.Connected());
+    }
+
+    void failedAnswerIsNotRepeatedOnTheNextServer_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("a failure the server reports") << QStringLiteral("failing");
+        QTest::newRow("an exception") << QStringLiteral("throwing");
+        QTest::newRow("a time-out") << QStringLiteral("slow");
+    }
+    void failedAnswerIsNotRepeatedOnTheNextServer()
+    {
+        QFETCH(QString, fault);
+        FakeAppServer first;
+        FakeAppServer second;
+        (fault == QLatin1String("failing") ? first.failing : fault == QLatin1String("throwing") ? first.throwing : first.slow)
+            = QStringLiteral("GetPropriedCds");
+        first.slowMs = 2500;
+        SetServerAddressOption(first.fake.address() + QLatin1Char(',') + second.fake.address());
+        const auto cleanup = qScopeGuard([] { SetServerAddressOption(QString()); });
+        TScriptedDialogService dialogs;
+        ConfiguredConnection connection;
+        connection.BeforeConnect = [&connection](QObject *) {
+            connection.Host = WebURL();
+            connection.Port = WebPort();
+            connection.Timeout = 1;
+        };
+        TClientDataSet lines;
+        DeclareLineField(lines);
+        AnsiString list = "PRODUTO";
+        QVERIFY_THROWS_EXCEPTION(Exception, GetPropriedCds(connection, "EN1", list, 0, lines));
+        QCOMPARE(first.fake.requests().size(), 1);
+        QCOMPARE(second.fake.requests().size(), 0);
+        QCOMPARE(ServersInTryOrder().constFirst().name(), first.fake.address()); // not taken for a lost server
     }
 
     void malformedAddressNamesWhereItCameFrom_data()

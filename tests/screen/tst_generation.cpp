@@ -1,7 +1,9 @@
 // Confirm end to end: the checks in their order, the time normalisation, the
 // directory check, the script file and the run against real and fake servers.
 #include "tests/support/busywindowshows.h"
+#include "tests/support/cuttingproxy.h"
 #include "tests/support/fakeappserver.h"
+#include "tests/support/holdingproxy.h"
 #include "tests/support/screenfixture.h"
 #include "tests/support/serverprocess.h"
 
@@ -21,6 +23,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QLabel>
 #include <QSqlQuery>
 #include <QTimer>
 #include <cerrno>
@@ -807,6 +810,55 @@ private slots:
         QCOMPARE(screen.dialogs.texts(), (QStringList { kOverwrite, QStringLiteral("Arquivo gerado com sucesso.") }));
         QCOMPARE(fileBytes(earlier.fileName()), QByteArray("SELECT 1;\r\n"));
         QVERIFY(!QFile::exists(screen.dir.filePath(QStringLiteral("TRD_2026127.sql"))));
+    }
+
+    void lostServerRepeatedOnTheNext()
+    {
+        const auto seed = seedManyLines(200000);
+        ServerProcess first(seed);
+        ServerProcess second(seed);
+        QByteArray undisturbed;
+        {
+            ScreenFixture screen(first.address());
+            screen.fill(0, "01/01/2025", "0000", screen.dir.path());
+            const TDateTime before = Now();
+            screen.confirm();
+            QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
+            undisturbed = fileBytes(screen.dir.filePath(QString::fromStdString(ScriptFileName(before))));
+        }
+
+        // The first server dies once its first part (about 1 MiB) has reached the screen;
+        // the second's answer waits until the busy window has said where it reconnects.
+        CuttingProxy lost(quint16(first.port()), 3 << 19, [&first] { ::kill(pid_t(first.pid()), SIGKILL); });
+        HoldingProxy next(quint16(second.port()));
+        next.hold();
+        ScreenFixture screen(lost.address() + QLatin1Char(',') + next.address());
+        screen.fill(0, "01/01/2025", "0000", screen.dir.path());
+        QString said;
+        QTimer watch;
+        QDeadlineTimer giveUp(20000);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget *window : QApplication::topLevelWidgets()) {
+                if (window->objectName() != QLatin1String("busyWindow") || !window->isVisible())
+                    continue;
+                const QString caption = window->findChild<QLabel *>(QStringLiteral("caption"))->text();
+                if (caption.startsWith(QLatin1String("reconectando")))
+                    said = caption;
+            }
+            if (!said.isEmpty() || giveUp.hasExpired())
+                next.release();
+        });
+        watch.start(10);
+        const TDateTime before = Now();
+        screen.confirm();
+        QCOMPARE(screen.dialogs.texts(), QStringList { QStringLiteral("Arquivo gerado com sucesso.") });
+        QVERIFY(lost.cut());
+        QCOMPARE(said, QStringLiteral("reconectando a %1...").arg(next.address()));
+        QCOMPARE(fileBytes(screen.dir.filePath(QString::fromStdString(ScriptFileName(before)))), undisturbed);
+        QCOMPARE(QDir(screen.dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // nothing of the lost answer
+        QVERIFY(second.waitForLog("call=\"GetPropriedCds\""));
+        QCOMPARE(auditedCalls(second, "GetPropriedCds"), 1);
+        QCOMPARE(auditedCalls(second, "GetIdioma") + auditedCalls(second, "GetTabela"), 0);
     }
 
     void endToEndWithTheDemoServer()

@@ -112,3 +112,22 @@ inline void exec(QSqlDatabase &db, const QString &sql)
     if (!query.exec(sql))
         QTest::qFail(qPrintable(query.lastError().text()), __FILE__, __LINE__);
 }
+
+// A database whose script is `rows` lines of the table UNIDADE in the language ENG,
+// changed on 9 December 2025: an answer of many parts.
+inline std::function<void(QSqlDatabase &)> seedManyLines(int rows)
+{
+    return [rows](QSqlDatabase &db) {
+        exec(db, QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('ENG', 'Inglês')"));
+        exec(db, QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('UNIDADE')"));
+        exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                "INSERT INTO TRADUCAO SELECT 'UNIDADE', 'K' || i, 'DS', 'ENG', 'Unidade ' || i, 46000 FROM n")
+                     .arg(rows));
+    };
+}
+
+// How many calls of `method` the server's audit log holds.
+inline qsizetype auditedCalls(const ServerProcess &server, const char *method)
+{
+    return server.log().count(QByteArray("call=\"") + method + '"');
+}
