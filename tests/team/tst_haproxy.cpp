@@ -371,7 +371,7 @@ private slots:
         }
         QVERIFY(killed);
         killed->signal(SIGKILL);
-        killed->exitCode();
+        QCOMPARE(killed->exitCode(), -1); // gone, by the signal
         const int killedBefore = killed->generations();
         generateAll(2); // before HAProxy has noticed: a refused connection goes to another server
         QVERIFY2(waitFor([&] { return serverStates().value(name) == QLatin1String("DOWN"); }, kMarkedDownMs),
