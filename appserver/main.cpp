@@ -239,8 +239,10 @@ int main(int argc, char *argv[])
     }
     std::optional<MetricsServer> metrics;
     try {
-        if (metricsAddress)
+        if (metricsAddress) {
             metrics.emplace(parser.value(dbOption)).listenOn(*metricsAddress);
+            QObject::connect(&server, &AppServer::drainRequested, &*metrics, &MetricsServer::drainStarted);
+        }
     } catch (const std::runtime_error &unserved) {
         ServerLog::Line() << unserved.what();
         return 1;

@@ -27,9 +27,10 @@ demo=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite li
 # dpkg-dev, lintian, systemd: the package's versioned dependencies (dpkg-shlibdeps), its check, and the
 # service unit's exposure score (systemd-analyze).
 # prometheus: promtool checks the server's metrics page as a Prometheus server would read it.
+# haproxy: the team tier runs servers behind it with the shipped configuration.
 rest=(postgresql sqlite3 clang libclang-rt-14-dev xdotool wmctrl libxcb1-dev openssl
       tesseract-ocr tesseract-ocr-eng weston qt6-wayland python3-pyatspi at-spi2-core dbus dpkg-dev lintian systemd
-      prometheus)
+      prometheus haproxy)
 case "$set_name" in
   demo) packages=("${demo[@]}") ;;
   all) packages=("${demo[@]}" "${rest[@]}") ;;

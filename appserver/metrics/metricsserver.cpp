@@ -45,6 +45,11 @@ QString MetricsServer::shownAddress() const
     return QStringLiteral("%1:%2").arg(host).arg(serverPort());
 }
 
+void MetricsServer::drainStarted()
+{
+    m_draining = true;
+}
+
 void MetricsServer::accept()
 {
     while (QTcpSocket *socket = nextPendingConnection()) {
@@ -65,6 +70,8 @@ void MetricsServer::serve(MetricsConnection *connection, const QByteArray &path)
 {
     if (path == "/metrics") {
         connection->answer(200, MetricsText::kContentType, MetricsText::render(ServerMetrics::snapshot()));
+    } else if (path == "/healthz" && m_draining) {
+        connection->answer(503, "text/plain; charset=utf-8", "draining\n");
     } else if (path == "/healthz") {
         m_health.check([connection = QPointer(connection)](const DatabaseHealth::Status &status) {
             if (!connection)

@@ -9,8 +9,9 @@ class MetricsConnection;
 
 // The operator's view of the server (--metrics), over HTTP/1.1 in the main thread:
 // GET /metrics gives the counters in Prometheus' text format, GET /healthz "ok"
-// (200) while the database answers, else 503 with the reason. Any other path is
-// 404, any other method 405; every connection closes after its answer.
+// (200) while the database answers, else 503 with the reason, and 503 "draining"
+// once the server stops taking sessions. Any other path is 404, any other method
+// 405; every connection closes after its answer.
 class MetricsServer : public QTcpServer
 {
     Q_OBJECT
@@ -30,6 +31,9 @@ public:
     void listenOn(const ListenAddress &address);
     // Where it listens, as "metrics on ..." prints it.
     QString shownAddress() const;
+    // From now on /healthz answers 503 "draining", whatever the database says: a
+    // load balancer sends this server no new session.
+    void drainStarted();
 
 private:
     void accept();
@@ -37,4 +41,5 @@ private:
 
     DatabaseHealth m_health;
     int m_connections = 0;
+    bool m_draining = false;
 };

@@ -3,6 +3,7 @@
 #include "appserver/database/backendsql.h"
 #include "appserver/database/connectionloss.h"
 #include "appserver/database/databasefailure.h"
+#include "appserver/database/replaylag.h"
 #include "appserver/log/calllog.h"
 #include "appserver/log/serverlog.h"
 #include "appserver/metrics/servermetrics.h"
@@ -214,6 +215,7 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::dispatch(const protocol::Request &
             call.object = request.object.isNull() ? QStringLiteral("") : request.object;
             throw BadCall { QStringLiteral("EOleSysError"), QStringLiteral("Objeto desconhecido: %1.").arg(request.object) };
         }
+        ReplayLag::warnWhenBehind(m_database, m_backend);
         if (request.method == QLatin1String(contract::kGetIdioma))
             return getIdioma(request);
         if (request.method == QLatin1String(contract::kGetTabela))

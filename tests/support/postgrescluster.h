@@ -1,7 +1,8 @@
 #pragma once
 
 // A throw-away PostgreSQL cluster for tests: Debian's initdb and pg_ctl in a
-// temporary directory, listening on a free loopback port. PostgreSQL refuses to
+// temporary directory, listening on a free loopback port; or a streaming standby
+// of another such cluster. PostgreSQL refuses to
 // run as root, so as root the cluster runs as the user "nobody".
 #include <QDir>
 #include <QProcess>
@@ -44,16 +45,8 @@ public:
     // Starts the cluster; on failure says why in `failure`.
     bool start(QString &failure)
     {
-        m_bin = binDirectory();
-        if (m_bin.isEmpty()) {
-            failure = QStringLiteral("PostgreSQL is not installed (no initdb and pg_ctl in /usr/lib/postgresql/*/bin "
-                                     "or QLX_PG_BINDIR): install the postgresql package to run this test");
+        if (!prepare(failure))
             return false;
-        }
-        if (!m_dir.isValid() || !giveToRunner(m_dir.path())) {
-            failure = QStringLiteral("cannot prepare %1").arg(m_dir.path());
-            return false;
-        }
         QFile passwordFile(m_dir.filePath(QStringLiteral("password")));
         passwordFile.open(QIODevice::WriteOnly);
         passwordFile.write(kPassword);
@@ -66,16 +59,24 @@ public:
                        QStringLiteral("--no-locale") },
                      failure))
             return false;
-        for (int attempt = 0; attempt < kStartAttempts && !m_running; ++attempt) {
-            QTcpServer probe;
-            probe.listen(QHostAddress::LocalHost, 0);
-            m_port = probe.serverPort();
-            probe.close();
-            m_running = startOnPort(failure);
-        }
-        if (m_running)
+        if (startOnFreePort(failure))
             qputenv("PGPASSWORD", kPassword); // libpq's, for the servers started and for the test's own connections
         return m_running;
+    }
+
+    // Starts a hot standby of the running `primary` as an operator makes one: a base
+    // backup by pg_basebackup -R (which writes primary_conninfo and standby.signal)
+    // as the replication role `replicationUser` (its checkpoint at once, not spread), started on a
+    // port of its own.
+    bool startStandby(const PostgresCluster &primary, const QString &replicationUser, QString &failure)
+    {
+        return prepare(failure)
+            && runTool(QStringLiteral("pg_basebackup"),
+                       { QStringLiteral("-R"), QStringLiteral("-D"), dataDirectory(), QStringLiteral("-h"),
+                         QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(primary.port()),
+                         QStringLiteral("-U"), replicationUser, QStringLiteral("--checkpoint=fast") },
+                       failure)
+            && startOnFreePort(failure);
     }
 
     ~PostgresCluster()
@@ -144,6 +145,34 @@ private:
     QString dataDirectory() const { return m_dir.filePath(QStringLiteral("data")); }
 
     static bool runningAsRoot() { return geteuid() == 0; }
+
+    // Finds the programs and hands the cluster's folder to the user it runs as.
+    bool prepare(QString &failure)
+    {
+        m_bin = binDirectory();
+        if (m_bin.isEmpty()) {
+            failure = QStringLiteral("PostgreSQL is not installed (no initdb and pg_ctl in /usr/lib/postgresql/*/bin "
+                                     "or QLX_PG_BINDIR): install the postgresql package to run this test");
+            return false;
+        }
+        if (!m_dir.isValid() || !giveToRunner(m_dir.path())) {
+            failure = QStringLiteral("cannot prepare %1").arg(m_dir.path());
+            return false;
+        }
+        return true;
+    }
+
+    bool startOnFreePort(QString &failure)
+    {
+        for (int attempt = 0; attempt < kStartAttempts && !m_running; ++attempt) {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            m_port = probe.serverPort();
+            probe.close();
+            m_running = startOnPort(failure);
+        }
+        return m_running;
+    }
 
     // As root, hands a path to the user the cluster runs as.
     static bool giveToRunner(const QString &path)
