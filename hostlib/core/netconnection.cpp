@@ -51,9 +51,8 @@ bool TNetConnection::SwitchServer()
     if (!ServersInTryOrder().contains(lost))
         return false;
     NoteServerFailed(lost);
+    // The only one is tried again: behind a load balancer its address reaches another server.
     const TServerAddress next = ServersInTryOrder().constFirst();
-    if (next == lost)
-        return false; // the only one
     if (OnServerSwitch)
         OnServerSwitch(next.name());
     return true;

@@ -17,9 +17,10 @@ public:
     // Told "host:port" of the server a lost call is repeated on (see SwitchServer).
     std::function<void(const QString &server)> OnServerSwitch;
 
-    // After a call lost Host:Port: notes that server failed and, when another
-    // configured server is left to try, tells OnServerSwitch and returns true;
-    // the next connect goes there first.
+    // After a call lost Host:Port: notes that server failed, tells OnServerSwitch the
+    // server the call goes to next (another configured one first, else the same one,
+    // which behind a load balancer reaches another server) and returns true; false
+    // when Host:Port is no configured server.
     bool SwitchServer();
 
 protected:

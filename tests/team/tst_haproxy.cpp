@@ -37,6 +37,8 @@ constexpr int kStartAttempts = 3; // a free port may be taken before HAProxy bin
 // larger than every buffer between the server and a client that does not read (about
 // 42 MB), so that it stays under way.
 constexpr int kLargeRows = 14'000;
+// One for each test that takes one away (drained, killed idle, killed mid-answer), and one left to serve.
+constexpr int kServers = 4;
 
 const QString kAllTables = QStringLiteral("CATEGORIA           MENSAGEM            PRODUTO             UNIDADE");
 
@@ -234,6 +236,18 @@ class TestHaproxy : public QObject
         return states;
     }
 
+    // The generator through HAProxy, for `language`, writing `output`.
+    void startGenerator(QProcess &gen, const QString &language, const QString &output)
+    {
+        gen.setStandardOutputFile(QProcess::nullDevice()); // the written file's path
+        EndsWithTheTest(gen);
+        gen.start(QStringLiteral(QLX_GEN_PATH),
+                  { QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(m_frontPort), QStringLiteral("--tls-ca"),
+                    m_pki.pem(QStringLiteral("ca")), QStringLiteral("--language"), language,
+                    QStringLiteral("--since"), QStringLiteral("2025-01-01 00:00"), QStringLiteral("--all"),
+                    QStringLiteral("--output"), output });
+    }
+
     // One English generation through HAProxy: true when it wrote the reference's bytes.
     bool generate()
     {
@@ -300,7 +314,7 @@ private slots:
                      qPrintable(large.lastError().text()));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("seed"));
-        for (int i = 1; i <= 3; ++i) {
+        for (int i = 1; i <= kServers; ++i) {
             m_servers.push_back(std::make_unique<TeamServer>(database, m_pki, QStringLiteral("server%1").arg(i)));
             QVERIFY(m_servers.back()->port() > 0 && m_servers.back()->metricsPort() > 0);
         }
@@ -316,8 +330,8 @@ private slots:
             waitFor([&] { return m_haproxy.state() != QProcess::Running || !serverStates().isEmpty(); }, kStepMs);
         }
         QVERIFY2(m_haproxy.state() == QProcess::Running, "HAProxy did not start");
-        QVERIFY2(waitFor([&] { return serverStates().values() == QStringList(3, QStringLiteral("UP")); }, kMarkedDownMs),
-                 "HAProxy did not see the three servers up");
+        QVERIFY2(waitFor([&] { return serverStates().values() == QStringList(kServers, QStringLiteral("UP")); }, kMarkedDownMs),
+                 "HAProxy did not see every server up");
     }
 
     void sessionsSpreadOverTheServers()
@@ -378,6 +392,42 @@ private slots:
                  "HAProxy did not mark the killed server down");
         generateAll(3);
         QCOMPARE(killed->generations(), killedBefore);
+    }
+
+    // A generation whose server is killed in the middle of its answer is made again
+    // through HAProxy, on another server: the file is whole, as an undisturbed run's.
+    void aGenerationWhoseServerDiesIsRepeated()
+    {
+        const auto portugueseCalls = [](const TeamServer &server) { return server.calls().count("\"POR\""); };
+        std::vector<qsizetype> before;
+        for (const auto &server : m_servers)
+            before.push_back(portugueseCalls(*server));
+        const QString cut = m_pki.path(QStringLiteral("cut.sql"));
+        const QString whole = m_pki.path(QStringLiteral("whole.sql"));
+        QProcess interrupted;
+        startGenerator(interrupted, QStringLiteral("POR"), cut);
+        TeamServer *serving = nullptr;
+        QVERIFY(waitFor([&] {
+            for (std::size_t i = 0; i < m_servers.size(); ++i) {
+                if (portugueseCalls(*m_servers[i]) > before[i])
+                    serving = m_servers[i].get();
+            }
+            return serving != nullptr;
+        }, kStepMs));
+        serving->signal(SIGKILL);
+        QVERIFY(interrupted.waitForFinished(kStepMs));
+        const QByteArray said = interrupted.readAllStandardError();
+        QVERIFY2(interrupted.exitStatus() == QProcess::NormalExit && interrupted.exitCode() == 0, said.constData());
+        QVERIFY2(said.contains("reconectando"), said.constData()); // killed before its answer was whole
+        QProcess undisturbed;
+        startGenerator(undisturbed, QStringLiteral("POR"), whole);
+        QVERIFY(undisturbed.waitForFinished(kStepMs) && undisturbed.exitCode() == 0);
+        QFile first(cut);
+        QFile second(whole);
+        QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+        const QByteArray written = first.readAll();
+        QVERIFY(written.size() > kLargeRows * 1500);
+        QVERIFY(written == second.readAll());
     }
 
     void cleanupTestCase()
