@@ -12,6 +12,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -53,6 +54,7 @@ struct ServerFigures
     qint64 pid = 0;
     qint64 peakRssKiB = 0;
     double cpuSeconds = 0;
+    TeamBalancer::ServerState balancerSaw; // over the whole setup
 };
 
 struct Setup
@@ -69,6 +71,8 @@ struct Setup
     QString firstError;
     std::vector<ServerFigures> serverFigures;
     double balancerCpuSeconds = 0;
+    double databaseCpuSeconds = 0;
+    double desktopsCpuSeconds = 0; // this process
 };
 
 double percentileMs(std::vector<qint64> values, double fraction)
@@ -96,19 +100,21 @@ bool runUntil(Condition condition, int ms)
 // the opening and generating desktops beside them for the run's seconds. The
 // generating desktops read on a thread of their own, so that decoding a part does not
 // hold up a screen's open.
-std::optional<Setup> runSetup(std::size_t servers, const Load &load, const QString &serverProgram, const TeamDatabase &database,
+std::optional<Setup> runSetup(std::size_t servers, const Load &load, const QString &serverProgram, TeamDatabase &database,
                               const QString &folder, QString &failure)
 {
+    const QString setupFolder = QStringLiteral("%1/%2-server").arg(folder).arg(servers);
+    QDir().mkpath(setupFolder);
     std::vector<std::unique_ptr<TeamServer>> started;
     std::vector<std::pair<int, int>> ports;
     for (std::size_t i = 0; i < servers; ++i) {
         started.push_back(std::make_unique<TeamServer>());
         if (!started.back()->start(serverProgram, database.uri(), kCapPerDesktop * load.desktops(),
-                                QStringLiteral("%1/server%2-of-%3.log").arg(folder).arg(i + 1).arg(servers), failure))
+                                QStringLiteral("%1/server%2.log").arg(setupFolder).arg(i + 1), failure))
             return std::nullopt;
         ports.emplace_back(started.back()->port(), started.back()->metricsPort());
     }
-    TeamBalancer balancer(folder);
+    TeamBalancer balancer(setupFolder);
     if (!balancer.start(ports, failure))
         return std::nullopt;
     const QString host = QStringLiteral("127.0.0.1");
@@ -118,6 +124,9 @@ std::optional<Setup> runSetup(std::size_t servers, const Load &load, const QStri
     for (const auto &server : started)
         cpuBefore.push_back(procCpuSeconds(server->pid()));
     const double balancerCpuBefore = procCpuSeconds(balancer.pid());
+    const qint64 databasePid = database.pid();
+    const double databaseCpuBefore = procCpuSeconds(databasePid, true);
+    const double desktopsCpuBefore = procCpuSeconds(QCoreApplication::applicationPid());
 
     team::DesktopGroup idle(load.idle, [&](team::Tally &tally) { return std::make_unique<team::IdleScreen>(host, port, tally); });
     team::DesktopGroup opening(load.opening, [&](team::Tally &tally) { return std::make_unique<team::OpeningScreen>(host, port, tally); });
@@ -147,10 +156,14 @@ std::optional<Setup> runSetup(std::size_t servers, const Load &load, const QStri
     generatingThread.wait(kThreadEndMs);
     idle.stop();
 
+    const std::vector<TeamBalancer::ServerState> states = balancer.serverStates().value_or(std::vector<TeamBalancer::ServerState>());
     for (std::size_t i = 0; i < servers; ++i)
         setup.serverFigures.push_back({ started[i]->pid(), procStatusKiB(started[i]->pid(), "VmHWM"),
-                                        procCpuSeconds(started[i]->pid()) - cpuBefore[i] });
+                                        procCpuSeconds(started[i]->pid()) - cpuBefore[i],
+                                        i < states.size() ? states[i] : TeamBalancer::ServerState() });
     setup.balancerCpuSeconds = procCpuSeconds(balancer.pid()) - balancerCpuBefore;
+    setup.databaseCpuSeconds = procCpuSeconds(databasePid, true) - databaseCpuBefore;
+    setup.desktopsCpuSeconds = procCpuSeconds(QCoreApplication::applicationPid()) - desktopsCpuBefore;
 
     setup.generations = generating->tally().generations;
     setup.generationsPerMinute = double(setup.generations) * 60 / load.seconds;
@@ -180,10 +193,12 @@ void print(QTextStream &out, const Setup &setup, const Load &load)
         const ServerFigures &figures = setup.serverFigures[i];
         cpu += figures.cpuSeconds;
         out << "  server " << i + 1 << " (pid " << figures.pid << "): peak RSS " << qSetRealNumberPrecision(1)
-            << double(figures.peakRssKiB) / 1024 << " MiB, CPU " << qSetRealNumberPrecision(2) << figures.cpuSeconds << " s"
-            << Qt::endl;
+            << double(figures.peakRssKiB) / 1024 << " MiB, CPU " << qSetRealNumberPrecision(2) << figures.cpuSeconds
+            << " s; marked down by HAProxy " << figures.balancerSaw.downs << " time(s), " << figures.balancerSaw.downSeconds
+            << " s down" << Qt::endl;
     }
-    out << "  servers' CPU together " << cpu << " s, HAProxy's " << setup.balancerCpuSeconds << " s" << Qt::endl;
+    out << "  CPU: servers together " << cpu << " s, PostgreSQL " << setup.databaseCpuSeconds << " s, HAProxy "
+        << setup.balancerCpuSeconds << " s, desktops (this process) " << setup.desktopsCpuSeconds << " s" << Qt::endl;
 }
 
 double ratio(double value, double anchor)

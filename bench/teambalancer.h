@@ -15,6 +15,8 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -77,6 +79,41 @@ public:
     int port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }
 
+    // A server as HAProxy's health checks see it.
+    struct ServerState
+    {
+        QByteArray status; // "UP", "DOWN", ...
+        int downs = 0;     // times marked down since HAProxy started
+        int downSeconds = 0;
+    };
+    // Each server's state, in the order given to start(); none when the stats socket
+    // does not answer.
+    std::optional<std::vector<ServerState>> serverStates() const
+    {
+        QLocalSocket socket;
+        socket.connectToServer(path(QStringLiteral("haproxy.sock")));
+        if (!socket.waitForConnected(kStepMs))
+            return std::nullopt;
+        socket.write("show stat\n");
+        QByteArray csv;
+        while (socket.waitForReadyRead(kStepMs))
+            csv += socket.readAll();
+        const QList<QByteArray> lines = csv.split('\n');
+        const QList<QByteArray> header = lines.value(0).mid(2).split(',');
+        const qsizetype status = header.indexOf("status");
+        const qsizetype downs = header.indexOf("chkdown");
+        const qsizetype downSeconds = header.indexOf("downtime");
+        if (status < 0 || downs < 0 || downSeconds < 0)
+            return std::nullopt;
+        std::vector<ServerState> states;
+        for (const QByteArray &line : lines) {
+            const QList<QByteArray> fields = line.split(',');
+            if (fields.value(0) == "qlx02600-servers" && fields.value(1).startsWith("app"))
+                states.push_back({ fields.value(status), fields.value(downs).toInt(), fields.value(downSeconds).toInt() });
+        }
+        return states;
+    }
+
 private:
     QString path(const QString &name) const { return QDir(m_folder).filePath(name); }
     QString log() const
@@ -118,27 +155,10 @@ private:
     // The servers HAProxy's stats socket shows up; -1 when it does not answer.
     int upServers() const
     {
-        QLocalSocket socket;
-        socket.connectToServer(path(QStringLiteral("haproxy.sock")));
-        if (!socket.waitForConnected(kStepMs))
+        const std::optional<std::vector<ServerState>> states = serverStates();
+        if (!states)
             return -1;
-        socket.write("show stat\n");
-        QByteArray csv;
-        while (socket.waitForReadyRead(kStepMs))
-            csv += socket.readAll();
-        const QList<QByteArray> lines = csv.split('\n');
-        const QList<QByteArray> header = lines.value(0).mid(2).split(',');
-        const qsizetype status = header.indexOf("status");
-        if (status < 0)
-            return -1;
-        int up = 0;
-        for (const QByteArray &line : lines) {
-            const QList<QByteArray> fields = line.split(',');
-            if (fields.size() > status && fields.value(0) == "qlx02600-servers" && fields.value(1).startsWith("app")
-                && fields.value(status) == "UP")
-                ++up;
-        }
-        return up;
+        return int(std::count_if(states->begin(), states->end(), [](const ServerState &state) { return state.status == "UP"; }));
     }
 
     // Runs the event loop until `condition`, at most `ms`.

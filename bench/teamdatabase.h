@@ -3,6 +3,7 @@
 // The database of bench_team: a throw-away PostgreSQL cluster on loopback holding the
 // demo data and one more language whose script has kLanguageLines lines, with room
 // for a connection per session of every server.
+#include "bench/proccpu.h"
 #include "tests/support/postgrescluster.h"
 
 #include <QProcess>
@@ -56,6 +57,19 @@ public:
 
     QString uri() const { return m_cluster.uri(QLatin1String(kName)); }
     int port() const { return m_cluster.port(); }
+    // PostgreSQL's first process, whose children are its sessions and workers; 0 when unknown.
+    qint64 pid()
+    {
+        qint64 backend = 0;
+        {
+            QSqlDatabase db = m_cluster.open(QLatin1String(kName), QStringLiteral("team-pid"));
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next())
+                backend = query.value(0).toLongLong();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("team-pid"));
+        return backend ? procParent(backend) : 0;
+    }
 
 private:
     static constexpr char kName[] = "qlx02600";
