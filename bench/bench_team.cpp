@@ -3,6 +3,7 @@
 // screen again and again, some generate a 100k-line script. Prints for each setup
 // generations per minute, the p50/p99 time to open a screen (connect + GetIdioma),
 // errors, and each server's peak RSS and CPU time; then 2 servers / 1 server.
+#include "bench/eventwait.h"
 #include "bench/proccpu.h"
 #include "bench/procstatus.h"
 #include "bench/teambalancer.h"
@@ -13,13 +14,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -37,7 +36,6 @@ constexpr int kMostSeconds = 3600;
 constexpr int kCapPerDesktop = 2;          // a server's sessions: room for those of opened screens still ending
 constexpr int kSpareDatabaseConnections = 20;
 constexpr int kAllOpenMs = 60'000;         // for the idle screens to open before the run
-constexpr int kPollMs = 100;
 constexpr int kThreadEndMs = 10'000;
 
 struct Load
@@ -81,19 +79,6 @@ double percentileMs(std::vector<qint64> values, double fraction)
         return 0;
     std::sort(values.begin(), values.end());
     return double(values.at(size_t(fraction * double(values.size() - 1)))) / 1e6;
-}
-
-// Runs the event loop until `condition`, at most `ms`; whether it came.
-template<typename Condition>
-bool runUntil(Condition condition, int ms)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!condition() && !deadline.hasExpired()) {
-        QEventLoop loop;
-        QTimer::singleShot(kPollMs, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return condition();
 }
 
 // One setup: `servers` servers behind HAProxy, the idle screens opened first, then
@@ -143,17 +128,27 @@ std::optional<Setup> runSetup(std::size_t servers, const Load &load, const QStri
     QElapsedTimer clock;
     clock.start();
     idle.start();
-    runUntil([&] { return int(idle.tally().openNs.size()) == load.idle; }, kAllOpenMs);
+    runEventsUntil([&] { return int(idle.tally().openNs.size()) == load.idle; }, kAllOpenMs);
     setup.idleOpened = int(idle.tally().openNs.size());
     setup.idleOpenSeconds = double(clock.elapsed()) / 1000;
 
     opening.start();
     QMetaObject::invokeMethod(generating.get(), [&] { generating->start(); });
-    runUntil([] { return false; }, load.seconds * 1000);
+    runEventsUntil([] { return false; }, load.seconds * 1000);
     opening.stop();
-    QMetaObject::invokeMethod(generating.get(), [&] { generating->stop(); }, Qt::BlockingQueuedConnection);
+    QSemaphore stopped;
+    QMetaObject::invokeMethod(generating.get(), [&] {
+        generating->stop();
+        stopped.release();
+    });
+    const bool generatingStopped = stopped.tryAcquire(1, kThreadEndMs);
     generatingThread.quit();
-    generatingThread.wait(kThreadEndMs);
+    if (!generatingStopped || !generatingThread.wait(kThreadEndMs)) {
+        generatingThread.terminate();
+        generatingThread.wait(kThreadEndMs);
+        failure = QStringLiteral("the generating desktops did not stop within %1 ms").arg(kThreadEndMs);
+        return std::nullopt;
+    }
     idle.stop();
 
     const std::vector<TeamBalancer::ServerState> states = balancer.serverStates().value_or(std::vector<TeamBalancer::ServerState>());

@@ -3,17 +3,15 @@
 // HAProxy in front of bench_team's servers: the shipped configuration with the
 // bench's loopback ports in place of its addresses, and a stats socket in the bench's
 // folder to see when every server is up.
+#include "bench/eventwait.h"
 #include "tests/support/endswiththetest.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTimer>
 
 #include <algorithm>
 #include <optional>
@@ -27,7 +25,6 @@ public:
     static constexpr int kStepMs = 10'000;   // to start, to stop, for the stats socket to answer
     // For every server to be up: 2 good checks 2 s apart, with room for a loaded machine.
     static constexpr int kUpMs = 30'000;
-    static constexpr int kPollMs = 100;
 
     static QString program() { return QStandardPaths::findExecutable(QStringLiteral("haproxy"), { QStringLiteral("/usr/sbin") }); }
 
@@ -63,13 +60,13 @@ public:
             m_process.start(program(), { QStringLiteral("-db"), QStringLiteral("-f"), path(QStringLiteral("haproxy.cfg")) });
             m_process.waitForStarted(kStepMs);
             // Running once its stats socket answers; ended when it could not bind.
-            waitFor([&] { return m_process.state() != QProcess::Running || upServers() >= 0; }, kStepMs);
+            runEventsUntil([&] { return m_process.state() != QProcess::Running || upServers() >= 0; }, kStepMs);
         }
         if (m_process.state() != QProcess::Running) {
             failure = QStringLiteral("HAProxy did not start: %1").arg(log());
             return false;
         }
-        if (!waitFor([&] { return upServers() == int(servers.size()); }, kUpMs)) {
+        if (!runEventsUntil([&] { return upServers() == int(servers.size()); }, kUpMs)) {
             failure = QStringLiteral("HAProxy did not see the %1 server(s) up: %2").arg(servers.size()).arg(log());
             return false;
         }
@@ -159,21 +156,6 @@ private:
         if (!states)
             return -1;
         return int(std::count_if(states->begin(), states->end(), [](const ServerState &state) { return state.status == "UP"; }));
-    }
-
-    // Runs the event loop until `condition`, at most `ms`.
-    template<typename Condition>
-    static bool waitFor(Condition condition, int ms)
-    {
-        const QDeadlineTimer deadline(ms);
-        while (!condition()) {
-            if (deadline.hasExpired())
-                return false;
-            QEventLoop loop;
-            QTimer::singleShot(kPollMs, &loop, &QEventLoop::quit);
-            loop.exec();
-        }
-        return true;
     }
 
     QString m_folder;
