@@ -60,15 +60,16 @@ public:
     // PostgreSQL's first process, whose children are its sessions and workers; 0 when unknown.
     qint64 pid()
     {
-        qint64 backend = 0;
+        qint64 parent = 0;
         {
             QSqlDatabase db = m_cluster.open(QLatin1String(kName), QStringLiteral("team-pid"));
             QSqlQuery query(db);
+            // Read while the session lives: its process ends with the connection.
             if (query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next())
-                backend = query.value(0).toLongLong();
+                parent = procParent(query.value(0).toLongLong());
         }
         QSqlDatabase::removeDatabase(QStringLiteral("team-pid"));
-        return backend ? procParent(backend) : 0;
+        return parent;
     }
 
 private:
