@@ -110,6 +110,10 @@ std::optional<Setup> runSetup(std::size_t servers, const Load &load, const QStri
         cpuBefore.push_back(procCpuSeconds(server->pid()));
     const double balancerCpuBefore = procCpuSeconds(balancer.pid());
     const qint64 databasePid = database.pid();
+    if (databasePid == 0) {
+        failure = QStringLiteral("cannot find PostgreSQL's process");
+        return std::nullopt;
+    }
     const double databaseCpuBefore = procCpuSeconds(databasePid, true);
     const double desktopsCpuBefore = procCpuSeconds(QCoreApplication::applicationPid());
 
