@@ -6,6 +6,7 @@
 #include "appserver/log/calllog.h"
 #include "appserver/log/serverlog.h"
 #include "appserver/metrics/metricsserver.h"
+#include "appserver/metrics/metricsthread.h"
 #include "appserver/network/appserver.h"
 #include "appserver/network/descriptors.h"
 #include "appserver/network/listenaddress.h"
@@ -237,11 +238,11 @@ int main(int argc, char *argv[])
         ServerLog::Line() << "cannot listen on " << listenAddress.text << ": " << server.errorString();
         return 1;
     }
-    std::optional<MetricsServer> metrics;
+    std::optional<MetricsThread> metrics;
     try {
         if (metricsAddress) {
-            metrics.emplace(parser.value(dbOption)).listenOn(*metricsAddress);
-            QObject::connect(&server, &AppServer::drainRequested, &*metrics, &MetricsServer::drainStarted);
+            metrics.emplace().start(parser.value(dbOption), *metricsAddress);
+            QObject::connect(&server, &AppServer::drainRequested, &*metrics, &MetricsThread::drainStarted);
         }
     } catch (const std::runtime_error &unserved) {
         ServerLog::Line() << unserved.what();

@@ -7,7 +7,8 @@
 
 class MetricsConnection;
 
-// The operator's view of the server (--metrics), over HTTP/1.1 in the main thread:
+// The operator's view of the server (--metrics), over HTTP/1.1 in a thread of its own
+// (MetricsThread):
 // GET /metrics gives the counters in Prometheus' text format, GET /healthz "ok"
 // (200) while the database answers, else 503 with the reason, and 503 "draining"
 // once the server stops taking sessions. Any other path is 404, any other method
