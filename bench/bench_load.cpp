@@ -3,6 +3,7 @@
 // a request one byte a second. Prints calls per second (and their ratio to the
 // anchor's), errors, p50/p99 latency, and the server's peak RSS, threads and
 // descriptors before, at most and after, read from /proc.
+#include "bench/descriptorlimit.h"
 #include "protocol/frame.h"
 #include "protocol/message.h"
 
@@ -254,15 +255,6 @@ Phase summary(const Tally &tally, int seconds)
 {
     return { double(tally.latenciesNs.size()) / seconds, percentileMs(tally.latenciesNs, 0.50),
              percentileMs(tally.latenciesNs, 0.99) };
-}
-
-void raiseOwnDescriptorLimit()
-{
-    rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // screen again and again, some generate a 100k-line script. Prints for each setup
 // generations per minute, the p50/p99 time to open a screen (connect + GetIdioma),
 // errors, and each server's peak RSS and CPU time; then 2 servers / 1 server.
+#include "bench/descriptorlimit.h"
 #include "bench/eventwait.h"
 #include "bench/proccpu.h"
 #include "bench/procstatus.h"
@@ -203,15 +204,6 @@ void print(QTextStream &out, const Setup &setup, const Load &load)
 double ratio(double value, double anchor)
 {
     return anchor > 0 ? value / anchor : 0;
-}
-
-void raiseOwnDescriptorLimit()
-{
-    rlimit limit {};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 } // namespace
