@@ -1,21 +1,42 @@
 // A whole generation at scale: the real qlx02600-server streams GetPropriedCds
-// from its database to qlx02600-gen, and to the screen's own client path (for the
-// moment its first part arrives), with no display. Printed beside anchors run in
-// the same process on the same data: the bare query to /dev/null through the
-// database's own shell, cp + sync of the script (their sum is the physical limit),
-// and the stock-tools job composing the identical file (shell | iconv | CR LF |
-// sync). Also prints the generator's and the server's peak memory, and checks that
-// the files are byte-identical.
+// from its database to qlx02600-gen and to the screen's own client path, with no
+// display, in rounds. Each round runs in turn, on the same data:
+//   - the bare query: the rows read in this process as the server reads them
+//     (its query and client-library calls), every column touched, nothing kept;
+//   - the write: the script, read into memory beforehand, written to a fresh file
+//     in large writes and synced (fdatasync);
+//   - the stock-tools job composing the identical file (shell | iconv | CR LF | sync);
+//   - qlx02600-gen end to end;
+//   - the screen's client path (fetch into the line record set, then the file).
+// The floor is the slower of the bare query and the write (the server reads while
+// the client writes); the CPU floor is the CPU of the server and the generator
+// spread over the online cores. Every run writes a file of its own; the round's
+// files are deleted after it, then a pause and a sync before the next round.
+// Prints each round's ratios, their median and range, the targets met or not, the
+// peak memory of each side above its idle, and whether the files are byte-identical.
 //
-//   bench_generation [--rows N]... [--repeat R] [--work DIR] [--postgres URI] [--tls]
+//   bench_generation [--rows N]... [--repeat R] [--work DIR] [--postgres URI] [--tls] [--memory-only]
 //
-// Without --rows it runs 1 000 000 rows (add --rows 5000000 for the large case).
-// With --tls it runs instead the screen's client path over plaintext and over TLS
-// with client certificates, alternately, and prints TLS's ratio to plaintext.
-// SQLite databases are kept in the work directory (default build/bench-work) and
-// reused by later runs. With --postgres it also runs on that PostgreSQL database
-// (its tables are replaced by the same rows), against a psql | iconv | sed job.
+// Without --rows it runs 1 000 000 rows (add --rows 5000000 for the large case;
+// 10M and 50M work too, at about 230 bytes of script a line per file). --repeat is
+// the number of rounds (3 by default). --memory-only leaves out the write and the
+// stock-tools job (for memory figures at 50M rows, where a full round takes long
+// and needs three scripts' room on disk). With --tls it runs instead rounds of the
+// screen's client path over plaintext and over TLS with client certificates, and
+// prints TLS's ratio to plaintext and its extra CPU beside the negotiated cipher's
+// own cost. SQLite databases are kept in the work directory (default
+// build/bench-work) and reused by later runs. With --postgres it also runs on that
+// PostgreSQL database (its tables are replaced by the same rows), against a
+// psql | iconv | sed job.
+#include "bench/ciphercost.h"
+#include "bench/must.h"
+#include "bench/proccpu.h"
 #include "bench/procstatus.h"
+#include "bench/roundspread.h"
+#include "bench/scriptwrite.h"
+#include "bench/seeddatabase.h"
+#include "bench/serverbarequery.h"
+#include "bench/tlssession.h"
 
 #include "client/remotemethods.h"
 #include "client/scriptfile.h"
@@ -28,9 +49,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
+#include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
@@ -42,13 +61,20 @@
 
 namespace {
 
-constexpr int kTables = 20;
-constexpr char kLanguage[] = "ENG";
-
-QString tableCode(int i)
-{
-    return QStringLiteral("TAB%1").arg(i, 2, 10, QLatin1Char('0'));
-}
+// Pause between rounds, after the round's files are deleted and before a sync:
+// the next round does not pay for the last one's writeback.
+constexpr int kPauseBetweenRoundsMs = 2000;
+// Milliseconds between two readings of a running program's peak memory.
+constexpr int kPeakPollMs = 2;
+// Targets of the team, as multiples or limits.
+constexpr double kSqliteFloorTarget = 1.3; // generator against the floor on SQLite
+constexpr double kPostgresFloorTarget = 1.5; // generator against the floor on PostgreSQL
+constexpr double kCpuPerLineTarget = 0.8; // µs of CPU a line, server and client
+constexpr double kClientMemoryTarget = 32; // MiB above idle, generator and screen path
+constexpr double kServerMemoryTarget = 64; // MiB above idle
+constexpr double kScreenTarget = 1.2; // screen path against the generator
+constexpr double kFirstPartTarget = 0.1; // first part's moment as a share of the fetch
+constexpr double kTlsTarget = 1.25; // TLS against plaintext
 
 // The table-list argument: every table, padded to 20 and joined.
 QString tableList()
@@ -57,6 +83,15 @@ QString tableList()
     for (int i = 1; i <= kTables; ++i)
         list += tableCode(i).leftJustified(20, QLatin1Char(' '));
     return list;
+}
+
+// The server's request for every table since the beginning.
+ScriptRowsRequest everyRow()
+{
+    ScriptRowsRequest request { QLatin1String(kLanguage), 0, {} };
+    for (int i = 1; i <= kTables; ++i)
+        request.tables << tableCode(i);
+    return request;
 }
 
 double mib(qint64 bytes)
@@ -72,69 +107,19 @@ double childrenCpu()
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// CPU seconds a running process has used.
-double processCpu(qint64 pid)
+const char *verdict(bool met)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    return met ? "met" : "NOT met";
 }
 
-void must(bool ok, const QString &what)
+// The machine's load, as uptime prints it.
+void printLoad(const char *when)
 {
-    if (!ok) {
-        std::fprintf(stderr, "bench: %s\n", qPrintable(what));
-        std::exit(1);
-    }
-}
-
-// Seeds a database with `rows` translations of one language over kTables tables:
-// texts of 1 to 31 characters and a number, with accents, the euro sign, quotes
-// and, now and then, a line break; change moments at 1/64 of a day, so that every tool writes
-// them with the same digits.
-void createDatabase(const QString &file, const QString &schemaFile, qint64 rows)
-{
-    QFile::remove(file);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
-        db.setDatabaseName(file);
-        must(db.open(), db.lastError().text());
-        QFile schema(schemaFile);
-        must(schema.open(QIODevice::ReadOnly), QStringLiteral("cannot read ") + schemaFile);
-        const auto run = [&db](const QString &sql) {
-            QSqlQuery query(db);
-            must(query.exec(sql), query.lastError().text() + QStringLiteral(" in ") + sql.left(200));
-        };
-        QString script;
-        for (const QString &line : QString::fromUtf8(schema.readAll()).split(QLatin1Char('\n'))) {
-            if (!line.trimmed().startsWith(QLatin1String("--")))
-                script += line + QLatin1Char('\n');
-        }
-        for (const QString &statement : script.split(QStringLiteral(";\n"))) {
-            if (!statement.trimmed().isEmpty())
-                run(statement);
-        }
-        run(QStringLiteral("PRAGMA journal_mode = OFF"));
-        run(QStringLiteral("PRAGMA synchronous = OFF"));
-        run(QStringLiteral("INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('%1', 'Inglês')").arg(QLatin1String(kLanguage)));
-        for (int i = 1; i <= kTables; ++i)
-            run(QStringLiteral("INSERT INTO PROGTRAD (CDPROGTRAD) VALUES ('%1')").arg(tableCode(i)));
-        run(QStringLiteral(
-                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                "INSERT INTO TRADUCAO SELECT 'TAB' || substr('0' || (i % %2 + 1), -2), 'CHAVE' || substr('00000000' || i, -9), "
-                "CASE i % 3 WHEN 0 THEN 'DSPRODUTO' WHEN 1 THEN 'DSDETALHADA' ELSE 'OBSERVACAO' END, '%3', "
-                "substr('Descrição do item com preço em € e ''aspas'' para conferir a tradução completa ', 1, 1 + i % 31) "
-                "|| CASE WHEN i % 97 = 0 THEN char(13, 10) || 'segunda linha' ELSE '' END || ' ' || i, "
-                "45000 + (i % 40000) / 64.0 + 1 / 128.0 FROM n")
-                .arg(rows - 1)
-                .arg(kTables)
-                .arg(QLatin1String(kLanguage)));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+    QProcess uptime;
+    uptime.start(QStringLiteral("uptime"), QStringList());
+    uptime.waitForFinished(10000);
+    std::printf("load at the %s: %s\n", when, uptime.readAllStandardOutput().trimmed().constData());
+    std::fflush(stdout);
 }
 
 // Runs a shell command line; its wall time in seconds.
@@ -171,12 +156,6 @@ QString whereClause(bool postgres)
              quotedTableCodes());
 }
 
-// The rows the server reads, as they are, without composing a line.
-QString bareQuery(bool postgres)
-{
-    return QStringLiteral("SELECT CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO ") + whereClause(postgres);
-}
-
 // The same lines composed by the database's command-line shell.
 QString stockQuery(bool postgres)
 {
@@ -197,41 +176,8 @@ QString stockQuery(bool postgres)
         + whereClause(postgres);
 }
 
-// Runs a program with its output dropped (its errors shown); whether it succeeded.
-bool quietly(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// Seeds the PostgreSQL database with the rows createDatabase() makes.
-void createPostgresDatabase(const QString &uri, const QString &serverBinary, qint64 rows)
-{
-    must(quietly(serverBinary, { QStringLiteral("--init-demo"), uri, QStringLiteral("--force-demo") }),
-         QStringLiteral("cannot create the schema in ") + uri);
-    const QString seed = QStringLiteral(
-        "DELETE FROM TRADUCAO; DELETE FROM PROGTRAD; DELETE FROM IDIOMA;"
-        "INSERT INTO IDIOMA (IDIDIOMA, DSIDIOMA) VALUES ('LANG', 'Inglês');"
-        "INSERT INTO PROGTRAD (CDPROGTRAD) SELECT 'TAB' || lpad(i::text, 2, '0') FROM generate_series(1, TABLES) i;"
-        "INSERT INTO TRADUCAO SELECT 'TAB' || lpad((i % TABLES + 1)::text, 2, '0'), 'CHAVE' || lpad(i::text, 9, '0'), "
-        "CASE i % 3 WHEN 0 THEN 'DSPRODUTO' WHEN 1 THEN 'DSDETALHADA' ELSE 'OBSERVACAO' END, 'LANG', "
-        "substr('Descrição do item com preço em € e ''aspas'' para conferir a tradução completa ', 1, 1 + i % 31) "
-        "|| CASE WHEN i % 97 = 0 THEN chr(13) || chr(10) || 'segunda linha' ELSE '' END || ' ' || i, "
-        "TIMESTAMP '1899-12-30' + (45000 + (i % 40000) / 64.0 + 1 / 128.0) * INTERVAL '1 day' "
-        "FROM generate_series(0, LAST) i;")
-                             .replace(QLatin1String("LANG"), QLatin1String(kLanguage))
-                             .replace(QLatin1String("TABLES"), QString::number(kTables))
-                             .replace(QLatin1String("LAST"), QString::number(rows - 1));
-    must(quietly(QStringLiteral("psql"), { QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-                                           QStringLiteral("-d"), uri, QStringLiteral("-c"), seed,
-                                           QStringLiteral("-c"), QStringLiteral("VACUUM ANALYZE TRADUCAO") }),
-         QStringLiteral("cannot seed ") + uri);
-}
-
-// Runs a program to its end: its wall time in seconds and its peak memory in KiB.
+// Runs a program to its end: its wall time in seconds and its peak memory in KiB
+// (as last read, kPeakPollMs before its end at most).
 struct Run
 {
     double wall = 0;
@@ -255,11 +201,20 @@ Run timedProgram(const QString &program, const QStringList &arguments, int expec
     const int spawned = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&quiet);
     must(spawned == 0, QStringLiteral("cannot run ") + program);
+    // Its own peak, read while it runs: a child started from this process inherits
+    // this process's peak as its ru_maxrss.
     int status = 0;
-    rusage usage {};
-    must(wait4(pid, &status, 0, &usage) == pid, QStringLiteral("lost ") + program);
+    qint64 peakKiB = 0;
+    for (;;) {
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        must(ended >= 0, QStringLiteral("lost ") + program);
+        if (ended == pid)
+            break;
+        peakKiB = std::max(peakKiB, procStatusKiB(pid, "VmHWM"));
+        QThread::msleep(kPeakPollMs);
+    }
     must(WIFEXITED(status) && WEXITSTATUS(status) == expectedStatus, QStringLiteral("%1 failed (%2)").arg(program).arg(status));
-    return { double(clock.nsecsElapsed()) / 1e9, qint64(usage.ru_maxrss) };
+    return { double(clock.nsecsElapsed()) / 1e9, peakKiB };
 }
 
 // Writes a text file, or stops the bench.
@@ -268,6 +223,21 @@ void writeFile(const QString &path, const QString &text)
     QFile file(path);
     must(file.open(QIODevice::WriteOnly | QIODevice::Truncate), QStringLiteral("cannot write ") + path);
     file.write(text.toUtf8());
+}
+
+// Whether two files hold the same bytes.
+bool sameBytes(const QString &a, const QString &b)
+{
+    return QFileInfo(a).size() == QFileInfo(b).size()
+        && QProcess::execute(QStringLiteral("cmp"), { QStringLiteral("-s"), a, b }) == 0;
+}
+
+// Deletes a round's files, then lets the disk settle before the next round.
+void clearRound(const QString &directory)
+{
+    QDir(directory).removeRecursively();
+    timedShell(QStringLiteral("sync"));
+    QThread::msleep(kPauseBetweenRoundsMs);
 }
 
 // The application server on a free port; idle memory read after one small call.
@@ -340,148 +310,253 @@ int runClient(int port, const QString &directory, const TTlsFiles &tls)
     return 0;
 }
 
-// Where the rows live and the anchors' commands on that backend.
+// One run of the screen's client path (runClient in a process of its own): its
+// time is the fetch and the file's write, as the screen's user waits for them.
+struct ScreenRun
+{
+    double seconds = 0;
+    double firstPart = 0;
+    double cpu = 0; // the client process's
+    qint64 peakKiB = 0;
+    qint64 idleKiB = 0;
+    QString file;
+};
+
+ScreenRun runScreenPath(const QString &self, int port, const QString &directory, qint64 rows,
+                        const QStringList &tlsArguments = {})
+{
+    must(QDir().mkpath(directory), QStringLiteral("cannot create ") + directory);
+    QProcess client;
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const double cpuBefore = childrenCpu();
+    client.start(self, QStringList { QStringLiteral("--client"), QString::number(port), directory } + tlsArguments);
+    must(client.waitForFinished(-1) && client.exitCode() == 0, QStringLiteral("client failed"));
+    const QList<QByteArray> out = client.readAllStandardOutput().trimmed().split(' ');
+    must(out.size() == 7 && out.at(0) == "client", QStringLiteral("client printed no figures"));
+    must(out.at(4).toLongLong() == rows, QStringLiteral("the client received %1 records, not %2").arg(out.at(4)).arg(rows));
+    return { out.at(1).toDouble() + out.at(2).toDouble(), out.at(5).toDouble(), childrenCpu() - cpuBefore,
+             out.at(3).toLongLong(), out.at(6).toLongLong(), directory + QStringLiteral("/ours.sql") };
+}
+
+// A server started for one round, warmed by one small call so that its idle is a
+// served state.
+struct WarmServer
+{
+    WarmServer(const QString &binaries, const QString &database, const QString &self)
+        : server(binaries + QStringLiteral("/qlx02600-server"), database)
+    {
+        QProcess warm;
+        warm.start(self, { QStringLiteral("--warm"), QString::number(server.port()) });
+        warm.waitForFinished(60000);
+        idleKiB = procStatusKiB(server.pid(), "VmRSS");
+    }
+    Server server;
+    qint64 idleKiB = 0;
+};
+
+// qlx02600-gen fetching every row from the server into `directory`: its run and
+// its CPU with the server's, and the script it wrote.
+struct GeneratorRun
+{
+    Run run;
+    double cpu = 0;
+    QString file;
+};
+
+GeneratorRun runGenerator(const QString &binaries, const Server &server, const QString &directory)
+{
+    must(QDir().mkpath(directory), QStringLiteral("cannot create ") + directory);
+    const double serverCpuBefore = procCpuSeconds(server.pid());
+    const double cpuBefore = childrenCpu();
+    const Run run = timedProgram(binaries + QStringLiteral("/qlx02600-gen"),
+        { QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("--language"),
+          QLatin1String(kLanguage), QStringLiteral("--since"), QStringLiteral("1899-12-30 00:00"), QStringLiteral("--all"),
+          QStringLiteral("--dir"), directory });
+    const double cpu = procCpuSeconds(server.pid()) - serverCpuBefore + childrenCpu() - cpuBefore;
+    const QStringList written = QDir(directory).entryList({ QStringLiteral("TRD_*.sql") }, QDir::Files);
+    must(written.size() == 1, QStringLiteral("the generator wrote no script"));
+    return { run, cpu, directory + QLatin1Char('/') + written.first() };
+}
+
+// Where the rows live and the stock-tools job on that backend.
 struct Backend
 {
     QString name;
     QString database; // the server's --db
-    QString bareCommand; // the bare query to /dev/null
     QString stockCommand; // composes the script into %1, then syncs
-    double stockTarget; // the end to end's target as a share of the stock job
+    double stockTarget; // the generator's target as a share of the stock job
+    double floorTarget; // the generator's target as a multiple of the floor
 };
 
-struct Figures
+// One round's figures; the write and the stock job are 0 when left out.
+struct Round
 {
-    double bare = 1e300;
-    double stock = 1e300;
+    double bare = 0;
+    double write = 0;
+    double stock = 0;
     double stockCpu = 0;
-    double generator = 1e300;
-    double generatorCpu = 0;
-    double copy = 1e300;
-    double fetch = 0;
-    double firstPart = 0;
-    qint64 generatorPeakKiB = 0;
-    qint64 generatorIdleKiB = 0; // the same run with no line to fetch
-    qint64 clientPeakKiB = 0;
-    qint64 clientIdleKiB = 0;
-    qint64 serverIdleKiB = 0;
-    qint64 serverPeakKiB = 0;
-    qint64 records = 0;
+    double generator = 0;
+    double generatorCpu = 0; // with the server's
+    double screen = 0;
+    double screenCpu = 0; // with the server's
+    double firstPartShare = 0;
+    double generatorAboveMiB = 0;
+    double screenAboveMiB = 0;
+    double serverAboveMiB = 0;
+    bool identical = true;
+
+    double floor() const { return std::max(bare, write); }
 };
 
-void benchmark(const Backend &backend, qint64 rows, int repeat, const QString &work, const QString &self,
-               const QString &binaries)
+// A column of figures over the rounds.
+template<typename Figure>
+std::vector<double> column(const std::vector<Round> &rounds, Figure figure)
 {
-    timedShell(QStringLiteral("sync"));
-    const QString stockFile = work + QStringLiteral("/stock.sql");
-    const QString oursDir = work + QStringLiteral("/generated");
-    const QString copyFile = work + QStringLiteral("/copy.sql");
-    must(QDir().mkpath(oursDir), QStringLiteral("cannot create ") + oursDir);
-
-    Figures f;
-    QString oursFile;
-    for (int pass = 0; pass < repeat; ++pass) {
-        f.bare = std::min(f.bare, timedShell(backend.bareCommand));
-
-        QFile::remove(stockFile);
-        const double stockCpuBefore = childrenCpu();
-        const double stockWall = timedShell(backend.stockCommand.arg(shellQuoted(stockFile)));
-        if (stockWall < f.stock) {
-            f.stock = stockWall;
-            f.stockCpu = childrenCpu() - stockCpuBefore;
-        }
-
-        Server server(binaries + QStringLiteral("/qlx02600-server"), backend.database);
-        {
-            QProcess warm; // one small call, so that idle is a served state
-            warm.start(self, { QStringLiteral("--warm"), QString::number(server.port()) });
-            warm.waitForFinished(60000);
-        }
-        f.serverIdleKiB = procStatusKiB(server.pid(), "VmRSS");
-
-        // The generator end to end, fetch and file.
-        QDir(oursDir).removeRecursively();
-        QDir().mkpath(oursDir);
-        const double serverCpuBefore = processCpu(server.pid());
-        const double generatorCpuBefore = childrenCpu();
-        const Run generated = timedProgram(binaries + QStringLiteral("/qlx02600-gen"),
-            { QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("--language"),
-              QLatin1String(kLanguage), QStringLiteral("--since"), QStringLiteral("1899-12-30 00:00"), QStringLiteral("--all"),
-              QStringLiteral("--dir"), oursDir });
-        const double cpu = processCpu(server.pid()) - serverCpuBefore + childrenCpu() - generatorCpuBefore;
-        const QStringList written = QDir(oursDir).entryList({ QStringLiteral("TRD_*.sql") }, QDir::Files);
-        must(written.size() == 1, QStringLiteral("the generator wrote no script"));
-        oursFile = oursDir + QLatin1Char('/') + written.first();
-        if (generated.wall < f.generator) {
-            f.generator = generated.wall;
-            f.generatorCpu = cpu;
-        }
-        f.generatorPeakKiB = std::max(f.generatorPeakKiB, generated.peakKiB);
-        const Run empty = timedProgram(binaries + QStringLiteral("/qlx02600-gen"),
-            { QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("--language"),
-              QLatin1String(kLanguage), QStringLiteral("--since"), QStringLiteral("2999-12-31 00:00"), QStringLiteral("--all"),
-              QStringLiteral("--dir"), work }, 1); // nothing to write, so no file in the way
-        f.generatorIdleKiB = f.generatorIdleKiB == 0 ? empty.peakKiB : std::min(f.generatorIdleKiB, empty.peakKiB);
-
-        // The screen's client path, for the moment its first part arrives.
-        QProcess client;
-        client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        client.start(self, { QStringLiteral("--client"), QString::number(server.port()), work });
-        must(client.waitForFinished(-1) && client.exitCode() == 0, QStringLiteral("client failed"));
-        const QList<QByteArray> out = client.readAllStandardOutput().trimmed().split(' ');
-        must(out.size() == 7 && out.at(0) == "client", QStringLiteral("client printed no figures"));
-        if (out.at(3).toLongLong() - out.at(6).toLongLong() > f.clientPeakKiB - f.clientIdleKiB) {
-            f.clientPeakKiB = out.at(3).toLongLong();
-            f.clientIdleKiB = out.at(6).toLongLong();
-        }
-        if (pass == 0 || out.at(1).toDouble() < f.fetch) {
-            f.fetch = out.at(1).toDouble();
-            f.firstPart = out.at(5).toDouble();
-        }
-        f.records = out.at(4).toLongLong();
-        must(f.records == rows, QStringLiteral("the client received %1 records, not %2").arg(f.records).arg(rows));
-        QFile::remove(work + QStringLiteral("/ours.sql"));
-        f.serverPeakKiB = std::max(f.serverPeakKiB, procStatusKiB(server.pid(), "VmHWM"));
-
-        QFile::remove(copyFile);
-        f.copy = std::min(f.copy, timedShell(QStringLiteral("cp %1 %2 && sync --data %2").arg(shellQuoted(oursFile), shellQuoted(copyFile))));
-    }
-
-    const qint64 script = QFileInfo(oursFile).size();
-    const bool identical = QFileInfo(stockFile).size() == script
-        && QProcess::execute(QStringLiteral("cmp"), { QStringLiteral("-s"), stockFile, oursFile }) == 0;
-    const double limit = f.bare + f.copy;
-    const double serverAbove = mib((f.serverPeakKiB - f.serverIdleKiB) * 1024);
-    const auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
-    std::printf("\n== %s, %lld rows: script %.1f MiB, %.0f bytes a line ==\n", qPrintable(backend.name),
-                static_cast<long long>(rows), mib(script), double(script) / double(rows));
-    std::printf("bare query to /dev/null:            %7.2f s\n", f.bare);
-    std::printf("cp + sync of the script:            %7.2f s\n", f.copy);
-    std::printf("physical limit (query + write):     %7.2f s\n", limit);
-    std::printf("stock-tools job (| iconv | sed | sync): %5.2f s  (CPU %.2f s)\n", f.stock, f.stockCpu);
-    std::printf("qlx02600-gen end to end:            %7.2f s  (CPU %.2f s with the server's)\n", f.generator, f.generatorCpu);
-    std::printf("  ratio to the physical limit:   %.2fx  (target <= 1.50: %s)\n", f.generator / limit,
-                verdict(f.generator <= 1.5 * limit));
-    std::printf("  ratio to the stock-tools job:  %.2fx  (target <= %.2f: %s)\n", f.generator / f.stock,
-                backend.stockTarget, verdict(f.generator <= backend.stockTarget * f.stock));
-    std::printf("  CPU ratio to the stock job:    %.2fx\n", f.generatorCpu / f.stockCpu);
-    std::printf("first part at the client after %.2f s of a %.2f s fetch (%.0f%%; target <= 10%%: %s)\n", f.firstPart,
-                f.fetch, 100 * f.firstPart / f.fetch, verdict(f.firstPart <= 0.1 * f.fetch));
-    const double generatorAbove = mib((f.generatorPeakKiB - f.generatorIdleKiB) * 1024);
-    std::printf("generator peak RSS: %.1f MiB, %.1f MiB above a run with no line  (target <= 64 MiB above: %s)\n",
-                mib(f.generatorPeakKiB * 1024), generatorAbove, verdict(generatorAbove <= 64));
-    const double clientAbove = mib((f.clientPeakKiB - f.clientIdleKiB) * 1024);
-    std::printf("screen's client path peak RSS: %.1f MiB, %.1f MiB above idle  (target <= 64 MiB above: %s)\n",
-                mib(f.clientPeakKiB * 1024), clientAbove, verdict(clientAbove <= 64));
-    std::printf("server peak RSS: %.1f MiB, %.1f MiB above idle  (target <= 64 MiB above idle: %s)\n",
-                mib(f.serverPeakKiB * 1024), serverAbove, verdict(serverAbove <= 64));
-    std::printf("file byte-identical to the stock-tools file: %s\n", identical ? "yes" : "NO");
-    std::fflush(stdout);
-    QFile::remove(stockFile);
-    QDir(oursDir).removeRecursively();
-    QFile::remove(copyFile);
+    std::vector<double> values;
+    for (const Round &round : rounds)
+        values.push_back(figure(round));
+    return values;
 }
 
+void benchmark(const Backend &backend, qint64 rows, int rounds, bool memoryOnly, const QString &work,
+               const QString &self, const QString &binaries)
+{
+    const int cores = int(sysconf(_SC_NPROCESSORS_ONLN));
+    const double perLine = 1e6 / double(rows); // seconds of the whole to µs a line
+
+    // A first generation, untimed: the database in the page cache, the script the
+    // write floor copies, and the generator's memory with no line to fetch.
+    const QString warmDir = work + QStringLiteral("/warm-up");
+    QDir(warmDir).removeRecursively();
+    qint64 generatorIdleKiB = 0;
+    QString script;
+    {
+        WarmServer warm(binaries, backend.database, self);
+        script = runGenerator(binaries, warm.server, warmDir).file;
+        generatorIdleKiB = timedProgram(binaries + QStringLiteral("/qlx02600-gen"),
+            { QStringLiteral("--server"), QStringLiteral("127.0.0.1:%1").arg(warm.server.port()), QStringLiteral("--language"),
+              QLatin1String(kLanguage), QStringLiteral("--since"), QStringLiteral("2999-12-31 00:00"), QStringLiteral("--all"),
+              QStringLiteral("--dir"), work }, 1).peakKiB; // nothing to write, so no file in the way
+    }
+    const qint64 scriptBytes = QFileInfo(script).size();
+    std::printf("\n== %s, %lld rows: script %.1f MiB, %.0f bytes a line; %d online cores ==\n", qPrintable(backend.name),
+                static_cast<long long>(rows), mib(scriptBytes), double(scriptBytes) / double(rows), cores);
+    std::printf("round  query  write  stock    gen screen | gen/floor gen/stock screen/gen | CPU us/line gen/CPU-floor"
+                " | gen+MiB screen+MiB\n");
+    std::fflush(stdout);
+
+    std::vector<Round> figures;
+    for (int pass = 1; pass <= rounds; ++pass) {
+        Round r;
+        const QString roundDir = work + QStringLiteral("/round-%1").arg(pass);
+        must(QDir().mkpath(roundDir), QStringLiteral("cannot create ") + roundDir);
+
+        const BareQuery bare = readRowsAsTheServer(backend.database, everyRow());
+        must(bare.error.isEmpty() && bare.rows == rows,
+             QStringLiteral("bare query: %1 rows of %2 %3").arg(bare.rows).arg(rows).arg(bare.error));
+        r.bare = bare.seconds;
+
+        QString stockFile;
+        if (!memoryOnly) {
+            {
+                const ScriptInMemory bytes(script);
+                must(bytes.size() == size_t(scriptBytes), QStringLiteral("cannot read ") + script);
+                r.write = bytes.writeTo(roundDir + QStringLiteral("/write.sql"));
+                must(r.write >= 0, QStringLiteral("cannot write the script's copy"));
+            }
+            stockFile = roundDir + QStringLiteral("/stock.sql");
+            const double stockCpuBefore = childrenCpu();
+            r.stock = timedShell(backend.stockCommand.arg(shellQuoted(stockFile)));
+            r.stockCpu = childrenCpu() - stockCpuBefore;
+        }
+
+        WarmServer served(binaries, backend.database, self);
+        const GeneratorRun generated = runGenerator(binaries, served.server, roundDir + QStringLiteral("/generated"));
+        r.generator = generated.run.wall;
+        r.generatorCpu = generated.cpu;
+        r.generatorAboveMiB = mib((generated.run.peakKiB - generatorIdleKiB) * 1024);
+
+        const double serverCpuBefore = procCpuSeconds(served.server.pid());
+        const ScreenRun screen = runScreenPath(self, served.server.port(), roundDir + QStringLiteral("/screen"), rows);
+        r.screen = screen.seconds;
+        r.screenCpu = screen.cpu + procCpuSeconds(served.server.pid()) - serverCpuBefore;
+        r.firstPartShare = screen.firstPart / screen.seconds;
+        r.screenAboveMiB = mib((screen.peakKiB - screen.idleKiB) * 1024);
+        r.serverAboveMiB = mib((procStatusKiB(served.server.pid(), "VmHWM") - served.idleKiB) * 1024);
+
+        const QString reference = memoryOnly ? generated.file : stockFile;
+        r.identical = (memoryOnly || sameBytes(generated.file, reference)) && sameBytes(screen.file, reference);
+        figures.push_back(r);
+        const auto stockText = [&](double seconds, const char *format) {
+            return memoryOnly ? QStringLiteral("-") : QString::asprintf(format, seconds);
+        };
+        std::printf("%5d %6.2f %6s %6s %6.2f %6.2f | %8.2fx %9s %9.2fx | %11.2f %11.2fx | %7.1f %10.1f%s\n", pass, r.bare,
+                    qPrintable(stockText(r.write, "%.2f")), qPrintable(stockText(r.stock, "%.2f")), r.generator, r.screen,
+                    r.generator / r.floor(), qPrintable(stockText(r.generator / r.stock, "%.2fx")), r.screen / r.generator,
+                    r.generatorCpu * perLine, r.generator / std::max(r.floor(), r.generatorCpu / cores),
+                    r.generatorAboveMiB, r.screenAboveMiB, r.identical ? "" : "  (files differ)");
+        std::fflush(stdout);
+        clearRound(roundDir);
+    }
+    QDir(warmDir).removeRecursively();
+
+    const auto spread = [&](auto figure) { return spreadOf(column(figures, figure)); };
+    const RoundSpread bare = spread([](const Round &r) { return r.bare; });
+    const RoundSpread write = spread([](const Round &r) { return r.write; });
+    const RoundSpread floor = spread([](const Round &r) { return r.floor(); });
+    const RoundSpread sum = spread([](const Round &r) { return r.bare + r.write; });
+    const RoundSpread generator = spread([](const Round &r) { return r.generator; });
+    const RoundSpread toFloor = spread([](const Round &r) { return r.generator / r.floor(); });
+    const RoundSpread toStock = spread([](const Round &r) { return r.generator / r.stock; });
+    const RoundSpread stockCpu = spread([](const Round &r) { return r.generatorCpu / r.stockCpu; });
+    const RoundSpread screenToGenerator = spread([](const Round &r) { return r.screen / r.generator; });
+    const RoundSpread cpu = spread([&](const Round &r) { return r.generatorCpu * perLine; });
+    const RoundSpread screenCpu = spread([&](const Round &r) { return r.screenCpu * perLine; });
+    const RoundSpread cpuFloor = spread([&](const Round &r) { return r.generatorCpu / cores; });
+    const RoundSpread toBothFloors = spread([&](const Round &r) { return r.generator / std::max(r.floor(), r.generatorCpu / cores); });
+    const RoundSpread firstPart = spread([](const Round &r) { return r.firstPartShare; });
+    const double generatorAbove = spread([](const Round &r) { return r.generatorAboveMiB; }).max;
+    const double screenAbove = spread([](const Round &r) { return r.screenAboveMiB; }).max;
+    const double serverAbove = spread([](const Round &r) { return r.serverAboveMiB; }).max;
+    const bool identical = std::all_of(figures.begin(), figures.end(), [](const Round &r) { return r.identical; });
+    const auto line = [](const char *name, const RoundSpread &s, const char *unit) {
+        std::printf("  %-34s median %7.2f%s  (%.2f-%.2f)\n", name, s.median, unit, s.min, s.max);
+    };
+    std::printf("over %d round(s), median (min-max):\n", rounds);
+    line("bare query, as the server reads", bare, " s");
+    if (!memoryOnly)
+        line("write of the script, fdatasync", write, " s");
+    line("floor = max(query, write)", floor, " s");
+    if (!memoryOnly)
+        line("query + write, for reference", sum, " s");
+    line("CPU floor = CPU / cores", cpuFloor, " s");
+    line("qlx02600-gen end to end", generator, " s");
+    line("gen / max(floor, CPU floor)", toBothFloors, "x");
+    if (!memoryOnly)
+        line("gen CPU / stock job's CPU", stockCpu, "x");
+    line("screen path CPU, us a line", screenCpu, "");
+    std::printf("targets:\n");
+    std::printf("  gen / floor                %.2fx (%.2f-%.2f)  <= %.2f: %s\n", toFloor.median, toFloor.min, toFloor.max,
+                backend.floorTarget, verdict(toFloor.median <= backend.floorTarget));
+    if (!memoryOnly)
+        std::printf("  gen / stock-tools job      %.2fx (%.2f-%.2f)  <= %.2f: %s\n", toStock.median, toStock.min,
+                    toStock.max, backend.stockTarget, verdict(toStock.median <= backend.stockTarget));
+    std::printf("  CPU a line, server + gen   %.2f us (%.2f-%.2f)  <= %.2f: %s\n", cpu.median, cpu.min, cpu.max,
+                kCpuPerLineTarget, verdict(cpu.median <= kCpuPerLineTarget));
+    std::printf("  screen path / gen          %.2fx (%.2f-%.2f)  <= %.2f: %s\n", screenToGenerator.median,
+                screenToGenerator.min, screenToGenerator.max, kScreenTarget, verdict(screenToGenerator.median <= kScreenTarget));
+    std::printf("  first part at the screen   %.0f%% of its fetch  <= %.0f%%: %s\n", 100 * firstPart.median,
+                100 * kFirstPartTarget, verdict(firstPart.median <= kFirstPartTarget));
+    std::printf("  gen memory above idle      %.1f MiB at most  <= %.0f: %s\n", generatorAbove, kClientMemoryTarget,
+                verdict(generatorAbove <= kClientMemoryTarget));
+    std::printf("  screen memory above idle   %.1f MiB at most  <= %.0f: %s\n", screenAbove, kClientMemoryTarget,
+                verdict(screenAbove <= kClientMemoryTarget));
+    std::printf("  server memory above idle   %.1f MiB at most  <= %.0f: %s\n", serverAbove, kServerMemoryTarget,
+                verdict(serverAbove <= kServerMemoryTarget));
+    std::printf("  files byte-identical       %s in every round (gen and screen path against %s)\n",
+                identical ? "yes" : "NO", memoryOnly ? "each other" : "the stock-tools job");
+    std::fflush(stdout);
+}
 
 // A throw-away authority, the server's certificate for 127.0.0.1 and a client's,
 // made once in the work directory.
@@ -502,50 +577,85 @@ QString benchCertificates(const QString &work)
     return dir;
 }
 
-// The screen's client path over plaintext and over TLS with client certificates,
-// alternately on the same database; the fastest run of each counts.
-void tlsRatio(const QString &database, qint64 rows, int repeat, const QString &work, const QString &self,
-              const QString &serverBinary)
+// Rounds of the screen's client path over plaintext and then over TLS with client
+// certificates, each on a server of its own on the same database; TLS's extra CPU
+// a line beside the negotiated cipher's own cost over the script's bytes (sealed
+// by the server, opened by the client).
+void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &work, const QString &self,
+               const QString &serverBinary)
 {
     const QString pki = benchCertificates(work);
     const QStringList serverTls { QStringLiteral("--tls-cert"), pki + QStringLiteral("/server.pem"),
                                   QStringLiteral("--tls-key"), pki + QStringLiteral("/server.key"),
                                   QStringLiteral("--tls-client-ca"), pki + QStringLiteral("/ca.pem") };
-    double fastest[2] = { 1e300, 1e300 }; // plaintext, TLS
-    // The least CPU time each side took: steadier than the clock on a shared machine.
-    double clientCpu[2] = { 1e300, 1e300 };
-    double serverCpu[2] = { 1e300, 1e300 };
-    qint64 serverPeakKiB[2] = { 0, 0 };
-    for (int pass = 0; pass < repeat; ++pass) {
+    const QStringList clientTls { QStringLiteral("--client-tls"), pki };
+    const TTlsFiles clientFiles { pki + QStringLiteral("/ca.pem"), pki + QStringLiteral("/client.pem"),
+                                  pki + QStringLiteral("/client.key") };
+    const double perLine = 1e6 / double(rows);
+
+    // An untimed run: the database in the page cache, and the script's size.
+    const QString warmDir = work + QStringLiteral("/warm-up");
+    QDir(warmDir).removeRecursively();
+    qint64 scriptBytes = 0;
+    TlsSession session;
+    {
+        Server plain(serverBinary, database);
+        scriptBytes = QFileInfo(runScreenPath(self, plain.port(), warmDir, rows).file).size();
+        Server secure(serverBinary, database, serverTls);
+        session = negotiatedSession(secure.port(), clientFiles);
+        must(!session.suite.isEmpty(), QStringLiteral("no TLS session with the bench's server"));
+    }
+    QDir(warmDir).removeRecursively();
+
+    std::printf("\n== %lld rows over TLS: %s, %s ==\n", static_cast<long long>(rows), qPrintable(session.protocol),
+                qPrintable(session.suite));
+    std::printf("round  plaintext    TLS  TLS/plain | CPU us/line plaintext    TLS  extra | server peak MiB plain TLS\n");
+    std::vector<double> ratios, extraCpu, plainCpu, tlsCpu;
+    for (int pass = 1; pass <= rounds; ++pass) {
+        const QString roundDir = work + QStringLiteral("/round-%1").arg(pass);
+        double seconds[2] = { 0, 0 }; // plaintext, TLS
+        double cpu[2] = { 0, 0 }; // client and server
+        qint64 serverPeakKiB[2] = { 0, 0 };
         for (const bool secure : { false, true }) {
             Server server(serverBinary, database, secure ? serverTls : QStringList());
-            QProcess client;
-            client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            const double serverCpuBefore = processCpu(server.pid());
-            const double clientCpuBefore = childrenCpu();
-            QElapsedTimer clock;
-            clock.start();
-            client.start(self, QStringList { QStringLiteral("--client"), QString::number(server.port()), work }
-                                   + (secure ? QStringList { QStringLiteral("--client-tls"), pki } : QStringList()));
-            must(client.waitForFinished(-1) && client.exitCode() == 0, QStringLiteral("client failed"));
-            const QList<QByteArray> out = client.readAllStandardOutput().trimmed().split(' ');
-            must(out.size() == 7 && out.at(4).toLongLong() == rows, QStringLiteral("the client received too few records"));
-            fastest[secure] = std::min(fastest[secure], double(clock.nsecsElapsed()) / 1e9);
-            clientCpu[secure] = std::min(clientCpu[secure], childrenCpu() - clientCpuBefore);
-            serverCpu[secure] = std::min(serverCpu[secure], processCpu(server.pid()) - serverCpuBefore);
-            serverPeakKiB[secure] = std::max(serverPeakKiB[secure], procStatusKiB(server.pid(), "VmHWM"));
+            const double serverCpuBefore = procCpuSeconds(server.pid());
+            const ScreenRun run = runScreenPath(self, server.port(),
+                                                roundDir + (secure ? QStringLiteral("/tls") : QStringLiteral("/plain")), rows,
+                                                secure ? clientTls : QStringList());
+            seconds[secure] = run.seconds;
+            cpu[secure] = run.cpu + procCpuSeconds(server.pid()) - serverCpuBefore;
+            serverPeakKiB[secure] = procStatusKiB(server.pid(), "VmHWM");
         }
+        must(sameBytes(roundDir + QStringLiteral("/plain/ours.sql"), roundDir + QStringLiteral("/tls/ours.sql")),
+             QStringLiteral("the TLS run's file differs from the plaintext run's"));
+        ratios.push_back(seconds[1] / seconds[0]);
+        plainCpu.push_back(cpu[0] * perLine);
+        tlsCpu.push_back(cpu[1] * perLine);
+        extraCpu.push_back((cpu[1] - cpu[0]) * perLine);
+        std::printf("%5d %10.2f %6.2f %9.2fx | %21.2f %6.2f %6.2f | %20.1f %5.1f\n", pass, seconds[0], seconds[1],
+                    ratios.back(), plainCpu.back(), tlsCpu.back(), extraCpu.back(), mib(serverPeakKiB[0] * 1024),
+                    mib(serverPeakKiB[1] * 1024));
+        std::fflush(stdout);
+        clearRound(roundDir);
     }
-    QFile::remove(work + QStringLiteral("/ours.sql"));
-    const double ratio = fastest[1] / fastest[0];
-    std::printf("\n== %lld rows over TLS ==\n", static_cast<long long>(rows));
-    std::printf("end to end, plaintext:                   %7.2f s  (CPU client %.2f s, server %.2f s; server peak RSS %.1f MiB)\n",
-                fastest[0], clientCpu[0], serverCpu[0], mib(serverPeakKiB[0] * 1024));
-    std::printf("end to end, TLS with client certificate: %7.2f s  (CPU client %.2f s, server %.2f s; server peak RSS %.1f MiB)\n",
-                fastest[1], clientCpu[1], serverCpu[1], mib(serverPeakKiB[1] * 1024));
-    std::printf("  ratio TLS to plaintext: %.2fx  (target <= 1.15: %s)\n", ratio, ratio <= 1.15 ? "met" : "NOT met");
-    std::printf("  CPU ratio TLS to plaintext: client %.2fx, server %.2fx, both %.2fx\n", clientCpu[1] / clientCpu[0],
-                serverCpu[1] / serverCpu[0], (clientCpu[1] + serverCpu[1]) / (clientCpu[0] + serverCpu[0]));
+    const RoundSpread ratio = spreadOf(ratios);
+    const RoundSpread extra = spreadOf(extraCpu);
+    const double cipher = cipherCpuSeconds(session.suite, scriptBytes);
+    std::printf("over %d round(s), median (min-max):\n", rounds);
+    std::printf("  CPU a line, plaintext       %.2f us (%.2f-%.2f)\n", spreadOf(plainCpu).median, spreadOf(plainCpu).min,
+                spreadOf(plainCpu).max);
+    std::printf("  CPU a line, TLS             %.2f us (%.2f-%.2f)\n", spreadOf(tlsCpu).median, spreadOf(tlsCpu).min,
+                spreadOf(tlsCpu).max);
+    std::printf("  TLS's extra CPU a line      %.2f us (%.2f-%.2f), server and client\n", extra.median, extra.min, extra.max);
+    if (cipher >= 0)
+        std::printf("  the cipher's own, a line    %.2f us: %s sealing and opening %.1f MiB in %zu-byte records"
+                    " (%.0f%% of the extra; the rest is copies and record handling)\n",
+                    cipher * perLine, EVP_CIPHER_get0_name(suiteCipher(session.suite)), mib(scriptBytes), kTlsRecordBytes,
+                    100 * cipher * perLine / extra.median);
+    else
+        std::printf("  the cipher's own: not measured (no AEAD cipher known for %s)\n", qPrintable(session.suite));
+    std::printf("  TLS / plaintext             %.2fx (%.2f-%.2f)  <= %.2f: %s\n", ratio.median, ratio.min, ratio.max,
+                kTlsTarget, verdict(ratio.median <= kTlsTarget));
     std::fflush(stdout);
 }
 
@@ -557,20 +667,22 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption rowsOption(QStringLiteral("rows"), QStringLiteral("Rows to generate (repeatable)."), QStringLiteral("N"));
-    const QCommandLineOption repeatOption(QStringLiteral("repeat"), QStringLiteral("Runs of each job; the fastest counts."),
-                                          QStringLiteral("R"), QStringLiteral("2"));
+    const QCommandLineOption repeatOption(QStringLiteral("repeat"), QStringLiteral("Rounds of all the jobs in turn."),
+                                          QStringLiteral("R"), QStringLiteral("3"));
     const QCommandLineOption workOption(QStringLiteral("work"), QStringLiteral("Directory for databases and files."),
                                         QStringLiteral("DIR"), QStringLiteral(QLX_BENCH_WORK));
     const QCommandLineOption postgresOption(QStringLiteral("postgres"),
                                             QStringLiteral("Also run on this PostgreSQL database (its tables are replaced)."),
                                             QStringLiteral("URI"));
+    const QCommandLineOption memoryOnlyOption(QStringLiteral("memory-only"),
+                                              QStringLiteral("Leave out the write and the stock-tools job."));
     const QCommandLineOption clientOption(QStringLiteral("client"), QStringLiteral("(internal) the client side."), QStringLiteral("PORT"));
     const QCommandLineOption warmOption(QStringLiteral("warm"), QStringLiteral("(internal) one small call."), QStringLiteral("PORT"));
     const QCommandLineOption tlsOption(QStringLiteral("tls"), QStringLiteral("TLS against plaintext, as a ratio."));
     const QCommandLineOption clientTlsOption(QStringLiteral("client-tls"),
         QStringLiteral("(internal) the client's certificates in DIR."), QStringLiteral("DIR"));
-    parser.addOptions({ rowsOption, repeatOption, workOption, postgresOption, clientOption, warmOption, tlsOption,
-                        clientTlsOption });
+    parser.addOptions({ rowsOption, repeatOption, workOption, postgresOption, memoryOnlyOption, clientOption, warmOption,
+                        tlsOption, clientTlsOption });
     parser.addHelpOption();
     parser.process(app);
 
@@ -598,13 +710,15 @@ int main(int argc, char *argv[])
         sizes << rows.toLongLong();
     if (sizes.isEmpty())
         sizes = { 1000000 };
-    const int repeat = std::max(1, parser.value(repeatOption).toInt());
+    const int rounds = std::max(1, parser.value(repeatOption).toInt());
+    const bool memoryOnly = parser.isSet(memoryOnlyOption);
     const QString self = QCoreApplication::applicationFilePath();
     const QString binaries = QCoreApplication::applicationDirPath();
     const QString postgres = parser.value(postgresOption);
-    // The anchors sync their own file's data, as the generator does (fdatasync).
+    // The stock job syncs its own file's data, as the generator does (fdatasync).
     const QString toScript = QStringLiteral(" | iconv -f UTF-8 -t WINDOWS-1252 | sed 's/$/\\r/' > %1 && sync --data %1");
-    std::printf("bench_generation: %d run(s) of each job, the fastest counts; work directory %s\n", repeat, qPrintable(work));
+    std::printf("bench_generation: %d round(s), each job once a round in turn; work directory %s\n", rounds, qPrintable(work));
+    printLoad("start");
     for (qint64 rows : sizes) {
         const QString database = QStringLiteral("%1/translations-%2.db").arg(work).arg(rows);
         if (!QFile::exists(database)) {
@@ -616,17 +730,15 @@ int main(int argc, char *argv[])
                         double(clock.elapsed()) / 1000.0);
         }
         if (parser.isSet(tlsOption)) {
-            tlsRatio(database, rows, repeat, work, self, binaries + QStringLiteral("/qlx02600-server"));
+            tlsRounds(database, rows, rounds, work, self, binaries + QStringLiteral("/qlx02600-server"));
             continue;
         }
-        const QString bareSql = work + QStringLiteral("/bare-sqlite.sql");
         const QString stockSql = work + QStringLiteral("/stock-sqlite.sql");
-        writeFile(bareSql, bareQuery(false));
         writeFile(stockSql, stockQuery(false));
         benchmark({ QStringLiteral("SQLite"), database,
-                    QStringLiteral("sqlite3 -batch %1 < %2 > /dev/null").arg(shellQuoted(database), shellQuoted(bareSql)),
-                    QStringLiteral("sqlite3 -batch %1 < %2").arg(shellQuoted(database), shellQuoted(stockSql)) + toScript, 0.5 },
-                  rows, repeat, work, self, binaries);
+                    QStringLiteral("sqlite3 -batch %1 < %2").arg(shellQuoted(database), shellQuoted(stockSql)) + toScript,
+                    0.5, kSqliteFloorTarget },
+                  rows, rounds, memoryOnly, work, self, binaries);
         if (!postgres.isEmpty()) {
             QElapsedTimer clock;
             clock.start();
@@ -634,10 +746,11 @@ int main(int argc, char *argv[])
             std::printf("(PostgreSQL database of %lld rows created in %.1f s)\n", static_cast<long long>(rows),
                         double(clock.elapsed()) / 1000.0);
             const QString psql = QStringLiteral("psql -X -q -A -t -d %1 -c %2").arg(shellQuoted(postgres));
-            benchmark({ QStringLiteral("PostgreSQL"), postgres, psql.arg(shellQuoted(bareQuery(true))) + QStringLiteral(" > /dev/null"),
-                        psql.arg(shellQuoted(stockQuery(true))) + toScript, 0.6 },
-                      rows, repeat, work, self, binaries);
+            benchmark({ QStringLiteral("PostgreSQL"), postgres, psql.arg(shellQuoted(stockQuery(true))) + toScript, 0.6,
+                        kPostgresFloorTarget },
+                      rows, rounds, memoryOnly, work, self, binaries);
         }
     }
+    printLoad("end");
     return 0;
 }
