@@ -18,16 +18,19 @@
 //   bench_generation [--rows N]... [--repeat R] [--work DIR] [--postgres URI] [--tls] [--memory-only]
 //
 // Without --rows it runs 1 000 000 rows (add --rows 5000000 for the large case;
-// 10M and 50M work too, at about 230 bytes of script a line per file). --repeat is
-// the number of rounds (3 by default). --memory-only leaves out the write and the
-// stock-tools job (for memory figures at 50M rows, where a full round takes long
-// and needs three scripts' room on disk). With --tls it runs instead rounds of the
-// screen's client path over plaintext and over TLS with client certificates, and
+// 10M and 50M work too, at about 320 bytes of script a line). --repeat is the
+// number of rounds (3 by default). A round needs room on disk for three scripts
+// (and the screen path's texts), and the write holds one in memory.
+// --memory-only leaves out the write and the stock-tools job: for memory figures
+// at 50M rows, where a full round takes long and a script does not fit in memory;
+// it compares the screen path's file to the generator's. With --tls it runs
+// instead rounds of the screen's client path over plaintext and over TLS with client certificates, and
 // prints TLS's ratio to plaintext and its extra CPU beside the negotiated cipher's
 // own cost. SQLite databases are kept in the work directory (default
 // build/bench-work) and reused by later runs. With --postgres it also runs on that
 // PostgreSQL database (its tables are replaced by the same rows), against a
 // psql | iconv | sed job.
+#include "bench/appserverprocess.h"
 #include "bench/ciphercost.h"
 #include "bench/must.h"
 #include "bench/proccpu.h"
@@ -36,6 +39,9 @@
 #include "bench/scriptwrite.h"
 #include "bench/seeddatabase.h"
 #include "bench/serverbarequery.h"
+#include "bench/shellcommand.h"
+#include "bench/stockquery.h"
+#include "bench/timedprogram.h"
 #include "bench/tlssession.h"
 
 #include "client/remotemethods.h"
@@ -52,20 +58,13 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
 // Pause between rounds, after the round's files are deleted and before a sync:
 // the next round does not pay for the last one's writeback.
 constexpr int kPauseBetweenRoundsMs = 2000;
-// Milliseconds between two readings of a running program's peak memory.
-constexpr int kPeakPollMs = 2;
 // Targets of the team, as multiples or limits.
 constexpr double kSqliteFloorTarget = 1.3; // generator against the floor on SQLite
 constexpr double kPostgresFloorTarget = 1.5; // generator against the floor on PostgreSQL
@@ -107,6 +106,18 @@ double childrenCpu()
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// What the kernel can give without swapping, in KiB.
+qint64 memoryAvailableKiB()
+{
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    must(meminfo.open(QIODevice::ReadOnly), QStringLiteral("cannot read /proc/meminfo"));
+    for (const QByteArray &line : meminfo.readAll().split('\n')) {
+        if (line.startsWith("MemAvailable:"))
+            return line.mid(13).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
 const char *verdict(bool met)
 {
     return met ? "met" : "NOT met";
@@ -120,101 +131,6 @@ void printLoad(const char *when)
     uptime.waitForFinished(10000);
     std::printf("load at the %s: %s\n", when, uptime.readAllStandardOutput().trimmed().constData());
     std::fflush(stdout);
-}
-
-// Runs a shell command line; its wall time in seconds.
-double timedShell(const QString &command)
-{
-    QElapsedTimer clock;
-    clock.start();
-    const int status = QProcess::execute(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), command });
-    must(status == 0, QStringLiteral("failed (%1): %2").arg(status).arg(command.left(300)));
-    return double(clock.nsecsElapsed()) / 1e9;
-}
-
-QString shellQuoted(const QString &text)
-{
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
-
-QString quotedTableCodes()
-{
-    QStringList codes;
-    for (int i = 1; i <= kTables; ++i)
-        codes << QLatin1Char('\'') + tableCode(i) + QLatin1Char('\'');
-    return codes.join(QLatin1Char(','));
-}
-
-// The server's question in each backend's SQL: the rows of every table since the beginning.
-QString whereClause(bool postgres)
-{
-    return QStringLiteral("FROM TRADUCAO WHERE IDIDIOMA = '%1' AND DTALTERACAO >= %2 AND CDPROGTRAD IN (%3) "
-                          "ORDER BY CDPROGTRAD, CDCHAVE, NMCAMPO;")
-        .arg(QLatin1String(kLanguage), postgres ? QStringLiteral("TIMESTAMP '1899-12-30'") : QStringLiteral("0"),
-             quotedTableCodes());
-}
-
-// The same lines composed by the database's command-line shell.
-QString stockQuery(bool postgres)
-{
-    const QString call = postgres ? QStringLiteral("chr") : QStringLiteral("char");
-    const QString quoted = QStringLiteral("'''' || replace(replace(replace(%1, '''', ''''''), CALL(10), ''' || CALL(10) || '''), "
-                                          "CALL(13), ''' || CALL(13) || ''') || ''''")
-                               .replace(QLatin1String("CALL"), call);
-    const QString moment = postgres ? QStringLiteral("'TIMESTAMP ''' || to_char(DTALTERACAO, 'YYYY-MM-DD HH24:MI:SS') || ''''")
-                                    : QStringLiteral("DTALTERACAO");
-    return QStringLiteral(
-               "SELECT 'INSERT INTO TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO) VALUES (' "
-               "|| %1 || ', ' || %2 || ', ' || %3 || ', ' || %4 || ', ' || %5 || ', ' || %6 "
-               "|| ') ON CONFLICT (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA) DO UPDATE SET "
-               "DSTRADUCAO = excluded.DSTRADUCAO, DTALTERACAO = excluded.DTALTERACAO;' ")
-               .arg(quoted.arg(QStringLiteral("CDPROGTRAD")), quoted.arg(QStringLiteral("CDCHAVE")),
-                    quoted.arg(QStringLiteral("NMCAMPO")), quoted.arg(QStringLiteral("IDIDIOMA")),
-                    quoted.arg(QStringLiteral("DSTRADUCAO")), moment)
-        + whereClause(postgres);
-}
-
-// Runs a program to its end: its wall time in seconds and its peak memory in KiB
-// (as last read, kPeakPollMs before its end at most).
-struct Run
-{
-    double wall = 0;
-    qint64 peakKiB = 0;
-};
-Run timedProgram(const QString &program, const QStringList &arguments, int expectedStatus = 0)
-{
-    QList<QByteArray> bytes { program.toLocal8Bit() };
-    for (const QString &argument : arguments)
-        bytes << argument.toLocal8Bit();
-    std::vector<char *> argv;
-    for (QByteArray &argument : bytes)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    QElapsedTimer clock;
-    clock.start();
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&quiet);
-    must(spawned == 0, QStringLiteral("cannot run ") + program);
-    // Its own peak, read while it runs: a child started from this process inherits
-    // this process's peak as its ru_maxrss.
-    int status = 0;
-    qint64 peakKiB = 0;
-    for (;;) {
-        const pid_t ended = waitpid(pid, &status, WNOHANG);
-        must(ended >= 0, QStringLiteral("lost ") + program);
-        if (ended == pid)
-            break;
-        peakKiB = std::max(peakKiB, procStatusKiB(pid, "VmHWM"));
-        QThread::msleep(kPeakPollMs);
-    }
-    must(WIFEXITED(status) && WEXITSTATUS(status) == expectedStatus, QStringLiteral("%1 failed (%2)").arg(program).arg(status));
-    return { double(clock.nsecsElapsed()) / 1e9, peakKiB };
 }
 
 // Writes a text file, or stops the bench.
@@ -239,38 +155,6 @@ void clearRound(const QString &directory)
     timedShell(QStringLiteral("sync"));
     QThread::msleep(kPauseBetweenRoundsMs);
 }
-
-// The application server on a free port; idle memory read after one small call.
-class Server
-{
-public:
-    Server(const QString &binary, const QString &database, const QStringList &arguments = {})
-    {
-        m_process.setStandardErrorFile(QProcess::nullDevice()); // its banner and log
-        m_process.start(binary, QStringList { QStringLiteral("--db"), database, QStringLiteral("--listen"),
-                                              QStringLiteral("127.0.0.1:0") } + arguments);
-        must(m_process.waitForStarted(10000), QStringLiteral("server did not start"));
-        while (m_port == 0 && m_process.waitForReadyRead(10000)) {
-            const QByteArray line = m_process.readLine();
-            if (line.startsWith("listening on "))
-                m_port = line.trimmed().split(':').last().toInt();
-        }
-        must(m_port != 0, QStringLiteral("server did not listen"));
-    }
-    ~Server()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000))
-            m_process.kill();
-        m_process.waitForFinished(10000);
-    }
-    int port() const { return m_port; }
-    qint64 pid() const { return m_process.processId(); }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
-};
 
 // The client side, in a process of its own so that its peak memory is its own:
 // GetPropriedCds into the line record set, its texts kept in the target directory,
@@ -350,7 +234,7 @@ struct WarmServer
         warm.waitForFinished(60000);
         idleKiB = procStatusKiB(server.pid(), "VmRSS");
     }
-    Server server;
+    AppServerProcess server;
     qint64 idleKiB = 0;
 };
 
@@ -363,7 +247,7 @@ struct GeneratorRun
     QString file;
 };
 
-GeneratorRun runGenerator(const QString &binaries, const Server &server, const QString &directory)
+GeneratorRun runGenerator(const QString &binaries, const AppServerProcess &server, const QString &directory)
 {
     must(QDir().mkpath(directory), QStringLiteral("cannot create ") + directory);
     const double serverCpuBefore = procCpuSeconds(server.pid());
@@ -439,6 +323,11 @@ void benchmark(const Backend &backend, qint64 rows, int rounds, bool memoryOnly,
               QStringLiteral("--dir"), work }, 1).peakKiB; // nothing to write, so no file in the way
     }
     const qint64 scriptBytes = QFileInfo(script).size();
+    if (memoryOnly)
+        QDir(warmDir).removeRecursively(); // room on disk: no write copies it
+    else
+        must(scriptBytes / 1024 <= memoryAvailableKiB() / 2,
+             QStringLiteral("the script (%1 MiB) cannot be held in memory for the write: use --memory-only").arg(mib(scriptBytes)));
     std::printf("\n== %s, %lld rows: script %.1f MiB, %.0f bytes a line; %d online cores ==\n", qPrintable(backend.name),
                 static_cast<long long>(rows), mib(scriptBytes), double(scriptBytes) / double(rows), cores);
     std::printf("round  query  write  stock    gen screen | gen/floor gen/stock screen/gen | CPU us/line gen/CPU-floor"
@@ -599,9 +488,9 @@ void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &
     qint64 scriptBytes = 0;
     TlsSession session;
     {
-        Server plain(serverBinary, database);
+        AppServerProcess plain(serverBinary, database);
         scriptBytes = QFileInfo(runScreenPath(self, plain.port(), warmDir, rows).file).size();
-        Server secure(serverBinary, database, serverTls);
+        AppServerProcess secure(serverBinary, database, serverTls);
         session = negotiatedSession(secure.port(), clientFiles);
         must(!session.suite.isEmpty(), QStringLiteral("no TLS session with the bench's server"));
     }
@@ -617,7 +506,7 @@ void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &
         double cpu[2] = { 0, 0 }; // client and server
         qint64 serverPeakKiB[2] = { 0, 0 };
         for (const bool secure : { false, true }) {
-            Server server(serverBinary, database, secure ? serverTls : QStringList());
+            AppServerProcess server(serverBinary, database, secure ? serverTls : QStringList());
             const double serverCpuBefore = procCpuSeconds(server.pid());
             const ScreenRun run = runScreenPath(self, server.port(),
                                                 roundDir + (secure ? QStringLiteral("/tls") : QStringLiteral("/plain")), rows,
