@@ -13,7 +13,8 @@
 constexpr int kTables = 20;
 constexpr char kLanguage[] = "ENG";
 // SQLite's page cache while seeding, in KiB: the moment index takes its rows out of
-// order, so a cache that holds it spares a read per row at 10M rows and more.
+// order, and a cache that holds it spares re-reading its pages (at 3M rows, system
+// time 5.2 s to 0.6 s).
 constexpr int kSeedCacheKiB = 512 * 1024;
 
 inline QString tableCode(int i)
