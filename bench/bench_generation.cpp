@@ -619,6 +619,7 @@ int main(int argc, char *argv[])
             QFile::rename(database + QStringLiteral(".part"), database);
             std::printf("(database of %lld rows created in %.1f s)\n", static_cast<long long>(rows),
                         double(clock.elapsed()) / 1000.0);
+            std::fflush(stdout);
         }
         if (parser.isSet(tlsOption)) {
             tlsRounds(database, rows, rounds, work, self, binaries + QStringLiteral("/qlx02600-server"));
@@ -636,6 +637,7 @@ int main(int argc, char *argv[])
             createPostgresDatabase(postgres, binaries + QStringLiteral("/qlx02600-server"), rows);
             std::printf("(PostgreSQL database of %lld rows created in %.1f s)\n", static_cast<long long>(rows),
                         double(clock.elapsed()) / 1000.0);
+            std::fflush(stdout);
             const QString psql = QStringLiteral("psql -X -q -A -t -d %1 -c %2").arg(shellQuoted(postgres));
             benchmark({ QStringLiteral("PostgreSQL"), postgres, psql.arg(shellQuoted(stockQuery(true))) + toScript,
                         kPostgresStockTarget, kPostgresFloorTarget },
