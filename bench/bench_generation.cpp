@@ -18,18 +18,18 @@
 //   bench_generation [--rows N]... [--repeat R] [--work DIR] [--postgres URI] [--tls] [--memory-only]
 //
 // Without --rows it runs 1 000 000 rows (add --rows 5000000 for the large case;
-// 10M and 50M work too, at about 320 bytes of script a line). --repeat is the
-// number of rounds (3 by default). A round needs room on disk for three scripts
-// (and the screen path's texts), and the write holds one in memory.
+// 10M and 50M run the same way, at about 320 bytes of script a line). --repeat is
+// the number of rounds (3 by default). A round needs room on disk for three
+// scripts (and the screen path's texts), and the write holds one in memory.
 // --memory-only leaves out the write and the stock-tools job: for memory figures
 // at 50M rows, where a full round takes long and a script does not fit in memory;
 // it compares the screen path's file to the generator's. With --tls it runs
-// instead rounds of the screen's client path over plaintext and over TLS with client certificates, and
-// prints TLS's ratio to plaintext and its extra CPU beside the negotiated cipher's
-// own cost. SQLite databases are kept in the work directory (default
-// build/bench-work) and reused by later runs. With --postgres it also runs on that
-// PostgreSQL database (its tables are replaced by the same rows), against a
-// psql | iconv | sed job.
+// instead rounds of the screen's client path over plaintext and over TLS with
+// client certificates, and prints TLS's ratio to plaintext and its extra CPU
+// beside the negotiated cipher's own cost. SQLite databases are kept in the work
+// directory (default build/bench-work) and reused by later runs. With --postgres
+// it also runs on that PostgreSQL database (its tables are replaced by the same
+// rows), against a psql | iconv | sed job.
 #include "bench/appserverprocess.h"
 #include "bench/ciphercost.h"
 #include "bench/must.h"
