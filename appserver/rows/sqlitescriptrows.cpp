@@ -1,5 +1,7 @@
 #include "appserver/rows/sqlitescriptrows.h"
 
+#include "appserver/rows/languagetotals.h"
+
 #include <cmath>
 #include <limits>
 #include <sqlite3.h>
@@ -21,16 +23,21 @@ bool bindText(sqlite3_stmt *statement, int index, const QByteArray &text)
 
 SqliteScriptRows::Plan SqliteScriptRows::choosePlan(sqlite3 *database, const ScriptRowsRequest &request)
 {
+    const QByteArray language = request.language.toUtf8();
+    const qint64 total = languagetotals::of(database, language);
+    if (total < 0)
+        return Plan::KeyOrder; // an older layout without the index: the key order still answers
+    // The rows since the moment, counted up to the share that settles it.
+    const qint64 enough = qint64(std::ceil(kMomentIndexShare * double(total)));
     sqlite3_stmt *probe = nullptr;
     const char sql[] = "SELECT count(*) FROM (SELECT 1 FROM TRADUCAO INDEXED BY TRADUCAO_ALTERACAO "
                        "WHERE IDIDIOMA = ?1 AND DTALTERACAO >= ?2 LIMIT ?3)";
     if (sqlite3_prepare_v3(database, sql, -1, 0, &probe, nullptr) != SQLITE_OK)
-        return Plan::KeyOrder; // an older layout without the index: the key order still answers
-    const QByteArray language = request.language.toUtf8();
+        return Plan::KeyOrder;
     bindText(probe, 1, language);
     sqlite3_bind_double(probe, 2, request.since);
-    sqlite3_bind_int(probe, 3, kRecentRows);
-    const bool few = sqlite3_step(probe) == SQLITE_ROW && sqlite3_column_int(probe, 0) < kRecentRows;
+    sqlite3_bind_int64(probe, 3, enough);
+    const bool few = sqlite3_step(probe) == SQLITE_ROW && sqlite3_column_int64(probe, 0) < enough;
     sqlite3_finalize(probe);
     return few ? Plan::MomentIndex : Plan::KeyOrder;
 }
@@ -49,9 +56,14 @@ QByteArray SqliteScriptRows::query(Plan plan, qsizetype tables)
 }
 
 SqliteScriptRows::SqliteScriptRows(sqlite3 *database, const ScriptRowsRequest &request)
+    : SqliteScriptRows(database, request, choosePlan(database, request))
+{
+}
+
+SqliteScriptRows::SqliteScriptRows(sqlite3 *database, const ScriptRowsRequest &request, Plan plan)
     : m_database(database)
 {
-    const QByteArray sql = query(choosePlan(database, request), request.tables.size());
+    const QByteArray sql = query(plan, request.tables.size());
     if (sqlite3_prepare_v3(database, sql.constData(), int(sql.size()), 0, &m_statement, nullptr) != SQLITE_OK) {
         fail("prepare");
         return;
