@@ -11,7 +11,7 @@ struct sqlite3;
 namespace languagetotals {
 
 // How long a count stands before it is taken again.
-constexpr int kLifetimeSeconds = 300;
+constexpr int kLifetimeSeconds = 600;
 
 // The language's rows in `database`; -1 when they cannot be counted (no moment index).
 qint64 of(sqlite3 *database, const QByteArray &language);

@@ -20,11 +20,12 @@ using Backend = DatabaseAddress::Backend;
 namespace {
 
 constexpr int kRows = 40000;
+constexpr int kPlanRows = 240000; // SQLite's plans: a share near the crossover holds more than a few rows
 constexpr int kTables = 8;
 constexpr double kFirstMoment = 45000;
 constexpr double kLastMoment = 46000; // moments spread evenly up to here
-constexpr double kRecentSince = 45999; // later than all but a few dozen rows
-constexpr double kShareMargin = 0.02; // middle moments this far either side of the plans' crossover
+constexpr double kRecentSince = 45999; // later than all but a thousandth of the rows
+constexpr double kShareMargin = 0.01; // middle moments this far either side of the plans' crossover
 
 // A moment leaving about `share` of a language's rows at or after it.
 constexpr double sinceForShare(double share) { return kLastMoment - (kLastMoment - kFirstMoment) * share; }
@@ -50,7 +51,7 @@ void run(QSqlDatabase &db, const QString &sql)
 QString tableCode(int i) { return QStringLiteral("TAB%1").arg(i % kTables + 1); }
 
 // Two languages' rows, inserted out of key order, moments spread over 1000 days.
-void seed(QSqlDatabase &db, Backend backend)
+void seed(QSqlDatabase &db, Backend backend, int rows = kRows)
 {
     const QString moment = backend == Backend::SQLite ? QStringLiteral("%1")
                                                       : QStringLiteral("TIMESTAMP '1899-12-30' + %1 * INTERVAL '1 day'");
@@ -62,7 +63,7 @@ void seed(QSqlDatabase &db, Backend backend)
         "INSERT INTO TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO) "
         "SELECT 'TAB' || ((i * 7919) % %1 % %2 + 1), 'K' || ((i * 7919) % %1), 'DS', "
         "CASE WHEN i % 2 = 0 THEN 'ENG' ELSE 'ESP' END, 'Texto ' || i, %3 FROM n")
-            .arg(kRows).arg(kTables).arg(moment.arg(QStringLiteral("(%1 + ((i * 7919) % %2) * 1000.0 / %2)").arg(kFirstMoment).arg(kRows))));
+            .arg(rows).arg(kTables).arg(moment.arg(QStringLiteral("(%1 + ((i * 7919) % %2) * 1000.0 / %2)").arg(kFirstMoment).arg(rows))));
 }
 
 // Every row as text, in key order, day counts to the last bit.
@@ -152,6 +153,7 @@ class TestTranslationLayout : public QObject
     QString m_clusterFailure;
     QTemporaryDir m_dir;
     int m_databases = 0;
+    QString m_sqlitePlans;
 
     QString freshAddress(Backend backend)
     {
@@ -161,6 +163,18 @@ class TestTranslationLayout : public QObject
         if (!m_cluster.createDatabase(name))
             qWarning("cannot create the database %s", qPrintable(name));
         return m_cluster.uri(name);
+    }
+
+    // One SQLite database seeded with kPlanRows for every plan case.
+    QString sqlitePlansAddress()
+    {
+        if (m_sqlitePlans.isEmpty()) {
+            const QString address = freshAddress(Backend::SQLite);
+            TranslationDb db(address, QStringLiteral("seeding"));
+            seed(db.database(), Backend::SQLite, kPlanRows);
+            m_sqlitePlans = address;
+        }
+        return m_sqlitePlans;
     }
 
 private slots:
@@ -210,8 +224,9 @@ private slots:
         QFETCH(QStringList, notInPlan);
         if (backend == Backend::PostgreSQL && !m_clusterFailure.isEmpty())
             QSKIP(qPrintable(m_clusterFailure));
-        TranslationDb db(freshAddress(backend), QStringLiteral("plans"));
-        seed(db.database(), backend);
+        TranslationDb db(backend == Backend::SQLite ? sqlitePlansAddress() : freshAddress(backend), QStringLiteral("plans"));
+        if (backend == Backend::PostgreSQL)
+            seed(db.database(), backend);
         const ScriptRowsRequest request { QStringLiteral("ENG"), since, allTables() };
         QString shown;
         if (backend == Backend::SQLite) {
