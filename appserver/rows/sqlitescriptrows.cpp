@@ -47,7 +47,7 @@ SqliteScriptRows::Plan SqliteScriptRows::choosePlan(sqlite3 *database, const Scr
     if (since < kFewRows)
         return Plan::MomentIndex;
     if (countSide(database, "<", language, request.since, kFewRows) < kFewRows)
-        return Plan::KeyOrder; // nearly the whole language
+        return Plan::KeyOrder; // more than half the language
     const qint64 total = languagetotals::of(database, language);
     const qint64 enough = qint64(std::ceil(kMomentIndexShare * double(total)));
     return countSide(database, ">=", language, request.since, enough) < enough ? Plan::MomentIndex : Plan::KeyOrder;

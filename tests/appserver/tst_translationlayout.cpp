@@ -191,7 +191,7 @@ private slots:
         const double share = SqliteScriptRows::kMomentIndexShare;
         QTest::addColumn<Backend>("backend");
         QTest::addColumn<double>("since");
-        QTest::addColumn<Plan>("expectedPlan");
+        QTest::addColumn<Plan>("sqliteChoice");
         QTest::addColumn<QStringList>("inPlan");
         QTest::addColumn<QStringList>("notInPlan");
         QTest::newRow("SQLite, early: key order, no sort") << Backend::SQLite << 0.0 << Plan::KeyOrder
@@ -219,7 +219,7 @@ private slots:
     {
         QFETCH(Backend, backend);
         QFETCH(double, since);
-        QFETCH(SqliteScriptRows::Plan, expectedPlan);
+        QFETCH(SqliteScriptRows::Plan, sqliteChoice);
         QFETCH(QStringList, inPlan);
         QFETCH(QStringList, notInPlan);
         if (backend == Backend::PostgreSQL && !m_clusterFailure.isEmpty())
@@ -232,7 +232,7 @@ private slots:
         if (backend == Backend::SQLite) {
             sqlite3 *handle = *static_cast<sqlite3 *const *>(db.database().driver()->handle().constData());
             const SqliteScriptRows::Plan chosen = SqliteScriptRows::choosePlan(handle, request);
-            QCOMPARE(chosen, expectedPlan);
+            QCOMPARE(chosen, sqliteChoice);
             shown = sqlitePlan(db.database(), SqliteScriptRows::query(chosen, kTables));
             // Either plan answers the same rows in the same order.
             const QStringList byKey = sqliteRows(handle, request, SqliteScriptRows::Plan::KeyOrder);
