@@ -1,5 +1,7 @@
 #include "appserver/rows/sqlitescriptrows.h"
 
+#include "appserver/rows/languagetotals.h"
+
 #include <cmath>
 #include <limits>
 #include <sqlite3.h>
@@ -17,22 +19,38 @@ bool bindText(sqlite3_stmt *statement, int index, const QByteArray &text)
     return sqlite3_bind_text(statement, index, text.constData(), int(text.size()), SQLITE_STATIC) == SQLITE_OK;
 }
 
+// The language's index entries on one side of a moment ("<" or ">="), counted up
+// to `limit`; -1 without the moment index.
+qint64 countSide(sqlite3 *database, const char *side, const QByteArray &language, double moment, qint64 limit)
+{
+    sqlite3_stmt *count = nullptr;
+    const QByteArray sql = QByteArrayLiteral("SELECT count(*) FROM (SELECT 1 FROM TRADUCAO INDEXED BY TRADUCAO_ALTERACAO "
+                                             "WHERE IDIDIOMA = ?1 AND DTALTERACAO ") + side + " ?2 LIMIT ?3)";
+    if (sqlite3_prepare_v3(database, sql.constData(), int(sql.size()), 0, &count, nullptr) != SQLITE_OK)
+        return -1;
+    bindText(count, 1, language);
+    sqlite3_bind_double(count, 2, moment);
+    sqlite3_bind_int64(count, 3, limit);
+    const qint64 counted = sqlite3_step(count) == SQLITE_ROW ? sqlite3_column_int64(count, 0) : -1;
+    sqlite3_finalize(count);
+    return counted;
+}
+
 } // namespace
 
 SqliteScriptRows::Plan SqliteScriptRows::choosePlan(sqlite3 *database, const ScriptRowsRequest &request)
 {
-    sqlite3_stmt *probe = nullptr;
-    const char sql[] = "SELECT count(*) FROM (SELECT 1 FROM TRADUCAO INDEXED BY TRADUCAO_ALTERACAO "
-                       "WHERE IDIDIOMA = ?1 AND DTALTERACAO >= ?2 LIMIT ?3)";
-    if (sqlite3_prepare_v3(database, sql, -1, 0, &probe, nullptr) != SQLITE_OK)
-        return Plan::KeyOrder; // an older layout without the index: the key order still answers
     const QByteArray language = request.language.toUtf8();
-    bindText(probe, 1, language);
-    sqlite3_bind_double(probe, 2, request.since);
-    sqlite3_bind_int(probe, 3, kRecentRows);
-    const bool few = sqlite3_step(probe) == SQLITE_ROW && sqlite3_column_int(probe, 0) < kRecentRows;
-    sqlite3_finalize(probe);
-    return few ? Plan::MomentIndex : Plan::KeyOrder;
+    const qint64 since = countSide(database, ">=", language, request.since, kFewRows);
+    if (since < 0)
+        return Plan::KeyOrder; // an older layout without the index: the key order still answers
+    if (since < kFewRows)
+        return Plan::MomentIndex;
+    if (countSide(database, "<", language, request.since, kFewRows) < kFewRows)
+        return Plan::KeyOrder; // more than half the language
+    const qint64 total = languagetotals::of(database, language);
+    const qint64 enough = qint64(std::ceil(kMomentIndexShare * double(total)));
+    return countSide(database, ">=", language, request.since, enough) < enough ? Plan::MomentIndex : Plan::KeyOrder;
 }
 
 QByteArray SqliteScriptRows::query(Plan plan, qsizetype tables)
@@ -49,9 +67,14 @@ QByteArray SqliteScriptRows::query(Plan plan, qsizetype tables)
 }
 
 SqliteScriptRows::SqliteScriptRows(sqlite3 *database, const ScriptRowsRequest &request)
+    : SqliteScriptRows(database, request, choosePlan(database, request))
+{
+}
+
+SqliteScriptRows::SqliteScriptRows(sqlite3 *database, const ScriptRowsRequest &request, Plan plan)
     : m_database(database)
 {
-    const QByteArray sql = query(choosePlan(database, request), request.tables.size());
+    const QByteArray sql = query(plan, request.tables.size());
     if (sqlite3_prepare_v3(database, sql.constData(), int(sql.size()), 0, &m_statement, nullptr) != SQLITE_OK) {
         fail("prepare");
         return;

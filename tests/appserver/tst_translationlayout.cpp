@@ -1,6 +1,8 @@
 // TRADUCAO's layout on both backends: a language's rows come in script order from
 // the key with no sort for an early "since", through the moment index for a
-// recent one; databases made with the earlier layout move to it keeping every row.
+// recent one (on SQLite, for a middle one, by the share of rows since it), the
+// same rows either way; databases made with the earlier layout move to it keeping
+// every row.
 #include "tests/support/postgrescluster.h"
 
 #include "appserver/database/translationdb.h"
@@ -18,9 +20,15 @@ using Backend = DatabaseAddress::Backend;
 namespace {
 
 constexpr int kRows = 40000;
+constexpr int kPlanRows = 240000; // SQLite's plans: a share near the crossover holds more than a few rows
 constexpr int kTables = 8;
 constexpr double kFirstMoment = 45000;
-constexpr double kRecentSince = 45999.99; // later than all but a few dozen rows
+constexpr double kLastMoment = 46000; // moments spread evenly up to here
+constexpr double kRecentSince = 45999; // later than all but a thousandth of the rows
+constexpr double kShareMargin = 0.01; // middle moments this far either side of the plans' crossover
+
+// A moment leaving about `share` of a language's rows at or after it.
+constexpr double sinceForShare(double share) { return kLastMoment - (kLastMoment - kFirstMoment) * share; }
 
 // TRADUCAO as servers before the clustered layout made it.
 const char *const kEarlierSqlite =
@@ -43,7 +51,7 @@ void run(QSqlDatabase &db, const QString &sql)
 QString tableCode(int i) { return QStringLiteral("TAB%1").arg(i % kTables + 1); }
 
 // Two languages' rows, inserted out of key order, moments spread over 1000 days.
-void seed(QSqlDatabase &db, Backend backend)
+void seed(QSqlDatabase &db, Backend backend, int rows = kRows)
 {
     const QString moment = backend == Backend::SQLite ? QStringLiteral("%1")
                                                       : QStringLiteral("TIMESTAMP '1899-12-30' + %1 * INTERVAL '1 day'");
@@ -55,7 +63,7 @@ void seed(QSqlDatabase &db, Backend backend)
         "INSERT INTO TRADUCAO (CDPROGTRAD, CDCHAVE, NMCAMPO, IDIDIOMA, DSTRADUCAO, DTALTERACAO) "
         "SELECT 'TAB' || ((i * 7919) % %1 % %2 + 1), 'K' || ((i * 7919) % %1), 'DS', "
         "CASE WHEN i % 2 = 0 THEN 'ENG' ELSE 'ESP' END, 'Texto ' || i, %3 FROM n")
-            .arg(kRows).arg(kTables).arg(moment.arg(QStringLiteral("(%1 + ((i * 7919) % %2) * 1000.0 / %2)").arg(kFirstMoment).arg(kRows))));
+            .arg(rows).arg(kTables).arg(moment.arg(QStringLiteral("(%1 + ((i * 7919) % %2) * 1000.0 / %2)").arg(kFirstMoment).arg(rows))));
 }
 
 // Every row as text, in key order, day counts to the last bit.
@@ -109,6 +117,23 @@ QString sqlitePlan(QSqlDatabase &db, const QByteArray &sql)
     return lines.join(QLatin1Char('\n'));
 }
 
+// The answer's rows through one SQLite plan, each as text.
+QStringList sqliteRows(sqlite3 *handle, const ScriptRowsRequest &request, SqliteScriptRows::Plan plan)
+{
+    SqliteScriptRows rows(handle, request, plan);
+    QStringList read;
+    Translation row;
+    while (rows.next(row))
+        read << QString::fromUtf8(row.table.data(), qsizetype(row.table.size())) + QLatin1Char('|')
+                + QString::fromUtf8(row.key.data(), qsizetype(row.key.size())) + QLatin1Char('|')
+                + QString::fromUtf8(row.column.data(), qsizetype(row.column.size())) + QLatin1Char('|')
+                + QString::fromUtf8(row.text.data(), qsizetype(row.text.size())) + QLatin1Char('|')
+                + QString::number(row.changedAt, 'g', 17);
+    if (!rows.error().isEmpty())
+        read << rows.error();
+    return read;
+}
+
 // The PostgreSQL query with its values written in, as the planner sees them.
 QString withValues(QByteArray sql, const ScriptRowsRequest &request)
 {
@@ -128,6 +153,7 @@ class TestTranslationLayout : public QObject
     QString m_clusterFailure;
     QTemporaryDir m_dir;
     int m_databases = 0;
+    QString m_sqlitePlans;
 
     QString freshAddress(Backend backend)
     {
@@ -137,6 +163,18 @@ class TestTranslationLayout : public QObject
         if (!m_cluster.createDatabase(name))
             qWarning("cannot create the database %s", qPrintable(name));
         return m_cluster.uri(name);
+    }
+
+    // One SQLite database seeded with kPlanRows for every plan case.
+    QString sqlitePlansAddress()
+    {
+        if (m_sqlitePlans.isEmpty()) {
+            const QString address = freshAddress(Backend::SQLite);
+            TranslationDb db(address, QStringLiteral("seeding"));
+            seed(db.database(), Backend::SQLite, kPlanRows);
+            m_sqlitePlans = address;
+        }
+        return m_sqlitePlans;
     }
 
 private slots:
@@ -149,39 +187,57 @@ private slots:
 
     void plansForEarlyAndRecentSince_data()
     {
+        using Plan = SqliteScriptRows::Plan;
+        const double share = SqliteScriptRows::kMomentIndexShare;
         QTest::addColumn<Backend>("backend");
         QTest::addColumn<double>("since");
+        QTest::addColumn<Plan>("sqliteChoice");
         QTest::addColumn<QStringList>("inPlan");
         QTest::addColumn<QStringList>("notInPlan");
-        QTest::newRow("SQLite, early: key order, no sort") << Backend::SQLite << 0.0
+        QTest::newRow("SQLite, early: key order, no sort") << Backend::SQLite << 0.0 << Plan::KeyOrder
             << QStringList { QStringLiteral("USING PRIMARY KEY (IDIDIOMA=? AND CDPROGTRAD=?)") }
             << QStringList { QStringLiteral("TEMP B-TREE"), QStringLiteral("TRADUCAO_ALTERACAO") };
-        QTest::newRow("SQLite, recent: moment index") << Backend::SQLite << kRecentSince
+        QTest::newRow("SQLite, middle, a share above the crossover: key order") << Backend::SQLite
+            << sinceForShare(share + kShareMargin) << Plan::KeyOrder
+            << QStringList { QStringLiteral("USING PRIMARY KEY (IDIDIOMA=? AND CDPROGTRAD=?)") }
+            << QStringList { QStringLiteral("TEMP B-TREE"), QStringLiteral("TRADUCAO_ALTERACAO") };
+        QTest::newRow("SQLite, middle, a share below the crossover: moment index") << Backend::SQLite
+            << sinceForShare(share - kShareMargin) << Plan::MomentIndex
+            << QStringList { QStringLiteral("USING INDEX TRADUCAO_ALTERACAO (IDIDIOMA=? AND DTALTERACAO>?)"),
+                             QStringLiteral("USE TEMP B-TREE FOR ORDER BY") }
+            << QStringList {};
+        QTest::newRow("SQLite, recent: moment index") << Backend::SQLite << kRecentSince << Plan::MomentIndex
             << QStringList { QStringLiteral("USING INDEX TRADUCAO_ALTERACAO (IDIDIOMA=? AND DTALTERACAO>?)") }
             << QStringList {};
-        QTest::newRow("PostgreSQL, early: key order, no sort") << Backend::PostgreSQL << 0.0
+        QTest::newRow("PostgreSQL, early: key order, no sort") << Backend::PostgreSQL << 0.0 << Plan::KeyOrder
             << QStringList { QStringLiteral("Index Scan using traducao_pkey") }
             << QStringList { QStringLiteral("Sort"), QStringLiteral("traducao_alteracao") };
-        QTest::newRow("PostgreSQL, recent: moment index") << Backend::PostgreSQL << kRecentSince
+        QTest::newRow("PostgreSQL, recent: moment index") << Backend::PostgreSQL << kRecentSince << Plan::MomentIndex
             << QStringList { QStringLiteral("traducao_alteracao") } << QStringList {};
     }
     void plansForEarlyAndRecentSince()
     {
         QFETCH(Backend, backend);
         QFETCH(double, since);
+        QFETCH(SqliteScriptRows::Plan, sqliteChoice);
         QFETCH(QStringList, inPlan);
         QFETCH(QStringList, notInPlan);
         if (backend == Backend::PostgreSQL && !m_clusterFailure.isEmpty())
             QSKIP(qPrintable(m_clusterFailure));
-        TranslationDb db(freshAddress(backend), QStringLiteral("plans"));
-        seed(db.database(), backend);
+        TranslationDb db(backend == Backend::SQLite ? sqlitePlansAddress() : freshAddress(backend), QStringLiteral("plans"));
+        if (backend == Backend::PostgreSQL)
+            seed(db.database(), backend);
         const ScriptRowsRequest request { QStringLiteral("ENG"), since, allTables() };
         QString shown;
         if (backend == Backend::SQLite) {
             sqlite3 *handle = *static_cast<sqlite3 *const *>(db.database().driver()->handle().constData());
             const SqliteScriptRows::Plan chosen = SqliteScriptRows::choosePlan(handle, request);
-            QCOMPARE(chosen, since == 0 ? SqliteScriptRows::Plan::KeyOrder : SqliteScriptRows::Plan::MomentIndex);
+            QCOMPARE(chosen, sqliteChoice);
             shown = sqlitePlan(db.database(), SqliteScriptRows::query(chosen, kTables));
+            // Either plan answers the same rows in the same order.
+            const QStringList byKey = sqliteRows(handle, request, SqliteScriptRows::Plan::KeyOrder);
+            QVERIFY(!byKey.isEmpty());
+            QCOMPARE(sqliteRows(handle, request, SqliteScriptRows::Plan::MomentIndex), byKey);
         } else {
             run(db.database(), QStringLiteral("ANALYZE"));
             shown = plan(db.database(), QStringLiteral("EXPLAIN ") + withValues(PostgresScriptRows::query(true), request));
