@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QByteArray payload;
     bool answered = false;
     while (answer->next(payload)) {
+        payload.remove(0, protocol::kFrameHeaderSize); // the frame's header
         if (answered)
             throw std::logic_error("a message after the response");
         answered = !protocol::readPart(payload, rows);

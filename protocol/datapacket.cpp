@@ -1,9 +1,11 @@
 #include "protocol/datapacket.h"
 
 #include "protocol/cborread.h"
+#include "protocol/cborwrite.h"
 #include "protocol/protocolerror.h"
 
 #include <QCborStreamReader>
+#include <cstring>
 
 namespace protocol {
 
@@ -109,76 +111,114 @@ QString kindName(FieldKind kind)
     return QString();
 }
 
-DataPacketWriter::DataPacketWriter(const QList<FieldDesc> &fields, qsizetype capacity)
-    : m_writer(&m_bytes)
+DataPacketWriter::DataPacketWriter(const QList<FieldDesc> &fields, qsizetype capacity, qsizetype headRoom,
+                                   QByteArray buffer)
+    : m_bytes(std::move(buffer))
+    , m_headRoom(headRoom)
     , m_columns(fields.size())
 {
-    m_bytes.reserve(capacity);
-    m_writer.startMap(2);
-    m_writer.append(QLatin1String("fields"));
-    m_writer.startArray(quint64(fields.size()));
+    using namespace cbor;
+    m_bytes.resize(0);
+    m_bytes.reserve(headRoom + capacity);
+    m_bytes.resize(headRoom);
+    appendHead(m_bytes, Major::Map, 2);
+    appendText(m_bytes, u"fields");
+    appendHead(m_bytes, Major::Array, quint64(fields.size()));
     for (const FieldDesc &field : fields) {
-        m_writer.startMap(3);
-        m_writer.append(QLatin1String("name"));
-        m_writer.append(field.name);
-        m_writer.append(QLatin1String("type"));
-        m_writer.append(kindName(field.kind));
-        m_writer.append(QLatin1String("size"));
-        m_writer.append(qint64(field.size));
-        m_writer.endMap();
+        appendHead(m_bytes, Major::Map, 3);
+        appendText(m_bytes, u"name");
+        appendText(m_bytes, field.name);
+        appendText(m_bytes, u"type");
+        appendText(m_bytes, kindName(field.kind));
+        appendText(m_bytes, u"size");
+        appendInteger(m_bytes, field.size);
     }
-    m_writer.endArray();
-    m_writer.append(QLatin1String("rows"));
-    m_writer.startArray(); // rows are counted as they come
+    appendText(m_bytes, u"rows");
+    appendOpenArray(m_bytes); // rows are counted as they come
 }
 
 void DataPacketWriter::beforeValue()
 {
     if (m_column == 0)
-        m_writer.startArray(quint64(m_columns));
+        cbor::appendHead(m_bytes, cbor::Major::Array, quint64(m_columns));
 }
 
 void DataPacketWriter::afterValue()
 {
-    if (++m_column == m_columns) {
-        m_writer.endArray();
+    if (++m_column == m_columns)
         m_column = 0;
-    }
 }
 
 void DataPacketWriter::addString(QByteArrayView bytes)
 {
     beforeValue();
-    m_writer.appendByteString(bytes.data(), bytes.size());
+    cbor::appendBytes(m_bytes, bytes);
+    afterValue();
+}
+
+char *DataPacketWriter::beginString(qsizetype room)
+{
+    beforeValue();
+    m_stringAt = m_bytes.size();
+    m_stringHead = cbor::headSize(quint64(room));
+    m_bytes.resize(m_stringAt + m_stringHead + room);
+    return m_bytes.data() + m_stringAt + m_stringHead;
+}
+
+void DataPacketWriter::endString(const char *end)
+{
+    char *head = m_bytes.data() + m_stringAt;
+    const qsizetype size = end - (head + m_stringHead);
+    const qsizetype headSize = cbor::headSize(quint64(size));
+    // The shortest head: a value far shorter than its room moves up to it.
+    if (headSize < m_stringHead)
+        std::memmove(head + headSize, head + m_stringHead, size_t(size));
+    cbor::putHead(head, cbor::Major::Bytes, quint64(size));
+    m_bytes.resize(m_stringAt + headSize + size);
+    m_stringAt = -1;
     afterValue();
 }
 
 void DataPacketWriter::addDateTime(double dayCount)
 {
     beforeValue();
-    m_writer.append(dayCount);
+    cbor::appendDouble(m_bytes, dayCount);
     afterValue();
 }
 
 void DataPacketWriter::addInteger(qint64 value)
 {
     beforeValue();
-    m_writer.append(value);
+    cbor::appendInteger(m_bytes, value);
     afterValue();
 }
 
 void DataPacketWriter::addNull()
 {
     beforeValue();
-    m_writer.append(nullptr);
+    cbor::appendNull(m_bytes);
     afterValue();
 }
 
 QByteArray DataPacketWriter::finish()
 {
-    m_writer.endArray();
-    m_writer.endMap();
-    return m_bytes;
+    return finishWithin(0, {}, {});
+}
+
+QByteArray DataPacketWriter::finishWithin(qsizetype lead, QByteArrayView head, QByteArrayView tail)
+{
+    cbor::appendBreak(m_bytes);
+    m_bytes.append(tail.data(), tail.size());
+    if (const qsizetype missing = lead + head.size() - m_headRoom; missing > 0) {
+        m_bytes.insert(0, QByteArray(missing, '\0'));
+        m_headRoom += missing;
+    }
+    const qsizetype start = m_headRoom - head.size() - lead;
+    if (!head.isEmpty())
+        std::memcpy(m_bytes.data() + m_headRoom - head.size(), head.data(), size_t(head.size()));
+    // Dropping the unused front moves no byte: the buffer's start moves past it.
+    m_bytes.remove(0, start);
+    return std::move(m_bytes);
 }
 
 void readDataPacket(const QByteArray &packet, DataPacketSink &sink)

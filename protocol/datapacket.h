@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QCborStreamReader>
-#include <QCborStreamWriter>
 #include <QList>
 #include <QString>
 
@@ -27,25 +26,39 @@ class DataPacketWriter
 {
 public:
     // `capacity`: the bytes the packet is expected to take, allocated at once so
-    // that it is not moved as it grows.
-    explicit DataPacketWriter(const QList<FieldDesc> &fields, qsizetype capacity = 0);
+    // that it is not moved as it grows. `headRoom`: bytes kept free ahead of the
+    // packet for the message around it (finishWithin). `buffer`: memory of a packet
+    // spent, written over.
+    explicit DataPacketWriter(const QList<FieldDesc> &fields, qsizetype capacity = 0, qsizetype headRoom = 0,
+                              QByteArray buffer = {});
     void addString(QByteArrayView bytes);
+    // A string value composed in place: up to `room` bytes written from the pointer
+    // returned, then endString() with the end of what was written. Nothing else is
+    // added in between.
+    char *beginString(qsizetype room);
+    void endString(const char *end);
     void addDateTime(double dayCount);
     void addInteger(qint64 value);
     void addNull();
     // The bytes written so far.
-    qsizetype size() const { return m_bytes.size(); }
+    qsizetype size() const { return m_bytes.size() - m_headRoom; }
     // The encoded packet; the last row must be complete.
     QByteArray finish();
+    // The same with `head` written just before it and `tail` appended, in one buffer
+    // that starts `lead` bytes before the head, left for the caller to fill; the
+    // packet moves when the head room cannot hold the lead and the head.
+    QByteArray finishWithin(qsizetype lead, QByteArrayView head, QByteArrayView tail);
 
 private:
     void beforeValue();
     void afterValue();
 
     QByteArray m_bytes;
-    QCborStreamWriter m_writer;
+    qsizetype m_headRoom;
     qsizetype m_columns;
     qsizetype m_column = 0;
+    qsizetype m_stringAt = -1; // where the head of the string being composed goes
+    qsizetype m_stringHead = 0; // the bytes kept for it
 };
 
 // Receives a packet as it is decoded.

@@ -33,6 +33,15 @@ QByteArray frameOf(const QByteArray &payload, qint64 limit)
     return frameHeader(payload.size(), limit) + payload;
 }
 
+void writeFrameHeader(QByteArray &frame, qint64 limit)
+{
+    const qint64 length = frame.size() - kFrameHeaderSize;
+    limit = std::min(limit, kFrameLengthLimit);
+    if (length > limit)
+        throw FrameTooLarge(length, limit);
+    qToBigEndian(quint32(length), frame.data());
+}
+
 FrameReader::FrameReader(qint64 limit)
     : m_limit(limit)
 {

@@ -33,6 +33,9 @@ private:
 // (never over kFrameLengthLimit, whatever the limit given).
 QByteArray frameHeader(qint64 length, qint64 limit = kFrameLengthLimit);
 QByteArray frameOf(const QByteArray &payload, qint64 limit = kFrameLengthLimit);
+// Writes in place the header of a frame composed after kFrameHeaderSize bytes left
+// for it; throws FrameTooLarge as frameHeader().
+void writeFrameHeader(QByteArray &frame, qint64 limit = kFrameLengthLimit);
 
 // Cuts frames out of a byte stream as it arrives, in one buffer that is kept and
 // reused: it grows with the bytes that arrive, never on a header's word (a header

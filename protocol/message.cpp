@@ -1,6 +1,7 @@
 #include "protocol/message.h"
 
 #include "protocol/cborread.h"
+#include "protocol/cborwrite.h"
 #include "protocol/protocolerror.h"
 
 #include <QCborArray>
@@ -31,6 +32,31 @@ void writeRefs(QCborStreamWriter &writer, const QStringList &refs)
     writer.endArray();
 }
 
+// {"result": {"ok": true, "packet": P}, "refs": [...]}: what comes before P.
+const QByteArray &okResponseHead()
+{
+    static const QByteArray head = QByteArray::fromHex("a2" "66726573756c74" "a2" "626f6b" "f5" "667061636b6574");
+    return head;
+}
+
+// What comes after P.
+QByteArray okResponseTail(const QStringList &refs)
+{
+    QByteArray tail;
+    cbor::appendText(tail, u"refs");
+    cbor::appendHead(tail, cbor::Major::Array, quint64(refs.size()));
+    for (const QString &ref : refs)
+        cbor::appendText(tail, ref);
+    return tail;
+}
+
+// {"part": P}: what comes before P.
+const QByteArray &partHead()
+{
+    static const QByteArray head = QByteArray::fromHex("a1" "64706172" "74");
+    return head;
+}
+
 } // namespace
 
 QByteArray encodeRequest(const Request &request)
@@ -52,10 +78,14 @@ QByteArray encodeRequest(const Request &request)
 
 QByteArray encodeOkResponse(const QByteArray &encodedPacket, const QStringList &refs)
 {
-    // {"result": {"ok": true, "packet": P}, "refs": [...]}, with P spliced in as encoded.
-    static const QByteArray head = QByteArray::fromHex("a2" "66726573756c74" "a2" "626f6b" "f5" "667061636b6574");
-    return head + encodedPacket + QCborValue(QLatin1String("refs")).toCbor()
-        + QCborValue(QCborArray::fromStringList(refs)).toCbor();
+    return okResponseHead() + encodedPacket + okResponseTail(refs);
+}
+
+QByteArray okResponseFrame(DataPacketWriter &packet, const QStringList &refs)
+{
+    QByteArray frame = packet.finishWithin(kFrameHeaderSize, okResponseHead(), okResponseTail(refs));
+    writeFrameHeader(frame);
+    return frame;
 }
 
 QByteArray encodeFailureResponse(const QString &message, const QStringList &refs)
@@ -87,8 +117,14 @@ QByteArray encodeExceptionResponse(const QString &exceptionClass, const QString 
 
 QByteArray encodePart(const QByteArray &encodedPacket)
 {
-    static const QByteArray head = QByteArray::fromHex("a1" "64706172" "74"); // {"part": ...
-    return head + encodedPacket;
+    return partHead() + encodedPacket;
+}
+
+QByteArray partFrame(DataPacketWriter &packet)
+{
+    QByteArray frame = packet.finishWithin(kFrameHeaderSize, partHead(), {});
+    writeFrameHeader(frame);
+    return frame;
 }
 
 bool readPart(const QByteArray &payload, DataPacketSink &sink)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/datapacket.h"
+#include "protocol/frame.h"
 
 #include <QByteArray>
 #include <QCborValue>
@@ -47,6 +48,13 @@ Request decodeRequest(const QByteArray &payload);
 // Responses: a result R ({"ok": true, "packet": P} or {"ok": false, "message"})
 // with the final texts of the by-reference arguments, or an exception.
 QByteArray encodeOkResponse(const QByteArray &encodedPacket, const QStringList &refs);
+// Head room a packet's writer keeps for the frame header and a part's head: a part
+// is then composed around its packet in the packet's own buffer, from its start,
+// and sent from it. The longer head of an ok response moves its packet once.
+constexpr qsizetype kMessageHeadRoom = kFrameHeaderSize + 6;
+// The ok response around the packet written with kMessageHeadRoom ahead of it, as
+// a whole frame in the packet's buffer.
+QByteArray okResponseFrame(DataPacketWriter &packet, const QStringList &refs);
 QByteArray encodeFailureResponse(const QString &message, const QStringList &refs);
 QByteArray encodeExceptionResponse(const QString &exceptionClass, const QString &message);
 // The exception a TLS server answers a client it will not serve with: one that
@@ -57,6 +65,9 @@ inline constexpr char kTlsRefusedClass[] = "ETlsRefused";
 // its rows, before the final response; the rows of the final response's packet
 // come after those of the parts.
 QByteArray encodePart(const QByteArray &encodedPacket);
+// The same around the packet written with kMessageHeadRoom ahead of it, as a whole
+// frame in the packet's buffer.
+QByteArray partFrame(DataPacketWriter &packet);
 // True when the payload is a part: its packet's rows have then gone to the sink.
 // Throws ProtocolError for a malformed part.
 bool readPart(const QByteArray &payload, DataPacketSink &sink);

@@ -9,8 +9,8 @@ class AnswerStream
 {
 public:
     virtual ~AnswerStream() = default;
-    // The payload of the next frame; false once the last was given.
-    virtual bool next(QByteArray &payload) = 0;
+    // The next frame, header and payload; false once the last was given.
+    virtual bool next(QByteArray &frame) = 0;
 
     // Rows handed out so far.
     qint64 rows() const { return m_rows; }
@@ -28,9 +28,9 @@ class WholeAnswer : public AnswerStream
 {
 public:
     WholeAnswer(QByteArray payload, qint64 rows, QString outcome);
-    bool next(QByteArray &payload) override;
+    bool next(QByteArray &frame) override;
 
 private:
-    QByteArray m_payload;
+    QByteArray m_frame;
     bool m_given = false;
 };

@@ -257,10 +257,10 @@ bool ClientSession::sendAnswer()
     // TLS reports bytes written while they are being written: the answer goes on here.
     const QScopedValueRollback sending(m_sending, true);
     while (m_answer && outgoing() < kOutgoingLimit) {
-        QByteArray payload;
+        QByteArray frame;
         bool more = false;
         try {
-            more = m_answer->next(payload);
+            more = m_answer->next(frame);
         } catch (const RdmGeraArquivo::Abandoned &) {
             endCall(QStringLiteral("client-gone"));
             m_answer.reset();
@@ -274,9 +274,9 @@ bool ClientSession::sendAnswer()
             ++m_answered;
             break;
         }
-        const qint64 frameBytes = protocol::kFrameHeaderSize + payload.size();
+        const qint64 frameBytes = frame.size();
         // A client refuses a frame over its own limit whatever the answer's.
-        if (payload.size() > protocol::kDefaultFrameLimit) {
+        if (frameBytes - protocol::kFrameHeaderSize > protocol::kDefaultFrameLimit) {
             refuseOversizedAnswer(m_call.bytes, frameBytes, protocol::kDefaultFrameLimit);
             return !m_closing;
         }
@@ -285,15 +285,15 @@ bool ClientSession::sendAnswer()
             return !m_closing;
         }
         m_call.bytes += frameBytes;
-        m_socket->write(protocol::frameHeader(payload.size()));
         if (!m_tls) {
-            m_socket->write(payload);
+            // Header and payload in one buffer, which the socket keeps rather than copies.
+            m_socket->write(frame);
             continue;
         }
         // Encrypted a slice at a time and pushed to the kernel at once: the buffers stay
         // small and in cache, and the kernel is not left one block per event-loop turn.
-        for (qsizetype at = 0; at < payload.size(); at += kTlsSlice) {
-            m_socket->write(payload.constData() + at, std::min(kTlsSlice, payload.size() - at));
+        for (qsizetype at = 0; at < frame.size(); at += kTlsSlice) {
+            m_socket->write(frame.constData() + at, std::min(kTlsSlice, frame.size() - at));
             m_socket->flush();
         }
     }
@@ -303,10 +303,10 @@ bool ClientSession::sendAnswer()
 void ClientSession::refuseOversizedAnswer(qint64 sent, qint64 frameBytes, qint64 frameLimit)
 {
     qint64 size = sent + frameBytes;
-    QByteArray payload;
+    QByteArray frame;
     try {
-        while (m_answer->next(payload))
-            size += protocol::kFrameHeaderSize + payload.size();
+        while (m_answer->next(frame))
+            size += frame.size();
     } catch (const RdmGeraArquivo::Abandoned &) {
         endCall(QStringLiteral("client-gone"));
         m_answer.reset();
@@ -320,10 +320,9 @@ void ClientSession::refuseOversizedAnswer(qint64 sent, qint64 frameBytes, qint64
     const QString message = frameLimit > 0
         ? QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.").arg(size).arg(frameLimit)
         : QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes.").arg(size).arg(m_limits.maxAnswer);
-    payload = RdmGeraArquivo::failureAnswer(m_request, message);
-    m_socket->write(protocol::frameHeader(payload.size()));
-    m_socket->write(payload);
-    m_call.bytes = sent + protocol::kFrameHeaderSize + payload.size();
+    frame = protocol::frameOf(RdmGeraArquivo::failureAnswer(m_request, message));
+    m_socket->write(frame);
+    m_call.bytes = sent + frame.size();
     endCall(QStringLiteral("too-large"));
 }
 

@@ -155,7 +155,17 @@ char *putTimestamp(char *out, double dayCount)
 
 } // namespace
 
-LineFault writeScriptLine(QByteArray &line, const Translation &translation, ScriptDialect dialect)
+qsizetype scriptLineRoom(const Translation &translation)
+{
+    const std::string_view texts[] = { translation.table, translation.key, translation.column, translation.language,
+                                       translation.text };
+    qsizetype room = qsizetype(sizeof(kHead) + sizeof(kTail)) + kMomentRoom;
+    for (const std::string_view text : texts)
+        room += 4 + qsizetype(text.size()) * kWidestByte;
+    return room;
+}
+
+LineFault writeScriptLine(char *out, const Translation &translation, ScriptDialect dialect, char *&end)
 {
     // Also false for NaN.
     if (!(translation.changedAt >= kFirstWritableDay && translation.changedAt < kEndOfWritableDays))
@@ -163,11 +173,6 @@ LineFault writeScriptLine(QByteArray &line, const Translation &translation, Scri
     const LineBreaks &breaks = dialect == ScriptDialect::PostgreSQL ? kPostgreSQLBreaks : kSQLiteBreaks;
     const std::string_view texts[] = { translation.table, translation.key, translation.column, translation.language,
                                        translation.text };
-    qsizetype room = qsizetype(sizeof(kHead) + sizeof(kTail)) + kMomentRoom;
-    for (const std::string_view text : texts)
-        room += 4 + qsizetype(text.size()) * kWidestByte;
-    line.resize(room);
-    char *out = line.data();
     out = put(out, kHead);
     for (const std::string_view text : texts) {
         out = putText(out, text, breaks);
@@ -181,7 +186,16 @@ LineFault writeScriptLine(QByteArray &line, const Translation &translation, Scri
         out = std::to_chars(out, out + kMomentRoom, translation.changedAt, std::chars_format::general, kDayCountDigits).ptr;
     if (!out)
         return LineFault::MomentNotWritable;
-    out = put(out, kTail);
-    line.resize(out - line.constData());
+    end = put(out, kTail);
     return LineFault::None;
+}
+
+LineFault writeScriptLine(QByteArray &line, const Translation &translation, ScriptDialect dialect)
+{
+    line.resize(scriptLineRoom(translation));
+    char *end = nullptr;
+    const LineFault fault = writeScriptLine(line.data(), translation, dialect, end);
+    if (fault == LineFault::None)
+        line.resize(end - line.constData());
+    return fault;
 }

@@ -6,6 +6,8 @@
 #include "protocol/datapacket.h"
 #include "protocol/message.h"
 
+#include <cstring>
+
 namespace {
 
 QString placeOf(const Translation &translation)
@@ -25,12 +27,12 @@ ScriptLineStream::ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDiale
 {
 }
 
-bool ScriptLineStream::next(QByteArray &payload)
+bool ScriptLineStream::next(QByteArray &frame)
 {
     if (m_done)
         return false;
-    protocol::DataPacketWriter packet({ protocol::contract::kScriptLine.desc() },
-                                      kPartCapacity);
+    protocol::DataPacketWriter packet({ protocol::contract::kScriptLine.desc() }, kPartCapacity,
+                                      protocol::kMessageHeadRoom, spentBuffer());
     Translation row;
     qint64 rows = 0; // in this message
     while (packet.size() < kPartSize) {
@@ -40,18 +42,24 @@ bool ScriptLineStream::next(QByteArray &payload)
             m_source.reset();
             if (!error.isEmpty()) {
                 m_outcome = QLatin1String(DatabaseFailure::kExceptionClass);
-                payload = protocol::encodeExceptionResponse(m_outcome, DatabaseFailure::reportStatement(error));
+                frame = protocol::frameOf(
+                    protocol::encodeExceptionResponse(m_outcome, DatabaseFailure::reportStatement(error)));
             } else {
                 m_outcome = QStringLiteral("ok");
                 m_rows += rows;
-                payload = protocol::encodeOkResponse(packet.finish(), m_refs);
+                frame = protocol::okResponseFrame(packet, m_refs);
+                m_sent.clear();
             }
             return true;
         }
         if (m_rowsRead++ % RdmGeraArquivo::kClientCheckRows == 0 && m_clientGone && m_clientGone())
             throw RdmGeraArquivo::Abandoned {};
+        // The line is composed in the packet, where it is sent from.
+        char *const line = packet.beginString(scriptLineRoom(row));
+        char *end = line;
+        const LineFault fault = writeScriptLine(line, row, m_dialect, end);
+        const qsizetype size = end - line;
         QString failure;
-        const LineFault fault = writeScriptLine(m_line, row, m_dialect);
         if (fault == LineFault::MomentNotWritable)
             failure = QStringLiteral("A tradução de %1 tem a data de alteração %2, que o script não pode escrever "
                                      "(só do ano 1 ao ano 9999).")
@@ -59,23 +67,35 @@ bool ScriptLineStream::next(QByteArray &payload)
         else if (fault == LineFault::NotWindows1252)
             failure = QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(placeOf(row));
         // Database command-line tools end a line at a NUL: the rest of the script would be lost.
-        else if (m_line.contains('\0'))
+        else if (std::memchr(line, '\0', size_t(size)))
             failure = QStringLiteral("A tradução de %1 tem o caractere nulo (NUL).").arg(placeOf(row));
-        else if (m_line.size() > kLineLimit)
+        else if (size > kLineLimit)
             failure = QStringLiteral("A linha da tradução de %1 excede %2 bytes (%3).")
-                          .arg(placeOf(row), QString::number(kLineLimit), QString::number(m_line.size()));
+                          .arg(placeOf(row), QString::number(kLineLimit), QString::number(size));
         if (!failure.isEmpty()) {
             // What was sent is void: the client drops it on this answer.
             m_done = true;
             m_source.reset();
             m_outcome = QStringLiteral("failure");
-            payload = protocol::encodeFailureResponse(failure, m_refs);
+            frame = protocol::frameOf(protocol::encodeFailureResponse(failure, m_refs));
             return true;
         }
-        packet.addString(m_line);
+        packet.endString(end);
         ++rows;
     }
     m_rows += rows;
-    payload = protocol::encodePart(packet.finish());
+    frame = protocol::partFrame(packet);
+    if (m_sent.size() == kBuffersKept)
+        m_sent.removeFirst();
+    m_sent.append(frame); // shared: it is written to again only once the socket is done with it
     return true;
+}
+
+QByteArray ScriptLineStream::spentBuffer()
+{
+    for (qsizetype i = 0; i < m_sent.size(); ++i) {
+        if (m_sent.at(i).isDetached())
+            return m_sent.takeAt(i);
+    }
+    return {};
 }

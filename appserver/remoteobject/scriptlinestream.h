@@ -21,20 +21,27 @@ public:
     static constexpr qsizetype kPartSize = qsizetype(1) << 20;
     // The longest line the script may hold, in bytes.
     static constexpr qsizetype kLineLimit = protocol::contract::kScriptLine.size;
-    // What a part's packet may take: it ends with the line that took it past
-    // kPartSize, and a line's value has a few bytes of encoding besides.
+    // What a part's packet is given at once: it ends with the line that took it
+    // past kPartSize, composed in the room its texts could take at their widest (a
+    // line whose texts could take more grows the packet), with a few bytes of
+    // encoding besides.
     static constexpr qsizetype kPartCapacity = kPartSize + kLineLimit + 256;
+    // Parts' buffers kept to be written again once the socket has sent them: as
+    // many as wait on the socket at most, and one being written.
+    static constexpr qsizetype kBuffersKept = 6;
 
     ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs,
                      std::function<bool()> clientGone);
-    bool next(QByteArray &payload) override;
+    bool next(QByteArray &frame) override;
 
 private:
     std::unique_ptr<ScriptRows> m_source;
     ScriptDialect m_dialect;
     QStringList m_refs;
     std::function<bool()> m_clientGone;
-    QByteArray m_line;
+    // A buffer of a part sent that nothing holds any more; null when none is.
+    QByteArray spentBuffer();
+    QList<QByteArray> m_sent; // the parts handed out, shared with the socket
     qint64 m_rowsRead = 0;
     bool m_done = false;
 };

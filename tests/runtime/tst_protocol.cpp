@@ -490,6 +490,55 @@ private slots:
         QCOMPARE(progress, (QList<qsizetype> { 2, 3, 4 }));
     }
 
+    // A value composed in place takes the shortest head, whatever room it was given.
+    void stringsComposedInPlace_data()
+    {
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<qsizetype>("room");
+        for (const qsizetype size : { 0, 23, 24, 255, 256, 4000 }) {
+            QTest::addRow("%lld in its own room", qlonglong(size)) << size << size;
+            QTest::addRow("%lld in a room of 70000", qlonglong(size)) << size << qsizetype(70'000);
+        }
+    }
+    void stringsComposedInPlace()
+    {
+        QFETCH(qsizetype, size);
+        QFETCH(qsizetype, room);
+        const QList<FieldDesc> fields { { QStringLiteral("LINHA"), FieldKind::String, 4000 } };
+        const QByteArray value(size, 'v');
+        DataPacketWriter copied(fields);
+        copied.addString("x");
+        copied.addString(value);
+        DataPacketWriter composed(fields);
+        composed.addString("x");
+        char *at = composed.beginString(room);
+        composed.endString(std::copy(value.cbegin(), value.cend(), at));
+        QCOMPARE(composed.finish(), copied.finish());
+    }
+
+    // A part and the final response composed around their packets, as the frames a
+    // client reads.
+    void framesComposedAroundThePacket()
+    {
+        const QList<FieldDesc> fields { { QStringLiteral("IDIDIOMA"), FieldKind::String, 3 },
+                                        { QStringLiteral("DSIDIOMA"), FieldKind::String, 30 } };
+        DataPacketWriter part(fields, 0, kMessageHeadRoom);
+        part.addString("POR");
+        part.addString("Portugu\xeas");
+        DataPacketWriter last(fields, 0, kMessageHeadRoom);
+        last.addString("ENG");
+        last.addString("English");
+        FrameReader reader;
+        reader.append(partFrame(part));
+        reader.append(okResponseFrame(last, { QStringLiteral("ref") }));
+        QByteArray payload;
+        QVERIFY(reader.next(payload));
+        QCOMPARE(payload, encodePart(languagesPacket({ { "POR", "Portugu\xeas" } })));
+        QVERIFY(reader.next(payload));
+        QCOMPARE(payload, encodeOkResponse(languagesPacket({ { "ENG", "English" } }), { QStringLiteral("ref") }));
+        QCOMPARE(reader.buffered(), qsizetype(0));
+    }
+
     void malformedParts_data()
     {
         QTest::addColumn<QByteArray>("payload");
