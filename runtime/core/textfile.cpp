@@ -148,26 +148,34 @@ std::string_view TextFile::at(qsizetype index) const
     const quint32 *ends = endsOf(block);
     const quint64 start = m_blockStarts[size_t(block)] + (inBlock == 0 ? 0 : ends[inBlock - 1]);
     const qsizetype size = qsizetype(m_blockStarts[size_t(block)] + ends[inBlock] - start) - m_terminator.size();
+    const bool backwards = index == m_lastRead - 1;
+    const bool inOrder = backwards || index == m_lastRead + 1;
+    m_lastRead = index;
     if (size == 0)
         return {};
     const bool inWindow = start >= m_windowStart && start + quint64(size) <= m_windowStart + quint64(m_windowSize);
     if (!inWindow) {
-        // The window starts at the text and reaches as far as a buffer does:
-        // reading in record order takes one read for many texts.
+        // Read in record order, the window reaches as far as a buffer does from the
+        // text on, or up to it backwards: one read for many texts. A text reached
+        // out of order takes a small read.
         if (!m_window)
             m_window = std::make_unique_for_overwrite<char[]>(size_t(kBufferSize));
-        const qsizetype wanted = qsizetype(std::min<quint64>(quint64(kBufferSize), m_end - start));
+        const quint64 reach = quint64(inOrder ? kBufferSize : std::max(kJumpWindow, size));
+        const quint64 textEnd = start + quint64(size);
+        const quint64 from = backwards ? textEnd - std::min(reach, textEnd) : start;
+        const qsizetype wanted = qsizetype(backwards ? textEnd - from : std::min(reach, m_end - start));
+        const qsizetype needed = qsizetype(textEnd - from);
         qsizetype got = 0;
         m_windowSize = 0;
-        while (got < size) {
-            const ssize_t read = ::pread(m_file.descriptor(), m_window.get() + got, size_t(wanted - got), off_t(start) + got);
+        while (got < needed) {
+            const ssize_t read = ::pread(m_file.descriptor(), m_window.get() + got, size_t(wanted - got), off_t(from) + got);
             if (read < 0 && errno == EINTR)
                 continue;
             if (read <= 0)
                 fail(QStringLiteral("ler"), read < 0 ? errno : EIO);
             got += read;
         }
-        m_windowStart = start;
+        m_windowStart = from;
         m_windowSize = got;
     }
     return std::string_view(m_window.get() + (start - m_windowStart), size_t(size));

@@ -21,8 +21,11 @@
 class QLX_EXPORT TextFile : public TextStore
 {
 public:
-    // Bytes gathered before a write, and read at once around a text.
+    // Bytes gathered before a write, and read at once around a text reached in
+    // record order, forwards or backwards.
     static constexpr qsizetype kBufferSize = kLongestText;
+    // Bytes read at once from a text reached out of order.
+    static constexpr qsizetype kJumpWindow = qsizetype(64) << 10;
     // Texts per index block: a block's ends are 32-bit offsets from where it starts.
     static constexpr qsizetype kIndexBlock = 2048;
     // Index blocks read back from the index file and kept for the next reads.
@@ -94,4 +97,5 @@ private:
     mutable std::unique_ptr<char[]> m_window;
     mutable quint64 m_windowStart = 0;
     mutable qsizetype m_windowSize = 0;
+    mutable qsizetype m_lastRead = -1; // the text at() gave last
 };

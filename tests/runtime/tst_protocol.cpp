@@ -437,6 +437,8 @@ private slots:
             QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
         for (qsizetype i = sizes.size() - 1; i >= 0; --i) // backwards, past every read window
             QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
+        for (qsizetype step = 0, i = 0; step < sizes.size(); ++step, i = (i + 7919) % sizes.size()) // scattered
+            QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
         if (!inFile) {
             QVERIFY(store->memoryBytes() >= total);
             return;
