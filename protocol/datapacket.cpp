@@ -6,10 +6,19 @@
 
 #include <QCborStreamReader>
 #include <cstring>
+#include <optional>
 
 namespace protocol {
 
 namespace {
+
+// A CBOR item's first byte: its major type in the top three bits, and below them
+// its length, or how many bytes after it hold the length.
+constexpr quint8 kMajorTypeMask = 0xe0;
+constexpr quint8 kByteStringType = 2 << 5;
+constexpr quint8 kLengthMask = 0x1f;
+constexpr quint8 kLengthInOneByte = 24; // up to 27: in 1, 2, 4 or 8 bytes
+constexpr quint8 kLengthInEightBytes = 27;
 
 FieldKind kindFromName(const QString &name)
 {
@@ -72,7 +81,47 @@ QByteArrayView readBytesInto(QCborStreamReader &reader, qsizetype messageSize, Q
     return QByteArrayView(scratch.constData(), used);
 }
 
-void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype column, qsizetype messageSize,
+// The bytes of a byte string of definite length where they lie in the message, its
+// header read at `offset`; nothing for any other item, or for one that does not lie
+// whole within the message, which readBytesInto reads or refuses.
+std::optional<QByteArrayView> bytesInPlace(QByteArrayView message, qint64 offset)
+{
+    if (offset < 0 || offset >= message.size())
+        return std::nullopt;
+    const auto *item = reinterpret_cast<const quint8 *>(message.data()) + offset;
+    const qint64 left = message.size() - offset;
+    if ((item[0] & kMajorTypeMask) != kByteStringType)
+        return std::nullopt;
+    const quint8 info = item[0] & kLengthMask;
+    qint64 head = 1;
+    quint64 length = info;
+    if (info >= kLengthInOneByte) {
+        if (info > kLengthInEightBytes)
+            return std::nullopt; // of indefinite length, or malformed
+        head += qint64(1) << (info - kLengthInOneByte);
+        if (head > left)
+            return std::nullopt;
+        length = 0;
+        for (qint64 i = 1; i < head; ++i)
+            length = length << 8 | item[i];
+    }
+    if (length > quint64(left - head))
+        return std::nullopt;
+    return QByteArrayView(message.data() + offset + head, qsizetype(length));
+}
+
+// Moves the reader past a byte string of one chunk without copying it.
+void skipBytes(QCborStreamReader &reader)
+{
+    char unused;
+    QCborStreamReader::StringResult<qsizetype> chunk = reader.readStringChunk(&unused, 0);
+    if (chunk.status == QCborStreamReader::Ok)
+        chunk = reader.readStringChunk(&unused, 0);
+    if (chunk.status != QCborStreamReader::EndOfString)
+        throw ProtocolError("a byte string could not be read");
+}
+
+void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype column, QByteArrayView message,
                QByteArray &scratch, DataPacketSink &sink)
 {
     if (reader.isNull()) {
@@ -82,7 +131,13 @@ void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype colu
     }
     switch (field.kind) {
     case FieldKind::String:
-        sink.stringValue(column, readBytesInto(reader, messageSize, scratch));
+        if (const std::optional<QByteArrayView> bytes = reader.isByteArray() ? bytesInPlace(message, reader.currentOffset())
+                                                                             : std::nullopt) {
+            skipBytes(reader);
+            sink.stringValue(column, *bytes);
+        } else {
+            sink.stringValue(column, readBytesInto(reader, message.size(), scratch));
+        }
         return;
     case FieldKind::DateTime:
         if (!reader.isDouble() && !reader.isFloat())
@@ -224,11 +279,11 @@ QByteArray DataPacketWriter::finishWithin(qsizetype lead, QByteArrayView head, Q
 void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
 {
     QCborStreamReader reader(packet);
-    readDataPacket(reader, packet.size(), sink);
+    readDataPacket(reader, packet, sink);
     finish(reader);
 }
 
-void readDataPacket(QCborStreamReader &reader, qsizetype messageSize, DataPacketSink &sink)
+void readDataPacket(QCborStreamReader &reader, QByteArrayView message, DataPacketSink &sink)
 {
     QList<FieldDesc> fields;
     QByteArray scratch;
@@ -254,7 +309,7 @@ void readDataPacket(QCborStreamReader &reader, qsizetype messageSize, DataPacket
                 while (reader.hasNext()) {
                     if (column >= fields.size())
                         throw ProtocolError("a row longer than the fields");
-                    readValue(reader, fields.at(column), column, messageSize, scratch, sink);
+                    readValue(reader, fields.at(column), column, message, scratch, sink);
                     ++column;
                 }
                 if (column != fields.size())

@@ -67,7 +67,7 @@ class DataPacketSink
 public:
     virtual ~DataPacketSink() = default;
     virtual void fields(const QList<FieldDesc> &fields) = 0;
-    // The bytes are the decoder's own and valid only during the call.
+    // The bytes are the decoder's or the packet's, valid only during the call.
     virtual void stringValue(qsizetype column, QByteArrayView bytes) = 0;
     virtual void dateTimeValue(qsizetype column, double dayCount) = 0;
     virtual void integerValue(qsizetype column, qint64 value) = 0;
@@ -96,8 +96,9 @@ public:
 // Decodes a packet streaming into the sink; throws ProtocolError on a malformed
 // packet, a value of another type than its field's, or a row of the wrong length.
 void readDataPacket(const QByteArray &packet, DataPacketSink &sink);
-// The same for the packet at the reader's position, within a message of
-// `messageSize` bytes; the reader is left after the packet.
-void readDataPacket(QCborStreamReader &reader, qsizetype messageSize, DataPacketSink &sink);
+// The same for the packet at the reader's position in `message`, the bytes the
+// reader reads; the reader is left after the packet. A text of one piece reaches
+// the sink where it lies in the message.
+void readDataPacket(QCborStreamReader &reader, QByteArrayView message, DataPacketSink &sink);
 
 } // namespace protocol

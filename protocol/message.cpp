@@ -133,7 +133,7 @@ bool readPart(const QByteArray &payload, DataPacketSink &sink)
     enterMap(reader);
     if (!reader.hasNext() || !reader.isString() || readText(reader) != QLatin1String("part"))
         return false;
-    readDataPacket(reader, payload.size(), sink);
+    readDataPacket(reader, payload, sink);
     if (reader.hasNext())
         throw ProtocolError("a part with more than its packet");
     reader.leaveContainer();

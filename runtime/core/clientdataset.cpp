@@ -44,6 +44,7 @@ void TDataSetLoad::fields(const QList<FieldDesc> &fields)
     for (qsizetype i = 0; i < fields.size(); ++i)
         byName.insert(fields.at(i).name, i);
     m_target.assign(size_t(fields.size()), -1);
+    m_longest.assign(size_t(fields.size()), 0);
     for (const auto &declared : m_dataSet.m_fields) {
         const auto found = byName.constFind(declared->FieldName());
         if (found == byName.constEnd())
@@ -52,6 +53,8 @@ void TDataSetLoad::fields(const QList<FieldDesc> &fields)
             throw EDatabaseError(QStringLiteral("Campo '%1' chegou com o tipo %2.")
                                      .arg(declared->FieldName(), protocol::kindName(fields.at(*found).kind)));
         m_target[size_t(*found)] = declared->m_index;
+        m_longest[size_t(*found)] = declared->Size() > 0 ? std::min<qsizetype>(declared->Size(), TextStore::kLongestText)
+                                                         : TextStore::kLongestText;
     }
 }
 
@@ -60,21 +63,20 @@ void TDataSetLoad::stringValue(qsizetype column, QByteArrayView bytes)
     TClientDataSet::Column *target = targetOf(column);
     if (!target)
         return;
-    const TField &declared = *m_dataSet.m_fields[size_t(m_target[size_t(column)])];
-    const qsizetype size = declared.Size() > 0 ? std::min<qsizetype>(declared.Size(), TextStore::kLongestText)
-                                               : TextStore::kLongestText;
-    if (bytes.size() > size)
+    if (bytes.size() > m_longest[size_t(column)])
         throw EDatabaseError(QStringLiteral("Valor de %1 caracteres excede o tamanho %2 do campo '%3'.")
-                                 .arg(bytes.size()).arg(size).arg(declared.FieldName()));
+                                 .arg(bytes.size())
+                                 .arg(m_longest[size_t(column)])
+                                 .arg(m_dataSet.m_fields[size_t(m_target[size_t(column)])]->FieldName()));
     target->texts->append(bytes.data(), bytes.size());
-    target->nulls.push_back(false);
+    target->nulls.append(false);
 }
 
 void TDataSetLoad::dateTimeValue(qsizetype column, double dayCount)
 {
     if (TClientDataSet::Column *target = targetOf(column)) {
         target->dateTimes.push_back(dayCount);
-        target->nulls.push_back(false);
+        target->nulls.append(false);
     }
 }
 
@@ -82,7 +84,7 @@ void TDataSetLoad::integerValue(qsizetype column, qint64 value)
 {
     if (TClientDataSet::Column *target = targetOf(column)) {
         target->integers.push_back(value);
-        target->nulls.push_back(false);
+        target->nulls.append(false);
     }
 }
 
@@ -96,7 +98,7 @@ void TDataSetLoad::nullValue(qsizetype column)
     case TFieldType::ftDateTime: target->dateTimes.push_back(0); break;
     case TFieldType::ftInteger: target->integers.push_back(0); break;
     }
-    target->nulls.push_back(true);
+    target->nulls.append(true);
 }
 
 void TDataSetLoad::endRow()
@@ -126,7 +128,7 @@ void TDataSetLoad::checkMemory()
     qint64 held = 0;
     for (const TClientDataSet::Column &column : m_columns)
         held += (column.texts ? column.texts->memoryBytes() : 0) + qint64(column.dateTimes.size() + column.integers.size()) * 8
-            + qint64(column.nulls.size() / 8);
+            + column.nulls.memoryBytes();
     if (held > m_memoryLimit)
         throw EDatabaseError(QStringLiteral("A resposta do servidor de aplicação passa do limite de memória de %1 MiB "
                                             "deste computador (%2 registros recebidos).")
@@ -156,7 +158,7 @@ bool TField::IsNull() const
 {
     if (m_dataSet->Eof())
         return true;
-    return m_dataSet->m_columns[size_t(m_index)].nulls[size_t(m_dataSet->m_current)];
+    return m_dataSet->m_columns[size_t(m_index)].nulls.at(m_dataSet->m_current);
 }
 
 AnsiString TField::AsString() const
@@ -289,7 +291,7 @@ bool TClientDataSet::Locate(const QString &fieldName, const AnsiString &value, b
     if (field->DataType() != TFieldType::ftString)
         throw EDatabaseError(QStringLiteral("Localização só por campo de texto: '%1'.").arg(fieldName));
     for (qsizetype record = 0; record < m_recordCount; ++record) {
-        if (m_columns[size_t(field->m_index)].nulls[size_t(record)])
+        if (m_columns[size_t(field->m_index)].nulls.at(record))
             continue;
         const std::string_view candidate = textAt(field->m_index, record);
         const bool same = caseInsensitive ? Ansi::sameTextIgnoringCase(candidate, value) : candidate == value;

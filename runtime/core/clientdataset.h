@@ -2,6 +2,7 @@
 
 #include "runtime/core/ansistring.h"
 #include "runtime/core/datetime.h"
+#include "runtime/core/nullmarks.h"
 #include "runtime/core/textstore.h"
 
 #include "protocol/datapacket.h"
@@ -103,7 +104,7 @@ private:
 
         std::vector<double> dateTimes;
         std::vector<qint64> integers;
-        std::vector<bool> nulls;
+        NullMarks nulls;
     };
 
     struct TextFilePlace
@@ -164,6 +165,7 @@ private:
     qint64 m_memoryLimit;
     std::vector<TClientDataSet::Column> m_columns;
     std::vector<int> m_target;
+    std::vector<qsizetype> m_longest; // the longest text a packet column's field takes
     qsizetype m_records = 0;
     qsizetype m_recordsShown = 0; // the last number given to OnProgress
 };

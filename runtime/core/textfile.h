@@ -10,19 +10,26 @@
 
 // A record-set column's texts in a file instead of the heap: written back to
 // back as they arrive, each followed by a terminator, so that the file holds
-// them as a text file would. Memory holds only where each text ends (4 bytes a
-// text), one write buffer while loading and one read window afterwards.
+// them as a text file would. Where each text ends goes to an index file beside it,
+// a block at a time: memory holds where each block starts (8 bytes a block), the
+// block being filled, a few blocks read back, one write buffer while loading and
+// one read window afterwards, however many the texts.
 //
 // The file is made in its directory as a HiddenFile (no name where the file system
 // allows, else a hidden one) and goes with the store, unless it was kept under a name
-// of its own first.
+// of its own first. The index file loses any name it has as soon as it is made.
 class QLX_EXPORT TextFile : public TextStore
 {
 public:
-    // Bytes gathered before a write, and read at once around a text.
+    // Bytes gathered before a write, and read at once around a text reached in
+    // record order, forwards or backwards.
     static constexpr qsizetype kBufferSize = kLongestText;
+    // Bytes read at once from a text reached out of order.
+    static constexpr qsizetype kJumpWindow = qsizetype(64) << 10;
     // Texts per index block: a block's ends are 32-bit offsets from where it starts.
     static constexpr qsizetype kIndexBlock = 2048;
+    // Index blocks read back from the index file and kept for the next reads.
+    static constexpr int kCachedIndexBlocks = 4;
 
     // A new empty file in the directory; EInOutError with the system's text
     // where none may be created. A failure names `shownAs`, the file the texts are
@@ -56,8 +63,16 @@ public:
     void removeName();
 
 private:
-    quint64 endAt(qsizetype index) const;
-    void writeAll(const char *bytes, qsizetype size);
+    struct CachedIndexBlock
+    {
+        qsizetype block = -1; // none yet
+        std::unique_ptr<quint32[]> ends;
+    };
+
+    void startIndexBlock();
+    // The ends of the block's texts, as offsets from where the block starts.
+    const quint32 *endsOf(qsizetype block) const;
+    void writeAll(int descriptor, const char *bytes, qsizetype size, quint64 offset);
     void flush();
     [[noreturn]] void fail(const QString &action, int systemError) const;
 
@@ -67,10 +82,14 @@ private:
     HiddenFile m_file;
     bool m_givenUp = false;
 
-    std::vector<std::unique_ptr<quint32[]>> m_ends;
+    HiddenFile m_indexFile;
     std::vector<quint64> m_blockStarts;
+    std::unique_ptr<quint32[]> m_lastBlock; // the ends of the block being filled
+    mutable CachedIndexBlock m_cached[kCachedIndexBlocks];
+    mutable int m_nextCached = 0; // the cached block replaced next
     qsizetype m_count = 0;
     quint64 m_end = 0; // bytes appended, terminators included
+    quint64 m_written = 0; // bytes in the file
 
     std::unique_ptr<char[]> m_writeBuffer;
     qsizetype m_buffered = 0;
@@ -78,4 +97,5 @@ private:
     mutable std::unique_ptr<char[]> m_window;
     mutable quint64 m_windowStart = 0;
     mutable qsizetype m_windowSize = 0;
+    mutable qsizetype m_lastRead = -1; // the text at() gave last
 };

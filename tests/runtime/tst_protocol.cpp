@@ -5,6 +5,7 @@
 #include "protocol/protocolerror.h"
 #include "runtime/core/clientdataset.h"
 #include "runtime/core/exceptions.h"
+#include "runtime/core/nullmarks.h"
 #include "runtime/core/textarena.h"
 #include "runtime/core/textfile.h"
 
@@ -405,6 +406,8 @@ private slots:
             QTest::newRow(where + "filled to the byte, then empty") << inFile << QList<qsizetype> { chunk - 1, 1, 0, 0, 2 };
             QTest::newRow(where + "past an index block")
                 << inFile << QList<qsizetype>(std::max(TextArena::kIndexBlock, TextFile::kIndexBlock) * 2 + 3, 4000);
+            QTest::newRow(where + "past the index blocks kept in memory")
+                << inFile << QList<qsizetype>((TextFile::kCachedIndexBlocks + 2) * TextFile::kIndexBlock + 1, 3);
         }
     }
     void textStoresKeepEveryText()
@@ -434,6 +437,8 @@ private slots:
             QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
         for (qsizetype i = sizes.size() - 1; i >= 0; --i) // backwards, past every read window
             QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
+        for (qsizetype step = 0, i = 0; step < sizes.size(); ++step, i = (i + 7919) % sizes.size()) // scattered
+            QVERIFY2(store->at(i) == textOf(i, sizes.at(i)), qPrintable(QString::number(i)));
         if (!inFile) {
             QVERIFY(store->memoryBytes() >= total);
             return;
@@ -441,8 +446,83 @@ private slots:
         QFile file(QStringLiteral("/proc/self/fd/%1").arg(static_cast<TextFile &>(*store).descriptor()));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll() == lines);
-        // Memory holds the index and one window, never the texts.
-        QVERIFY(store->memoryBytes() <= TextFile::kBufferSize + 8 * sizes.size() + 8 * TextFile::kIndexBlock);
+        // Memory holds one window and a few index blocks, never the texts nor the whole index.
+        const qsizetype blocks = sizes.size() / TextFile::kIndexBlock + 1;
+        QVERIFY(store->memoryBytes()
+                <= TextFile::kBufferSize + (TextFile::kCachedIndexBlocks + 1) * TextFile::kIndexBlock * 4 + 8 * blocks);
+    }
+
+    void nullMarksHoldEveryRecord_data()
+    {
+        QTest::addColumn<qsizetype>("records");
+        QTest::addColumn<QList<qsizetype>>("nulls");
+        const qsizetype stretch = NullMarks::kStretch;
+        QTest::newRow("none") << 2 * stretch + 5 << QList<qsizetype> {};
+        QTest::newRow("at the edges of stretches") << 2 * stretch + 5 << QList<qsizetype> { 0, stretch - 1, stretch, 2 * stretch + 4 };
+        QTest::newRow("every record") << qsizetype(130) << [] {
+            QList<qsizetype> all;
+            for (qsizetype record = 0; record < 130; ++record)
+                all << record;
+            return all;
+        }();
+    }
+    void nullMarksHoldEveryRecord()
+    {
+        QFETCH(qsizetype, records);
+        QFETCH(QList<qsizetype>, nulls);
+        NullMarks marks;
+        for (qsizetype record = 0; record < records; ++record)
+            marks.append(nulls.contains(record));
+        QCOMPARE(marks.count(), records);
+        for (qsizetype record = 0; record < records; ++record)
+            QVERIFY2(marks.at(record) == nulls.contains(record), qPrintable(QString::number(record)));
+        QVERIFY(!marks.at(records)); // past the last record, as for a stretch never marked
+        if (nulls.isEmpty())
+            QCOMPARE(marks.memoryBytes(), 0); // nothing held a record
+    }
+
+    // A text's length in its head or in the 1, 2, 4 or 8 bytes after it, or a text in
+    // chunks: each loads the same, and every cut of it is refused.
+    void textsLoadWhateverTheirHead_data()
+    {
+        QTest::addColumn<QByteArray>("encoded");
+        QTest::addColumn<QByteArray>("value");
+        const QByteArray long300(300, 'L');
+        QTest::newRow("in the head") << QByteArray::fromHex("45") + "abcde" << QByteArray("abcde");
+        QTest::newRow("empty") << QByteArray::fromHex("40") << QByteArray("");
+        QTest::newRow("one byte") << QByteArray::fromHex("581e") + QByteArray(30, 'o') << QByteArray(30, 'o');
+        QTest::newRow("two bytes") << QByteArray::fromHex("59012c") + long300 << long300;
+        QTest::newRow("four bytes") << QByteArray::fromHex("5a00000003") + "xyz" << QByteArray("xyz");
+        QTest::newRow("eight bytes") << QByteArray::fromHex("5b0000000000000002e9ea") << QByteArray::fromHex("e9ea");
+        QTest::newRow("in chunks") << QByteArray::fromHex("5f42") + "ab" + QByteArray::fromHex("43") + "cde" + QByteArray::fromHex("ff")
+                                   << QByteArray("abcde");
+    }
+    void textsLoadWhateverTheirHead()
+    {
+        QFETCH(QByteArray, encoded);
+        QFETCH(QByteArray, value);
+        const QList<FieldDesc> fields { { QStringLiteral("LINHA"), FieldKind::String, 4000 } };
+        const QByteArray marker = QByteArray::fromHex("46") + "MARKER";
+        const QByteArray part = encodePart(languagesPacket({ { "before" }, { "MARKER" }, { "after" } }, fields));
+        const QByteArray payload = QByteArray(part).replace(marker, encoded);
+        QTemporaryDir directory;
+        for (const bool inFile : { false, true }) {
+            TClientDataSet set;
+            const TField *line = set.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+            if (inFile)
+                set.KeepTextsInFile(*line, directory.path(), "\r\n");
+            TDataSetLoad load(set);
+            QVERIFY(readPart(payload, load));
+            set.SetData(load, languagesPacket({}, fields));
+            QCOMPARE(values(set, QStringLiteral("LINHA")), (QByteArrayList { "before", value, "after" }));
+        }
+        const qsizetype at = payload.indexOf(encoded);
+        for (qsizetype length = at; length < at + encoded.size(); ++length) {
+            TClientDataSet set;
+            set.AddField(QStringLiteral("LINHA"), TFieldType::ftString, 4000);
+            TDataSetLoad load(set);
+            QVERIFY_THROWS_EXCEPTION(ProtocolError, readPart(payload.left(length), load));
+        }
     }
 
     void textFileGoesWithItsStoreUnlessKept()
@@ -549,6 +629,8 @@ private slots:
         QTest::newRow("byte string longer than the message")
             << QByteArray::fromHex("a1") + QCborValue(QStringLiteral("part")).toCbor() + packet.left(packet.size() - 12)
                 + QByteArray::fromHex("5b7fffffffffffffff");
+        QTest::newRow("byte string one byte longer than the message")
+            << QByteArray(encodePart(packet)).replace(QByteArray("\x49" "Portugu\xea" "s"), QByteArray("\x4b" "Portugu\xea" "s"));
         QTest::newRow("not a packet") << QByteArray::fromHex("a1") + QCborValue(QStringLiteral("part")).toCbor() + QCborValue(7).toCbor();
     }
     void malformedParts()
