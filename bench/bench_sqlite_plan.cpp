@@ -12,6 +12,7 @@
 #include "appserver/rows/sqlitescriptrows.h"
 
 #include "bench/procstatus.h"
+#include "bench/threadcpu.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,7 +22,6 @@
 #include <memory>
 #include <optional>
 #include <sqlite3.h>
-#include <sys/resource.h>
 
 namespace {
 
@@ -68,14 +68,6 @@ struct Run
     double seconds = 0;
     double cpuSeconds = 0;
 };
-
-// This thread's CPU time, user and system.
-double threadCpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_THREAD, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Every row of the answer through next(); forced plan, or the choice when none.
 Run readAll(sqlite3 *database, const ScriptRowsRequest &request, std::optional<Plan> plan)

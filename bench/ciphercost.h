@@ -1,8 +1,9 @@
 #pragma once
 
+#include "bench/threadcpu.h"
+
 #include <QString>
 #include <algorithm>
-#include <ctime>
 #include <openssl/evp.h>
 #include <vector>
 
@@ -26,13 +27,6 @@ inline const EVP_CIPHER *suiteCipher(const QString &suite)
     if (name.contains(QLatin1String("CHACHA20_POLY1305")))
         return EVP_chacha20_poly1305();
     return nullptr;
-}
-
-inline double threadCpuSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 // CPU seconds the cipher itself takes over `bytes` bytes cut in full TLS records,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bench/threadcpu.h"
+
 #include <QElapsedTimer>
 #include <QString>
 #include <algorithm>
@@ -39,15 +41,20 @@ public:
 
     size_t size() const { return m_size; }
 
-    // Seconds to create `file`, write the bytes in large writes and fdatasync it;
-    // -1 when it fails.
-    double writeTo(const QString &file) const
+    struct Written
+    {
+        double seconds = -1; // -1 when it failed
+        double cpu = 0; // the copy into the page cache, mostly the kernel's
+    };
+    // Creates `file`, writes the bytes in large writes and fdatasyncs it.
+    Written writeTo(const QString &file) const
     {
         QElapsedTimer clock;
         clock.start();
+        const double cpuBefore = threadCpuSeconds();
         const int out = open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (out < 0)
-            return -1;
+            return {};
         bool ok = true;
         for (size_t done = 0; ok && done < m_size;) {
             const ssize_t put = write(out, m_bytes.get() + done, std::min(kScriptWriteChunk, m_size - done));
@@ -56,7 +63,9 @@ public:
         }
         ok = ok && fdatasync(out) == 0;
         ok = close(out) == 0 && ok;
-        return ok ? double(clock.nsecsElapsed()) / 1e9 : -1;
+        if (!ok)
+            return {};
+        return { double(clock.nsecsElapsed()) / 1e9, threadCpuSeconds() - cpuBefore };
     }
 
 private:

@@ -2,6 +2,7 @@
 
 #include "appserver/database/translationdb.h"
 #include "appserver/rows/scriptrowsource.h"
+#include "bench/threadcpu.h"
 
 #include <QElapsedTimer>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 struct BareQuery
 {
     double seconds = 0;
+    double cpu = 0; // this thread's: the reading, and for SQLite the database's own work
     qint64 rows = 0;
     QString error;
 };
@@ -23,6 +25,7 @@ inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsReq
         TranslationDb database(address, QStringLiteral("bare-query"));
         QElapsedTimer clock;
         clock.start();
+        const double cpuBefore = threadCpuSeconds();
         const std::unique_ptr<ScriptRows> rows = openScriptRows(database.database(), database.backend(), request);
         Translation row;
         size_t touched = 0;
@@ -40,6 +43,7 @@ inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsReq
             moments += row.changedAt;
         }
         result.seconds = double(clock.nsecsElapsed()) / 1e9;
+        result.cpu = threadCpuSeconds() - cpuBefore;
         result.error = rows->error();
         [[maybe_unused]] static volatile double sink; // the figures go nowhere, but must be computed
         sink = double(touched) + moments;
