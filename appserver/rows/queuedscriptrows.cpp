@@ -1,5 +1,7 @@
 #include "appserver/rows/queuedscriptrows.h"
 
+#include <cstring>
+
 QueuedScriptRows::QueuedScriptRows(std::unique_ptr<ScriptRows> source)
     : m_source(std::move(source))
     , m_reader([this] { read(); })
@@ -28,16 +30,21 @@ void QueuedScriptRows::read()
     Translation row;
     bool more = true;
     while (more) {
-        Batch batch;
-        batch.bytes.reserve(kBatchBytes + 4096);
+        Batch batch = spareBatch();
         while (batch.bytes.size() < kBatchBytes && !m_stopping.load(std::memory_order_relaxed)
                && (more = m_source->next(row))) {
             Row copied { {}, {}, row.changedAt };
             const std::string_view texts[] = { row.table, row.key, row.column, row.language, row.text };
+            size_t size = 0;
+            for (const std::string_view text : texts)
+                size += text.size();
+            size_t at = batch.bytes.size();
+            batch.bytes.resize(at + size);
             for (int i = 0; i < 5; ++i) {
-                copied.offsets[i] = batch.bytes.size();
-                copied.sizes[i] = texts[i].size();
-                batch.bytes.append(texts[i]);
+                copied.offsets[i] = quint32(at);
+                copied.sizes[i] = quint32(texts[i].size());
+                std::memcpy(batch.bytes.data() + at, texts[i].data(), texts[i].size());
+                at += texts[i].size();
             }
             batch.rows.push_back(copied);
         }
@@ -54,6 +61,22 @@ void QueuedScriptRows::read()
     }
 }
 
+QueuedScriptRows::Batch QueuedScriptRows::spareBatch()
+{
+    Batch batch;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_spare.empty()) {
+            batch = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+    }
+    batch.bytes.clear(); // capacity kept
+    batch.rows.clear();
+    batch.bytes.reserve(kBatchBytes + 4096);
+    return batch;
+}
+
 bool QueuedScriptRows::next(Translation &row)
 {
     while (m_at == m_current.rows.size()) {
@@ -68,6 +91,7 @@ bool QueuedScriptRows::next(Translation &row)
         }
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_queue.empty(); });
+        m_spare.push_back(std::move(m_current));
         m_current = std::move(m_queue.front());
         m_queue.pop_front();
         lock.unlock();

@@ -14,7 +14,8 @@
 // Rows read from the database on a thread of their own, so that the database
 // steps on one core while the caller builds lines on another. Rows travel in
 // batches of copied bytes through a queue of at most kQueuedBatches, so memory
-// stays flat however long the answer.
+// stays flat however long the answer. Spent batches go back to the reading thread
+// to be filled again, so a long answer allocates nothing once the first are made.
 class QueuedScriptRows : public ScriptRows
 {
 public:
@@ -35,8 +36,8 @@ public:
 private:
     struct Row
     {
-        size_t offsets[5];
-        size_t sizes[5];
+        quint32 offsets[5];
+        quint32 sizes[5];
         double changedAt;
     };
     struct Batch
@@ -47,12 +48,15 @@ private:
     };
 
     void read();
+    // An empty batch: a spent one when there is one.
+    Batch spareBatch();
     void finishReading();
 
     std::unique_ptr<ScriptRows> m_source;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Batch> m_queue;
+    std::vector<Batch> m_spare; // read by the caller, to be filled again
     bool m_stop = false;
     std::atomic<bool> m_stopping { false }; // m_stop, read between rows without the lock
     QString m_sourceError; // set by the reading thread before its last batch
