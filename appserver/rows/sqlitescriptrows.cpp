@@ -8,10 +8,26 @@
 
 namespace {
 
-std::string_view textOf(sqlite3_stmt *statement, int column)
+// A text column's UTF-8 bytes. In a UTF-8 database they are taken as stored
+// (sqlite3_column_blob): sqlite3_column_text would first copy each one to end it
+// with a NUL, which the lines never need. Other encodings are converted.
+std::string_view textOf(sqlite3_stmt *statement, int column, bool storedAsUtf8)
 {
-    const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-    return bytes ? std::string_view(bytes, size_t(sqlite3_column_bytes(statement, column))) : std::string_view();
+    const void *bytes = storedAsUtf8 ? sqlite3_column_blob(statement, column) : sqlite3_column_text(statement, column);
+    return bytes ? std::string_view(static_cast<const char *>(bytes), size_t(sqlite3_column_bytes(statement, column)))
+                 : std::string_view();
+}
+
+// Whether the database keeps its texts in UTF-8 (PRAGMA encoding).
+bool storesUtf8(sqlite3 *database)
+{
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(database, "PRAGMA encoding", -1, &statement, nullptr) != SQLITE_OK)
+        return false;
+    const bool utf8 = sqlite3_step(statement) == SQLITE_ROW
+        && std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0))) == "UTF-8";
+    sqlite3_finalize(statement);
+    return utf8;
 }
 
 bool bindText(sqlite3_stmt *statement, int index, const QByteArray &text)
@@ -73,6 +89,7 @@ SqliteScriptRows::SqliteScriptRows(sqlite3 *database, const ScriptRowsRequest &r
 
 SqliteScriptRows::SqliteScriptRows(sqlite3 *database, const ScriptRowsRequest &request, Plan plan)
     : m_database(database)
+    , m_storedAsUtf8(storesUtf8(database))
 {
     const QByteArray sql = query(plan, request.tables.size());
     if (sqlite3_prepare_v3(database, sql.constData(), int(sql.size()), 0, &m_statement, nullptr) != SQLITE_OK) {
@@ -114,11 +131,11 @@ bool SqliteScriptRows::next(Translation &row)
     }
     if (step != SQLITE_ROW)
         return fail("step");
-    row.table = textOf(m_statement, 0);
-    row.key = textOf(m_statement, 1);
-    row.column = textOf(m_statement, 2);
-    row.language = textOf(m_statement, 3);
-    row.text = textOf(m_statement, 4);
+    row.table = textOf(m_statement, 0, m_storedAsUtf8);
+    row.key = textOf(m_statement, 1, m_storedAsUtf8);
+    row.column = textOf(m_statement, 2, m_storedAsUtf8);
+    row.language = textOf(m_statement, 3, m_storedAsUtf8);
+    row.text = textOf(m_statement, 4, m_storedAsUtf8);
     // A moment stored as text or NULL is no moment: the line reports it.
     const int kind = sqlite3_column_type(m_statement, 5);
     row.changedAt = kind == SQLITE_FLOAT || kind == SQLITE_INTEGER ? sqlite3_column_double(m_statement, 5)

@@ -54,6 +54,7 @@ private:
     bool fail(const char *what);
 
     sqlite3 *m_database;
+    bool m_storedAsUtf8;
     sqlite3_stmt *m_statement = nullptr;
     QByteArrayList m_bound; // the bound texts, alive while the statement runs
     QString m_error;

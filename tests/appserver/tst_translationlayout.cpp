@@ -248,6 +248,34 @@ private slots:
             QVERIFY2(!shown.contains(part), qPrintable(shown));
     }
 
+    // Texts are taken as stored in a UTF-8 database and converted in the others.
+    void textsReadAlikeInEveryEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::newRow("UTF-16le") << QByteArrayLiteral("UTF-16le");
+        QTest::newRow("UTF-16be") << QByteArrayLiteral("UTF-16be");
+    }
+    void textsReadAlikeInEveryEncoding()
+    {
+        QFETCH(QByteArray, encoding);
+        const auto seeded = [this](const QByteArray &pragma) {
+            const QString address = freshAddress(Backend::SQLite);
+            sqlite3 *empty = nullptr; // the encoding is set before the first table
+            sqlite3_open(address.toUtf8().constData(), &empty);
+            sqlite3_exec(empty, pragma.constData(), nullptr, nullptr, nullptr);
+            sqlite3_exec(empty, "CREATE TABLE made (x); DROP TABLE made", nullptr, nullptr, nullptr);
+            sqlite3_close(empty);
+            TranslationDb db(address, QStringLiteral("encoding"));
+            seed(db.database(), Backend::SQLite, 2000);
+            run(db.database(), QStringLiteral("INSERT INTO TRADUCAO VALUES ('TAB1', 'K-ç', 'DS', 'ENG', 'Tradução em € ''x''', 45500)"));
+            sqlite3 *handle = *static_cast<sqlite3 *const *>(db.database().driver()->handle().constData());
+            return sqliteRows(handle, { QStringLiteral("ENG"), 0, allTables() }, SqliteScriptRows::Plan::KeyOrder);
+        };
+        const QStringList utf8 = seeded("PRAGMA encoding = 'UTF-8'");
+        QVERIFY(utf8.contains(QStringLiteral("TAB1|K-ç|DS|Tradução em € 'x'|45500")));
+        QCOMPARE(seeded("PRAGMA encoding = '" + encoding + "'"), utf8);
+    }
+
     void earlierLayoutMovesKeepingEveryRow_data()
     {
         QTest::addColumn<Backend>("backend");
