@@ -71,8 +71,15 @@ void FrameReader::append(QByteArrayView bytes)
 
 qint64 FrameReader::readFrom(QIODevice &device)
 {
-    reserve(std::max(kReadSize, qsizetype(std::min<qint64>(device.bytesAvailable(), kReadSize * 16))));
-    const qint64 read = device.read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+    // Up to the end of the frame on its way and no further: once it is taken the
+    // buffer is empty, and the next frame is read to the front instead of moved there.
+    const qint64 length = declaredLength();
+    qint64 wanted = (length < 0 ? 0 : length) + kFrameHeaderSize - buffered();
+    if (wanted <= 0)
+        wanted = kReadSize; // the frame is whole and not yet taken
+    const qint64 room = std::max(kReadSize, qsizetype(std::min<qint64>(device.bytesAvailable(), kReadSize * 16)));
+    reserve(qsizetype(std::min(wanted, room)));
+    const qint64 read = device.read(m_buffer.data() + m_end, std::min(wanted, room));
     if (read > 0)
         m_end += read;
     return read;

@@ -49,8 +49,8 @@ public:
 
     explicit FrameReader(qint64 limit = kDefaultFrameLimit);
     void append(QByteArrayView bytes);
-    // Reads what the device has ready straight into the buffer; the bytes read,
-    // -1 on the device's failure.
+    // Reads what the device has ready straight into the buffer, up to the end of
+    // the frame on its way; the bytes read, -1 on the device's failure.
     qint64 readFrom(QIODevice &device);
     // The next complete frame's payload, if one has arrived, valid until the
     // reader's next call; throws ProtocolError for a length over the limit.

@@ -27,6 +27,10 @@ QString captionOf(int kind)
     return kind == kAviServerQuery ? QStringLiteral("Aguarde, consultando o servidor...") : QStringLiteral("Aguarde...");
 }
 
+// The count is drawn at most this often (milliseconds): every drawing waits for the
+// display server's answer, and the parts of a long fetch come far faster than that.
+constexpr int kCountDrawInterval = 100;
+
 class BusyWindow : public QFrame
 {
 public:
@@ -59,10 +63,23 @@ public:
         m_cancelButton->hide();
         layout->addWidget(m_cancelButton, 0, Qt::AlignHCenter);
         connect(m_cancelButton, &QPushButton::clicked, this, [this] { runCancel(); });
+        m_countPause.setSingleShot(true);
+        m_countPause.setInterval(kCountDrawInterval);
+        connect(&m_countPause, &QTimer::timeout, this, [this] {
+            if (m_pendingCount >= 0)
+                showCount(std::exchange(m_pendingCount, -1));
+        });
     }
 
+    // The first count shows at once; those that follow within the pause wait for
+    // its end, when the latest of them shows.
     void showCount(qint64 records)
     {
+        if (m_countPause.isActive()) {
+            m_pendingCount = records;
+            return;
+        }
+        m_countPause.start();
         // A label with no accessible name of its own announces each new text as a
         // change of its name: a screen reader hears the count grow.
         m_count->setText(ReceivedLinesText(records));
@@ -77,6 +94,8 @@ public:
     {
         m_caption->setText(QStringLiteral("reconectando a %1...").arg(server));
         m_count->hide(); // the records start over
+        m_countPause.stop();
+        m_pendingCount = -1;
         placeCentred();
     }
 
@@ -136,6 +155,8 @@ private:
     QLabel *m_count = nullptr;
     QPushButton *m_cancelButton = nullptr;
     std::function<void()> m_cancel;
+    QTimer m_countPause; // since the count was last drawn
+    qint64 m_pendingCount = -1; // arrived during the pause; -1 for none
 };
 
 QPointer<BusyWindow> busyWindow;

@@ -19,7 +19,8 @@ constexpr int kBusyAfterMs = 400;
 // at once and kept drawn by the event loop while a remote call waits, with a bar
 // that keeps moving. Keys typed while a call waits come to it (callguard.h).
 QLX_EXPORT void ActiveShowAvi(QWidget *owner, int kind);
-// Shows on the busy window how many records have arrived so far.
+// Shows on the busy window how many records have arrived so far: at most ten times
+// a second, the latest count last.
 QLX_EXPORT void ShowAviProgress(qint64 records);
 // Says on the busy window that the call is being made again on `server`
 // ("reconectando a HOST:PORT..."), its count of records gone until they arrive

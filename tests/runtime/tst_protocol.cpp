@@ -96,18 +96,24 @@ private slots:
     }
 
     // Frames read from a device in reads of any size: frames longer than a read,
-    // several in one read, and the buffer reused once all was consumed.
+    // several in one read, and the buffer reused once all was consumed. Taken as
+    // they come, no read goes past the frame on its way: nothing is left to move.
     void framesReadFromADevice_data()
     {
         QTest::addColumn<QList<qsizetype>>("sizes");
+        QTest::addColumn<bool>("takenAsTheyCome");
         const qsizetype read = FrameReader::kReadSize;
-        QTest::newRow("small ones") << QList<qsizetype> { 3, 0, 10 };
-        QTest::newRow("longer than a read") << QList<qsizetype> { read * 3 + 7, 5, read * 2 };
-        QTest::newRow("each ending at a read's edge") << QList<qsizetype> { read - 4, read - 4, 1 };
+        for (const bool taken : { false, true }) {
+            const char *how = taken ? ", taken as they come" : ", taken at the end";
+            QTest::addRow("small ones%s", how) << QList<qsizetype> { 3, 0, 10 } << taken;
+            QTest::addRow("longer than a read%s", how) << QList<qsizetype> { read * 3 + 7, 5, read * 2 } << taken;
+            QTest::addRow("each ending at a read's edge%s", how) << QList<qsizetype> { read - 4, read - 4, 1 } << taken;
+        }
     }
     void framesReadFromADevice()
     {
         QFETCH(QList<qsizetype>, sizes);
+        QFETCH(bool, takenAsTheyCome);
         QByteArray stream;
         QByteArrayList sent;
         for (qsizetype i = 0; i < sizes.size(); ++i) {
@@ -121,9 +127,14 @@ private slots:
                 QBuffer device;
                 device.setData(stream.mid(at, piece));
                 device.open(QIODevice::ReadOnly);
-                while (!device.atEnd())
-                    QVERIFY(reader.readFrom(device) > 0);
                 QByteArrayView payload;
+                while (!device.atEnd()) {
+                    QVERIFY(reader.readFrom(device) > 0);
+                    while (takenAsTheyCome && reader.next(payload)) {
+                        received << payload.toByteArray();
+                        QCOMPARE(reader.buffered(), 0);
+                    }
+                }
                 while (reader.next(payload))
                     received << payload.toByteArray();
             }

@@ -9,6 +9,7 @@
 #include "client/remotemethods.h"
 #include "hostlib/core/answerlimit.h"
 #include "hostlib/core/checkresultserv.h"
+#include "hostlib/core/receivedlines.h"
 #include "hostlib/core/serveraddress.h"
 #include "hostlib/core/serverorder.h"
 #include "hostlib/core/servertimeout.h"
@@ -568,6 +569,11 @@ private slots:
         QVERIFY(progress);
         QCOMPARE(progress->text(), shown);
         QVERIFY(progress->isVisible());
+        // Counts in quick succession are not each drawn: the latest shows a moment later.
+        ShowAviProgress(lines + 7);
+        ShowAviProgress(lines + 2);
+        QCOMPARE(progress->text(), shown);
+        QTRY_COMPARE(progress->text(), ReceivedLinesText(lines + 2));
         DeactiveShowAvi();
     }
 
