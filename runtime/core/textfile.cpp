@@ -52,6 +52,16 @@ void TextFile::flush()
     const qsizetype size = std::exchange(m_buffered, 0);
     writeAll(m_file.descriptor(), m_writeBuffer.get(), size, m_written);
     m_written += quint64(size);
+    startWriteback();
+}
+
+void TextFile::startWriteback()
+{
+    if (m_written - m_writebackFrom < kWritebackStep)
+        return;
+    // Advice only: a failure to write shows at the file's sync.
+    ::sync_file_range(m_file.descriptor(), off_t(m_writebackFrom), off_t(m_written - m_writebackFrom), SYNC_FILE_RANGE_WRITE);
+    m_writebackFrom = m_written;
 }
 
 void TextFile::append(const char *bytes, qsizetype size)
@@ -66,6 +76,7 @@ void TextFile::append(const char *bytes, qsizetype size)
         writeAll(m_file.descriptor(), bytes, size, m_written);
         writeAll(m_file.descriptor(), m_terminator.constData(), m_terminator.size(), m_written + quint64(size));
         m_written += quint64(terminated);
+        startWriteback();
     } else {
         if (size > 0)
             std::memcpy(m_writeBuffer.get() + m_buffered, bytes, size_t(size));

@@ -26,6 +26,9 @@ public:
     static constexpr qsizetype kBufferSize = kLongestText;
     // Bytes read at once from a text reached out of order.
     static constexpr qsizetype kJumpWindow = qsizetype(64) << 10;
+    // Bytes written before the disk is asked to start writing them out: the final
+    // sync then has only the last of them to wait for.
+    static constexpr quint64 kWritebackStep = quint64(8) << 20;
     // Texts per index block: a block's ends are 32-bit offsets from where it starts.
     static constexpr qsizetype kIndexBlock = 2048;
     // Index blocks read back from the index file and kept for the next reads.
@@ -74,6 +77,8 @@ private:
     const quint32 *endsOf(qsizetype block) const;
     void writeAll(int descriptor, const char *bytes, qsizetype size, quint64 offset);
     void flush();
+    // Starts writing the texts out once kWritebackStep bytes wait; no waiting for it.
+    void startWriteback();
     [[noreturn]] void fail(const QString &action, int systemError) const;
 
     QString m_directory;
@@ -90,6 +95,7 @@ private:
     qsizetype m_count = 0;
     quint64 m_end = 0; // bytes appended, terminators included
     quint64 m_written = 0; // bytes in the file
+    quint64 m_writebackFrom = 0; // the first byte not yet handed to the disk
 
     std::unique_ptr<char[]> m_writeBuffer;
     qsizetype m_buffered = 0;
