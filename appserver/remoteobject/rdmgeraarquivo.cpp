@@ -7,8 +7,8 @@
 #include "appserver/log/calllog.h"
 #include "appserver/log/serverlog.h"
 #include "appserver/metrics/servermetrics.h"
+#include "appserver/remoteobject/queuedanswer.h"
 #include "appserver/remoteobject/scriptlinestream.h"
-#include "appserver/rows/queuedscriptrows.h"
 #include "appserver/rows/scriptrowsource.h"
 
 #include "protocol/contract.h"
@@ -310,6 +310,6 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Req
     } catch (const std::runtime_error &failure) {
         throw StatementFailed { QString::fromStdString(failure.what()) };
     }
-    return std::make_unique<ScriptLineStream>(std::make_unique<QueuedScriptRows>(std::move(rows)), m_dialect,
-                                              QStringList { list }, m_clientGone);
+    return std::make_unique<QueuedAnswer>(std::make_unique<ScriptLineStream>(std::move(rows), m_dialect, QStringList { list }),
+                                          m_clientGone);
 }

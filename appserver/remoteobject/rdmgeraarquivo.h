@@ -17,8 +17,7 @@
 class RdmGeraArquivo
 {
 public:
-    // A long answer asks this every kClientCheckRows rows whether its client has gone.
-    static constexpr int kClientCheckRows = 1024;
+    // A long answer asks this before each of its messages whether its client has gone.
     using ClientGone = std::function<bool()>;
     // Thrown while an answer is produced when its client went away.
     struct Abandoned

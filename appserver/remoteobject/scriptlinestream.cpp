@@ -1,7 +1,6 @@
 #include "appserver/remoteobject/scriptlinestream.h"
 
 #include "appserver/database/databasefailure.h"
-#include "appserver/remoteobject/rdmgeraarquivo.h"
 
 #include "protocol/datapacket.h"
 #include "protocol/message.h"
@@ -18,12 +17,10 @@ QString placeOf(const Translation &translation)
 
 } // namespace
 
-ScriptLineStream::ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs,
-                                   std::function<bool()> clientGone)
+ScriptLineStream::ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs)
     : m_source(std::move(rows))
     , m_dialect(dialect)
     , m_refs(std::move(refs))
-    , m_clientGone(std::move(clientGone))
 {
 }
 
@@ -52,8 +49,6 @@ bool ScriptLineStream::next(QByteArray &frame)
             }
             return true;
         }
-        if (m_rowsRead++ % RdmGeraArquivo::kClientCheckRows == 0 && m_clientGone && m_clientGone())
-            throw RdmGeraArquivo::Abandoned {};
         // The line is composed in the packet, where it is sent from.
         char *const line = packet.beginString(scriptLineRoom(row));
         char *end = line;

@@ -7,13 +7,11 @@
 #include "protocol/contract.h"
 
 #include <QStringList>
-#include <functional>
 #include <memory>
 
 // The script lines of GetPropriedCds, read from the rows as the client takes
 // them: parts of about kPartSize bytes, then the final response with the last
-// rows, or with the failure that stopped the lines. Every kClientCheckRows rows
-// it asks whether the client has gone, and throws RdmGeraArquivo::Abandoned if so.
+// rows, or with the failure that stopped the lines.
 class ScriptLineStream : public AnswerStream
 {
 public:
@@ -27,21 +25,18 @@ public:
     // encoding besides.
     static constexpr qsizetype kPartCapacity = kPartSize + kLineLimit + 256;
     // Parts' buffers kept to be written again once the socket has sent them: as
-    // many as wait on the socket at most, and one being written.
-    static constexpr qsizetype kBuffersKept = 6;
+    // many as wait on the socket at most, those made ahead of it, and one being written.
+    static constexpr qsizetype kBuffersKept = 8;
 
-    ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs,
-                     std::function<bool()> clientGone);
+    ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs);
     bool next(QByteArray &frame) override;
 
 private:
     std::unique_ptr<ScriptRows> m_source;
     ScriptDialect m_dialect;
     QStringList m_refs;
-    std::function<bool()> m_clientGone;
     // A buffer of a part sent that nothing holds any more; null when none is.
     QByteArray spentBuffer();
     QList<QByteArray> m_sent; // the parts handed out, shared with the socket
-    qint64 m_rowsRead = 0;
     bool m_done = false;
 };
