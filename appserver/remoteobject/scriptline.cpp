@@ -1,9 +1,11 @@
 #include "appserver/remoteobject/scriptline.h"
 
+#include "appserver/remoteobject/daycountdigits.h"
+
 #include "protocol/cp1252.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -24,8 +26,7 @@ constexpr LineBreaks kPostgreSQLBreaks { "' || chr(10) || '", "' || chr(13) || '
 constexpr qsizetype kWidestByte = qsizetype(kSQLiteBreaks.lineFeed.size());
 // The most bytes the moment can take, as a number or as a timestamp literal.
 constexpr qsizetype kMomentRoom = 48;
-// Significant digits that tell every double apart.
-constexpr int kDayCountDigits = 17;
+static_assert(kDayCountRoom <= kMomentRoom);
 
 constexpr qint64 kMicrosecondsPerDay = 86'400'000'000;
 // 1899-12-30 counted from 1970-01-01.
@@ -67,15 +68,39 @@ char32_t nextCodePoint(const unsigned char *&at, const unsigned char *end)
     return point;
 }
 
+// Whether any of the eight bytes of `word` is more than a copy: one of 0x80 or
+// above, a quote, a line break or a NUL.
+bool needsCare(std::uint64_t word)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    const auto holds = [word](unsigned char byte) {
+        const std::uint64_t x = word ^ (kOnes * byte);
+        return (x - kOnes) & ~x & kHighBits;
+    };
+    return ((word & kHighBits) | holds('\'') | holds('\n') | holds('\r') | holds('\0')) != 0;
+}
+
 // A UTF-8 text as an SQL literal expression in Windows-1252: quoted, quotes
 // doubled, line breaks as function calls joined with ||. nullptr when a character
-// has no byte or the bytes are not UTF-8.
-char *putText(char *out, std::string_view text, const LineBreaks &breaks)
+// has no byte or the bytes are not UTF-8; `nul` set when it holds a NUL.
+char *putText(char *out, std::string_view text, const LineBreaks &breaks, bool &nul)
 {
     *out++ = '\'';
     const auto *at = reinterpret_cast<const unsigned char *>(text.data());
     const auto *end = at + text.size();
     while (at < end) {
+        // Plain ASCII, by far the most of any text, is copied eight bytes at a time.
+        if (end - at >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, at, sizeof word);
+            if (!needsCare(word)) {
+                std::memcpy(out, &word, sizeof word);
+                out += sizeof word;
+                at += sizeof word;
+                continue;
+            }
+        }
         const unsigned char byte = *at;
         if (byte >= 0x80) {
             const int mapped = protocol::cp1252::byteOf(nextCodePoint(at, end));
@@ -93,6 +118,7 @@ char *putText(char *out, std::string_view text, const LineBreaks &breaks)
             out = put(out, breaks.carriageReturn);
         else
             *out++ = char(byte);
+        nul = nul || byte == '\0';
     }
     *out++ = '\'';
     return out;
@@ -174,20 +200,19 @@ LineFault writeScriptLine(char *out, const Translation &translation, ScriptDiale
     const std::string_view texts[] = { translation.table, translation.key, translation.column, translation.language,
                                        translation.text };
     out = put(out, kHead);
+    bool nul = false;
     for (const std::string_view text : texts) {
-        out = putText(out, text, breaks);
+        out = putText(out, text, breaks, nul);
         if (!out)
             return LineFault::NotWindows1252;
         out = put(out, ", ");
     }
-    if (dialect == ScriptDialect::PostgreSQL)
-        out = putTimestamp(out, translation.changedAt);
-    else
-        out = std::to_chars(out, out + kMomentRoom, translation.changedAt, std::chars_format::general, kDayCountDigits).ptr;
+    out = dialect == ScriptDialect::PostgreSQL ? putTimestamp(out, translation.changedAt)
+                                               : putDayCount(out, translation.changedAt);
     if (!out)
         return LineFault::MomentNotWritable;
     end = put(out, kTail);
-    return LineFault::None;
+    return nul ? LineFault::HoldsNul : LineFault::None;
 }
 
 LineFault writeScriptLine(QByteArray &line, const Translation &translation, ScriptDialect dialect)

@@ -27,7 +27,7 @@ enum class ScriptDialect { SQLite, PostgreSQL };
 constexpr double kFirstWritableDay = -693593; // 0001-01-01
 constexpr double kEndOfWritableDays = 2958466; // 10000-01-01, excluded
 
-enum class LineFault { None, NotWindows1252, MomentNotWritable };
+enum class LineFault { None, NotWindows1252, MomentNotWritable, HoldsNul };
 
 // The most bytes the translation's line can take.
 qsizetype scriptLineRoom(const Translation &translation);
@@ -35,7 +35,9 @@ qsizetype scriptLineRoom(const Translation &translation);
 // Writes the translation's line as Windows-1252 bytes at `out`, which has
 // scriptLineRoom() bytes, and sets `end` past it. A text that is not UTF-8 or
 // holds a character without a Windows-1252 byte, or a moment outside the writable
-// range (NaN and infinities included), writes no whole line and says which.
+// range (NaN and infinities included), writes no whole line and says which. A
+// text holding a NUL writes the line and says so: command-line tools end a line
+// at a NUL, so it is no line for a script.
 LineFault writeScriptLine(char *out, const Translation &translation, ScriptDialect dialect, char *&end);
 // The same over `line` (whose capacity is kept for the next one); no line on a fault.
 LineFault writeScriptLine(QByteArray &line, const Translation &translation, ScriptDialect dialect);

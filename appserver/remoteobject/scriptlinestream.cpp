@@ -5,7 +5,6 @@
 #include "protocol/datapacket.h"
 #include "protocol/message.h"
 
-#include <cstring>
 
 namespace {
 
@@ -62,7 +61,7 @@ bool ScriptLineStream::next(QByteArray &frame)
         else if (fault == LineFault::NotWindows1252)
             failure = QStringLiteral("A tradução de %1 tem caracteres fora do Windows-1252.").arg(placeOf(row));
         // Database command-line tools end a line at a NUL: the rest of the script would be lost.
-        else if (std::memchr(line, '\0', size_t(size)))
+        else if (fault == LineFault::HoldsNul)
             failure = QStringLiteral("A tradução de %1 tem o caractere nulo (NUL).").arg(placeOf(row));
         else if (size > kLineLimit)
             failure = QStringLiteral("A linha da tradução de %1 excede %2 bytes (%3).")

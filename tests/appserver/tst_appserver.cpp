@@ -135,6 +135,9 @@ private slots:
         QTest::newRow("NUL in a translation")
             << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = 'a' || char(0) || 'b' WHERE CDCHAVE = '1'") << lines
             << QStringList { "PRODUTO 1 DS", "NUL" };
+        QTest::newRow("NUL past eight plain bytes")
+            << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = 'abcdefghijkl' || char(0) WHERE CDCHAVE = '2'") << lines
+            << QStringList { "PRODUTO 2 DS", "NUL" };
         QTest::newRow("U+FEFF in a translation")
             << QStringLiteral("UPDATE TRADUCAO SET DSTRADUCAO = char(65279) || 'Kids' WHERE CDCHAVE = '1'") << lines
             << QStringList { "PRODUTO 1 DS", "Windows-1252" };

@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <sqlite3.h>
 
@@ -74,6 +75,11 @@ private slots:
                                                    << QByteArray("TIMESTAMP '9999-12-31 23:59:59.999920'");
         QTest::newRow("microsecond rounds into the next day") << std::nextafter(100.0, 0.0) << QByteArray("99.999999999999986")
                                                               << QByteArray("TIMESTAMP '1900-04-09 00:00:00'");
+        QTest::newRow("seconds after day 0, with an exponent") << 1e-5 << QByteArray("1.0000000000000001e-05")
+                                                                << QByteArray("TIMESTAMP '1899-12-30 00:00:00.864000'");
+        QTest::newRow("binary fraction below a thousandth") << 0.000244140625 << QByteArray("0.000244140625")
+                                                              << QByteArray("TIMESTAMP '1899-12-30 00:00:21.093750'");
+        QTest::newRow("negative zero") << -0.0 << QByteArray("-0") << QByteArray("TIMESTAMP '1899-12-30 00:00:00'");
     }
     void dayCounts()
     {
@@ -119,7 +125,32 @@ private slots:
         QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80") << QByteArray();
         QTest::newRow("cut short at the end") << QByteArray("\xc3") << QByteArray();
         QTest::newRow("Latin-1 byte, not UTF-8") << QByteArray("\xe7") << QByteArray();
+        QTest::newRow("quote, breaks and accents past eight plain bytes")
+            << QByteArray("abcdefghij'klmnopq\nrstuvwxy\rz0123456789ção")
+            << QByteArray("'abcdefghij''klmnopq' || char(10) || 'rstuvwxy' || char(13) || 'z0123456789\xe7\xe3o'");
+        QTest::newRow("not UTF-8 after eight plain bytes") << QByteArray("abcdefghijklmnop\xff") << QByteArray();
     }
+    void nulInATextIsReported_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("fault");
+        const auto bytes = [](const char *text, qsizetype size) { return QByteArray(text, size); };
+        QTest::newRow("alone") << bytes("\0", 1) << int(LineFault::HoldsNul);
+        QTest::newRow("among eight plain bytes") << bytes("abcdefgh\0jklmnopq", 17) << int(LineFault::HoldsNul);
+        QTest::newRow("after a quote, at the end") << bytes("abcdefgh'ij\0", 12) << int(LineFault::HoldsNul);
+        QTest::newRow("before a character the code page has no byte for")
+            << bytes("abcdefghij\0\xe2\x82\xbd", 14) << int(LineFault::NotWindows1252);
+    }
+    void nulInATextIsReported()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, fault);
+        QByteArray line;
+        QCOMPARE(int(writeScriptLine(line, translationAt(100, std::string_view(text.constData(), size_t(text.size()))),
+                                     ScriptDialect::SQLite)),
+                 fault);
+    }
+
     void textsInWindows1252()
     {
         QFETCH(QByteArray, utf8);
@@ -132,6 +163,35 @@ private slots:
         } else {
             QCOMPARE(fault, LineFault::None);
             QVERIFY2(line.contains(", 'ENG', " + quoted + ", 100)"), line.constData());
+        }
+    }
+
+    // Day counts agree with printf's "%.17g" digit for digit: any double of the
+    // writable range, moments to the microsecond, and halfway cases that round to even.
+    void dayCountsAsPrintfWritesThem()
+    {
+        QRandomGenerator64 random(23);
+        const auto printed = [](double value) {
+            char text[40];
+            return QByteArray(text, std::snprintf(text, sizeof text, "%.17g", value));
+        };
+        for (int i = 0; i < 300000; ++i) {
+            double dayCount = 0;
+            switch (i % 4) {
+            case 0: dayCount = -693593.0 + random.generateDouble() * 3652059.0; break;
+            case 1: dayCount = 36526.0 + double(random.bounded(qint64(36525) * 86'400'000'000)) / 86'400e6; break;
+            case 2: { // binary fractions, halfway cases among them
+                const int bits = int(random.bounded(1, 46));
+                const double magnitude = std::ldexp(random.generateDouble() * 2958465.0, -int(random.bounded(0, 24)));
+                dayCount = std::ldexp(std::floor(std::ldexp(magnitude, bits)), -bits);
+                break;
+            }
+            default: dayCount = std::pow(10.0, double(random.bounded(-6, 7))) * (1 + double(qint64(random.bounded(3)) - 1) * 1e-16);
+            }
+            const QByteArray expected = printed(dayCount);
+            const QByteArray written = momentOf(lineOf(dayCount, ScriptDialect::SQLite));
+            if (written != expected)
+                QFAIL(qPrintable(QStringLiteral("%1 written as %2").arg(QLatin1String(expected), QLatin1String(written))));
         }
     }
 
