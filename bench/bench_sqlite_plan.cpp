@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <sqlite3.h>
+#include <type_traits>
 
 namespace {
 
@@ -38,28 +39,36 @@ void must(bool ok, const char *what)
     }
 }
 
-qint64 single(sqlite3 *database, const QByteArray &sql, double value = 0)
+// The first column of the statement's first row, with `bound` bound to ?1.
+template <typename Answer, typename Bound>
+Answer firstValue(sqlite3 *database, const QByteArray &sql, Bound bound)
 {
     sqlite3_stmt *statement = nullptr;
     must(sqlite3_prepare_v2(database, sql.constData(), -1, &statement, nullptr) == SQLITE_OK, sqlite3_errmsg(database));
-    sqlite3_bind_double(statement, 1, value);
+    if constexpr (std::is_floating_point_v<Bound>)
+        sqlite3_bind_double(statement, 1, bound);
+    else
+        sqlite3_bind_int64(statement, 1, bound);
     must(sqlite3_step(statement) == SQLITE_ROW, "no answer");
-    const qint64 answer = sqlite3_column_int64(statement, 0);
+    Answer answer {};
+    if constexpr (std::is_floating_point_v<Answer>)
+        answer = sqlite3_column_double(statement, 0);
+    else
+        answer = sqlite3_column_int64(statement, 0);
     sqlite3_finalize(statement);
     return answer;
 }
 
+qint64 count(sqlite3 *database, const QByteArray &sql, double since = 0)
+{
+    return firstValue<qint64>(database, sql, since);
+}
+
+// The language's moment with `offset` moments before it.
 double moment(sqlite3 *database, const QByteArray &language, qint64 offset)
 {
-    sqlite3_stmt *statement = nullptr;
-    const QByteArray sql = "SELECT DTALTERACAO FROM TRADUCAO INDEXED BY TRADUCAO_ALTERACAO WHERE IDIDIOMA = '" + language
-        + "' ORDER BY DTALTERACAO LIMIT 1 OFFSET ?1";
-    must(sqlite3_prepare_v2(database, sql.constData(), -1, &statement, nullptr) == SQLITE_OK, sqlite3_errmsg(database));
-    sqlite3_bind_int64(statement, 1, offset);
-    must(sqlite3_step(statement) == SQLITE_ROW, "no moment");
-    const double answer = sqlite3_column_double(statement, 0);
-    sqlite3_finalize(statement);
-    return answer;
+    return firstValue<double>(database, "SELECT DTALTERACAO FROM TRADUCAO INDEXED BY TRADUCAO_ALTERACAO WHERE IDIDIOMA = '"
+                                            + language + "' ORDER BY DTALTERACAO LIMIT 1 OFFSET ?1", offset);
 }
 
 struct Run
@@ -132,7 +141,7 @@ int main(int argc, char *argv[])
         must(sqlite3_exec(database, ("PRAGMA " + pragma.toUtf8()).constData(), nullptr, nullptr, nullptr) == SQLITE_OK,
              sqlite3_errmsg(database));
     const QByteArray language = "ENG";
-    const qint64 total = single(database, "SELECT count(*) FROM TRADUCAO WHERE IDIDIOMA = '" + language + "'");
+    const qint64 total = count(database, "SELECT count(*) FROM TRADUCAO WHERE IDIDIOMA = '" + language + "'");
     QStringList tables;
     {
         sqlite3_stmt *statement = nullptr;
@@ -158,7 +167,7 @@ int main(int argc, char *argv[])
         const double share = percent.toDouble() / 100;
         const qint64 since = std::clamp(qint64(double(total) * share + 0.5), qint64(1), total);
         const ScriptRowsRequest request { QString::fromUtf8(language), moment(database, language, total - since), tables };
-        const qint64 expected = single(database, "SELECT count(*) FROM TRADUCAO WHERE IDIDIOMA = '" + language + "' AND DTALTERACAO >= ?1",
+        const qint64 expected = count(database, "SELECT count(*) FROM TRADUCAO WHERE IDIDIOMA = '" + language + "' AND DTALTERACAO >= ?1",
                                        request.since);
         Figures keyOrder, momentIndex, choice;
         std::vector<double> probe;

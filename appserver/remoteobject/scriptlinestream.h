@@ -1,6 +1,8 @@
 #pragma once
 
 #include "appserver/network/answerstream.h"
+#include "appserver/network/clientsession.h"
+#include "appserver/remoteobject/queuedanswer.h"
 #include "appserver/remoteobject/scriptline.h"
 #include "appserver/rows/scriptrows.h"
 
@@ -25,8 +27,10 @@ public:
     // encoding besides.
     static constexpr qsizetype kPartCapacity = kPartSize + kLineLimit + 256;
     // Parts' buffers kept to be written again once the socket has sent them: as
-    // many as wait on the socket at most, those made ahead of it, and one being written.
-    static constexpr qsizetype kBuffersKept = 8;
+    // many as wait on the socket at most (its limit, and the part that crossed it),
+    // those made ahead of the session, and one being written.
+    static constexpr qsizetype kBuffersKept =
+        ClientSession::kOutgoingLimit / kPartSize + 1 + qsizetype(QueuedAnswer::kMessagesAhead) + 1;
 
     ScriptLineStream(std::unique_ptr<ScriptRows> rows, ScriptDialect dialect, QStringList refs);
     bool next(QByteArray &frame) override;
