@@ -88,31 +88,30 @@ char *putDayCount(char *out, double dayCount)
     int exponent = (binaryExponent * 78913) >> 18;
     const std::uint64_t digits = leadingDigits(mantissa, shift, exponent);
 
-    char text[kDigits];
+    char text[2 * kDigits]; // room past the digits for the fraction's copy of constant size
     putDigits(text, std::uint32_t(digits / kEightDigits), kDigits - 8);
     putDigits(text + kDigits - 8, std::uint32_t(digits % kEightDigits), 8);
     int significant = kDigits;
     while (significant > 1 && text[significant - 1] == '0')
         --significant;
 
+    // All the digits are copied at once (constant sizes, no call), then cut at the last significant one.
     if (dayCount < 0)
         *out++ = '-';
     if (exponent >= 0) {
         const int whole = exponent + 1;
-        std::memcpy(out, text, size_t(whole));
-        out += whole;
-        if (significant > whole) {
-            *out++ = '.';
-            std::memcpy(out, text + whole, size_t(significant - whole));
-            out += significant - whole;
-        }
-    } else {
-        *out++ = '0';
-        *out++ = '.';
-        for (int i = -1; i > exponent; --i)
-            *out++ = '0';
-        std::memcpy(out, text, size_t(significant));
-        out += significant;
+        std::memcpy(out, text, kDigits);
+        if (significant <= whole)
+            return out + whole;
+        out[whole] = '.';
+        std::memcpy(out + whole + 1, text + whole, kDigits - 1);
+        return out + significant + 1;
     }
+    *out++ = '0';
+    *out++ = '.';
+    for (int i = -1; i > exponent; --i)
+        *out++ = '0';
+    std::memcpy(out, text, kDigits);
+    out += significant;
     return out;
 }
