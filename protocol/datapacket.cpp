@@ -1,24 +1,20 @@
 #include "protocol/datapacket.h"
 
+#include "protocol/cborhead.h"
 #include "protocol/cborread.h"
 #include "protocol/cborwrite.h"
 #include "protocol/protocolerror.h"
 
 #include <QCborStreamReader>
+#include <bit>
 #include <cstring>
+#include <limits>
 #include <optional>
+#include <vector>
 
 namespace protocol {
 
 namespace {
-
-// A CBOR item's first byte: its major type in the top three bits, and below them
-// its length, or how many bytes after it hold the length.
-constexpr quint8 kMajorTypeMask = 0xe0;
-constexpr quint8 kByteStringType = 2 << 5;
-constexpr quint8 kLengthMask = 0x1f;
-constexpr quint8 kLengthInOneByte = 24; // up to 27: in 1, 2, 4 or 8 bytes
-constexpr quint8 kLengthInEightBytes = 27;
 
 FieldKind kindFromName(const QString &name)
 {
@@ -86,28 +82,10 @@ QByteArrayView readBytesInto(QCborStreamReader &reader, qsizetype messageSize, Q
 // whole within the message, which readBytesInto reads or refuses.
 std::optional<QByteArrayView> bytesInPlace(QByteArrayView message, qint64 offset)
 {
-    if (offset < 0 || offset >= message.size())
+    const std::optional<cbor::Head> head = cbor::readHead(message, qsizetype(offset));
+    if (!head || head->major != cbor::kBytesType)
         return std::nullopt;
-    const auto *item = reinterpret_cast<const quint8 *>(message.data()) + offset;
-    const qint64 left = message.size() - offset;
-    if ((item[0] & kMajorTypeMask) != kByteStringType)
-        return std::nullopt;
-    const quint8 info = item[0] & kLengthMask;
-    qint64 head = 1;
-    quint64 length = info;
-    if (info >= kLengthInOneByte) {
-        if (info > kLengthInEightBytes)
-            return std::nullopt; // of indefinite length, or malformed
-        head += qint64(1) << (info - kLengthInOneByte);
-        if (head > left)
-            return std::nullopt;
-        length = 0;
-        for (qint64 i = 1; i < head; ++i)
-            length = length << 8 | item[i];
-    }
-    if (length > quint64(left - head))
-        return std::nullopt;
-    return QByteArrayView(message.data() + offset + head, qsizetype(length));
+    return cbor::stringAfter(message, qsizetype(offset), *head);
 }
 
 // Moves the reader past a byte string of one chunk without copying it.
@@ -153,6 +131,215 @@ void readValue(QCborStreamReader &reader, const FieldDesc &field, qsizetype colu
         return;
     }
 }
+
+// A value of a plain row, kept until the whole row is known to be plain.
+struct PlainValue
+{
+    enum class Kind : quint8 { Null, Bytes, DayCount, Integer };
+    Kind kind = Kind::Null;
+    QByteArrayView bytes;
+    double dayCount = 0;
+    qint64 integer = 0;
+};
+
+// A reader over the bytes from `at` on; it reads one item, and its offset after it
+// is where the item ends.
+QCborStreamReader readerAt(QByteArrayView bytes, qsizetype at)
+{
+    const QByteArrayView rest = bytes.sliced(at);
+    return QCborStreamReader(QByteArray::fromRawData(rest.data(), rest.size()));
+}
+
+bool atBreak(QByteArrayView bytes, qsizetype at)
+{
+    if (at >= bytes.size())
+        throw ProtocolError("a packet cut short");
+    return quint8(bytes[at]) == cbor::kBreak;
+}
+
+// One packet's reading: its map walked over its bytes, the rows of the usual shape
+// decoded straight from them, anything else through a reader over the item.
+class PacketReading
+{
+public:
+    PacketReading(QByteArrayView bytes, DataPacketSink &sink)
+        : m_bytes(bytes)
+        , m_sink(sink)
+    {
+    }
+
+    // The bytes the packet takes.
+    qsizetype read()
+    {
+        using namespace cbor;
+        const std::optional<Head> map = readHead(m_bytes, 0);
+        if (!map || map->major != kMapType)
+            throw ProtocolError("a map was expected");
+        qsizetype at = map->size;
+        for (quint64 entry = 0; map->info == kIndefinite ? !atBreak(m_bytes, at) : entry < map->value; ++entry) {
+            const QString key = readKey(at);
+            if (key == QLatin1String("fields")) {
+                at = readFields(at);
+            } else if (key == QLatin1String("rows")) {
+                if (!m_haveFields)
+                    throw ProtocolError("rows before fields");
+                at = readRows(at);
+                m_haveRows = true;
+            } else {
+                QCborStreamReader reader = readerAt(m_bytes, at);
+                skip(reader);
+                at += reader.currentOffset();
+            }
+        }
+        if (map->info == kIndefinite)
+            ++at;
+        if (!m_haveFields || !m_haveRows)
+            throw ProtocolError("a packet without fields or rows");
+        m_sink.endPacket();
+        return at;
+    }
+
+private:
+    // The key at `at`, which is moved past it: the known keys compared in place.
+    QString readKey(qsizetype &at)
+    {
+        using namespace cbor;
+        if (const std::optional<Head> head = readHead(m_bytes, at); head && head->major == kTextType) {
+            if (const std::optional<QByteArrayView> text = stringAfter(m_bytes, at, *head)) {
+                for (const char *known : { "fields", "rows" }) {
+                    if (*text == QByteArrayView(known)) {
+                        at = text->data() + text->size() - m_bytes.data();
+                        return QString::fromLatin1(known);
+                    }
+                }
+            }
+        }
+        QCborStreamReader reader = readerAt(m_bytes, at);
+        const QString key = readText(reader);
+        at += reader.currentOffset();
+        return key;
+    }
+
+    qsizetype readFields(qsizetype at)
+    {
+        QCborStreamReader reader = readerAt(m_bytes, at);
+        enterArray(reader);
+        while (reader.hasNext())
+            m_fields.append(readField(reader));
+        leave(reader);
+        m_sink.fields(m_fields);
+        m_values.resize(size_t(m_fields.size()));
+        m_haveFields = true;
+        return at + reader.currentOffset();
+    }
+
+    qsizetype readRows(qsizetype at)
+    {
+        using namespace cbor;
+        const std::optional<Head> rows = readHead(m_bytes, at);
+        if (!rows || rows->major != kArrayType)
+            throw ProtocolError("an array was expected");
+        at += rows->size;
+        for (quint64 row = 0; rows->info == kIndefinite ? !atBreak(m_bytes, at) : row < rows->value; ++row) {
+            if (!readPlainRow(at))
+                at = readRowByReader(at);
+        }
+        return rows->info == kIndefinite ? at + 1 : at;
+    }
+
+    // A row of the usual shape, a definite array with a value for each field, each
+    // a definite byte string lying whole in the bytes, a null, a float or double, or
+    // an integer that fits, of its field's kind: delivered, and `at` moved past it.
+    // False for any other row, nothing delivered: the reader reads or refuses it.
+    bool readPlainRow(qsizetype &at)
+    {
+        using namespace cbor;
+        const std::optional<Head> row = readHead(m_bytes, at);
+        if (!row || row->major != kArrayType || row->info == kIndefinite || row->value != quint64(m_fields.size()))
+            return false;
+        qsizetype next = at + row->size;
+        for (qsizetype column = 0; column < m_fields.size(); ++column) {
+            const std::optional<Head> head = readHead(m_bytes, next);
+            if (!head)
+                return false;
+            const quint8 first = quint8(m_bytes[next]);
+            PlainValue &value = m_values[size_t(column)];
+            next += head->size;
+            if (first == kNull) {
+                value.kind = PlainValue::Kind::Null;
+                continue;
+            }
+            switch (m_fields.at(column).kind) {
+            case FieldKind::String: {
+                const std::optional<QByteArrayView> bytes =
+                    head->major == kBytesType ? stringAfter(m_bytes, next - head->size, *head) : std::nullopt;
+                if (!bytes)
+                    return false;
+                value.kind = PlainValue::Kind::Bytes;
+                value.bytes = *bytes;
+                next += bytes->size();
+                break;
+            }
+            case FieldKind::DateTime:
+                if (first == kDouble)
+                    value.dayCount = std::bit_cast<double>(head->value);
+                else if (first == kFloat)
+                    value.dayCount = double(std::bit_cast<float>(quint32(head->value)));
+                else
+                    return false;
+                value.kind = PlainValue::Kind::DayCount;
+                break;
+            case FieldKind::Integer:
+                if ((head->major != kUnsignedType && head->major != kNegativeType) || head->info == kIndefinite
+                    || head->value > quint64(std::numeric_limits<qint64>::max()))
+                    return false;
+                value.kind = PlainValue::Kind::Integer;
+                value.integer = head->major == kUnsignedType ? qint64(head->value) : -1 - qint64(head->value);
+                break;
+            }
+        }
+        for (qsizetype column = 0; column < m_fields.size(); ++column) {
+            const PlainValue &value = m_values[size_t(column)];
+            switch (value.kind) {
+            case PlainValue::Kind::Null: m_sink.nullValue(column); break;
+            case PlainValue::Kind::Bytes: m_sink.stringValue(column, value.bytes); break;
+            case PlainValue::Kind::DayCount: m_sink.dateTimeValue(column, value.dayCount); break;
+            case PlainValue::Kind::Integer: m_sink.integerValue(column, value.integer); break;
+            }
+        }
+        m_sink.endRow();
+        at = next;
+        return true;
+    }
+
+    // Any other row, through a reader; the end of the row.
+    qsizetype readRowByReader(qsizetype at)
+    {
+        const QByteArrayView rest = m_bytes.sliced(at);
+        QCborStreamReader reader = readerAt(m_bytes, at);
+        enterArray(reader);
+        qsizetype column = 0;
+        while (reader.hasNext()) {
+            if (column >= m_fields.size())
+                throw ProtocolError("a row longer than the fields");
+            readValue(reader, m_fields.at(column), column, rest, m_scratch, m_sink);
+            ++column;
+        }
+        if (column != m_fields.size())
+            throw ProtocolError("a row shorter than the fields");
+        leave(reader);
+        m_sink.endRow();
+        return at + reader.currentOffset();
+    }
+
+    QByteArrayView m_bytes;
+    DataPacketSink &m_sink;
+    QList<FieldDesc> m_fields;
+    std::vector<PlainValue> m_values; // the row being read, one for each field
+    QByteArray m_scratch; // a text in pieces, put together
+    bool m_haveFields = false;
+    bool m_haveRows = false;
+};
 
 } // namespace
 
@@ -276,57 +463,15 @@ QByteArray DataPacketWriter::finishWithin(qsizetype lead, QByteArrayView head, Q
     return std::move(m_bytes);
 }
 
-void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
+qsizetype readDataPacketFrom(QByteArrayView bytes, DataPacketSink &sink)
 {
-    QCborStreamReader reader(packet);
-    readDataPacket(reader, packet, sink);
-    finish(reader);
+    return PacketReading(bytes, sink).read();
 }
 
-void readDataPacket(QCborStreamReader &reader, QByteArrayView message, DataPacketSink &sink)
+void readDataPacket(const QByteArray &packet, DataPacketSink &sink)
 {
-    QList<FieldDesc> fields;
-    QByteArray scratch;
-    bool haveFields = false;
-    bool haveRows = false;
-    enterMap(reader);
-    while (reader.hasNext()) {
-        const QString key = readText(reader);
-        if (key == QLatin1String("fields")) {
-            enterArray(reader);
-            while (reader.hasNext())
-                fields.append(readField(reader));
-            leave(reader);
-            sink.fields(fields);
-            haveFields = true;
-        } else if (key == QLatin1String("rows")) {
-            if (!haveFields)
-                throw ProtocolError("rows before fields");
-            enterArray(reader);
-            while (reader.hasNext()) {
-                enterArray(reader);
-                qsizetype column = 0;
-                while (reader.hasNext()) {
-                    if (column >= fields.size())
-                        throw ProtocolError("a row longer than the fields");
-                    readValue(reader, fields.at(column), column, message, scratch, sink);
-                    ++column;
-                }
-                if (column != fields.size())
-                    throw ProtocolError("a row shorter than the fields");
-                leave(reader);
-                sink.endRow();
-            }
-            leave(reader);
-            haveRows = true;
-        } else {
-            skip(reader);
-        }
-    }
-    leave(reader);
-    if (!haveFields || !haveRows)
-        throw ProtocolError("a packet without fields or rows");
-    sink.endPacket();
+    if (readDataPacketFrom(packet, sink) != packet.size())
+        throw ProtocolError("data after the end of the packet");
 }
 
 } // namespace protocol
