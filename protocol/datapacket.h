@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QCborStreamReader>
 #include <QList>
 #include <QString>
 
