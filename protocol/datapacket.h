@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QCborStreamReader>
 #include <QList>
 #include <QString>
 
@@ -93,12 +92,12 @@ public:
     void endRow() override {}
 };
 
-// Decodes a packet streaming into the sink; throws ProtocolError on a malformed
-// packet, a value of another type than its field's, or a row of the wrong length.
+// Decodes the packet the bytes start with, streaming into the sink; the bytes it
+// takes. A text of one piece reaches the sink where it lies in the bytes. Throws
+// ProtocolError on a malformed packet, a value of another type than its field's,
+// or a row of the wrong length.
+qsizetype readDataPacketFrom(QByteArrayView bytes, DataPacketSink &sink);
+// The same for a packet that is the whole of `packet`: anything after it is refused.
 void readDataPacket(const QByteArray &packet, DataPacketSink &sink);
-// The same for the packet at the reader's position in `message`, the bytes the
-// reader reads; the reader is left after the packet. A text of one piece reaches
-// the sink where it lies in the message.
-void readDataPacket(QCborStreamReader &reader, QByteArrayView message, DataPacketSink &sink);
 
 } // namespace protocol

@@ -1,5 +1,6 @@
 #include "protocol/message.h"
 
+#include "protocol/cborhead.h"
 #include "protocol/cborread.h"
 #include "protocol/cborwrite.h"
 #include "protocol/protocolerror.h"
@@ -130,14 +131,19 @@ QByteArray partFrame(DataPacketWriter &packet)
 bool readPart(const QByteArray &payload, DataPacketSink &sink)
 {
     QCborStreamReader reader(payload);
+    const bool counted = reader.isMap() && reader.isLengthKnown(); // else ended by a break
+    const quint64 entries = counted ? reader.length() : 0;
     enterMap(reader);
     if (!reader.hasNext() || !reader.isString() || readText(reader) != QLatin1String("part"))
         return false;
-    readDataPacket(reader, payload, sink);
-    if (reader.hasNext())
+    qsizetype at = reader.currentOffset();
+    at += readDataPacketFrom(QByteArrayView(payload).sliced(at), sink);
+    if (counted ? entries > 1 : at >= payload.size() || quint8(payload[at]) != cbor::kBreak)
         throw ProtocolError("a part with more than its packet");
-    reader.leaveContainer();
-    finish(reader);
+    if (!counted)
+        ++at;
+    if (at != payload.size())
+        throw ProtocolError("data after the end of the part");
     return true;
 }
 

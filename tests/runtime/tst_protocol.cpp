@@ -63,6 +63,28 @@ QByteArrayList values(TClientDataSet &set, const QString &field)
     return result;
 }
 
+// A packet of a text, a day count and an integer field with the given rows array.
+QByteArray packetWithRows(const QByteArray &rows)
+{
+    DataPacketWriter writer({ { QStringLiteral("S"), FieldKind::String, 10 },
+                              { QStringLiteral("D"), FieldKind::DateTime, 0 },
+                              { QStringLiteral("I"), FieldKind::Integer, 0 } });
+    return writer.finish().chopped(2) + rows; // without its empty rows array
+}
+
+// The values a packet delivers, as text: a row's values, then "/".
+class Trace : public DataPacketSink
+{
+public:
+    QStringList seen;
+    void fields(const QList<FieldDesc> &) override {}
+    void stringValue(qsizetype, QByteArrayView bytes) override { seen << QString::fromLatin1(bytes); }
+    void dateTimeValue(qsizetype, double dayCount) override { seen << QString::number(dayCount); }
+    void integerValue(qsizetype, qint64 value) override { seen << QString::number(value); }
+    void nullValue(qsizetype) override { seen << QStringLiteral("null"); }
+    void endRow() override { seen << QStringLiteral("/"); }
+};
+
 } // namespace
 
 class TestProtocol : public QObject
@@ -630,6 +652,46 @@ private slots:
         QCOMPARE(reader.buffered(), qsizetype(0));
     }
 
+    // Rows of the usual shape and others mixed in one packet, in a rows array of
+    // known or open length: each delivers its values, and every cut is refused.
+    void rowShapesDecode_data()
+    {
+        QTest::addColumn<QByteArray>("rows");
+        QTest::addColumn<QString>("values");
+        const QByteArray plain = QByteArray::fromHex("8343") + "abc" + QByteArray::fromHex("fb3ff8000000000000" "07");
+        const QByteArray chunked = QByteArray::fromHex("835f4161426263fff6f6"); // "a", "bc"
+        const QByteArray open = QByteArray::fromHex("9f4178f6f6ff"); // "x"
+        QTest::newRow("counted") << QByteArray::fromHex("82") + plain + plain << "abc 1.5 7 / abc 1.5 7 /";
+        QTest::newRow("open") << QByteArray::fromHex("9f") + plain + plain + QByteArray::fromHex("ff") << "abc 1.5 7 / abc 1.5 7 /";
+        QTest::newRow("a text in pieces between plain rows")
+            << QByteArray::fromHex("9f") + plain + chunked + plain + QByteArray::fromHex("ff") << "abc 1.5 7 / abc null null / abc 1.5 7 /";
+        QTest::newRow("an open row between plain rows, counted")
+            << QByteArray::fromHex("83") + plain + open + plain << "abc 1.5 7 / x null null / abc 1.5 7 /";
+        QTest::newRow("single precision, negative, long-headed integers")
+            << QByteArray::fromHex("82" "8340" "fa3fc00000" "3863" "8341") + "z" + QByteArray::fromHex("f6" "1b0000000000000007")
+            << " 1.5 -100 / z null 7 /";
+        QTest::newRow("the least and most integers")
+            << QByteArray::fromHex("82" "83f6f6" "3b7fffffffffffffff" "83f6f6" "1b7fffffffffffffff")
+            << "null null -9223372036854775808 / null null 9223372036854775807 /";
+        QTest::newRow("no rows") << QByteArray::fromHex("80") << "";
+    }
+    void rowShapesDecode()
+    {
+        QFETCH(QByteArray, rows);
+        QFETCH(QString, values);
+        const QByteArray packet = packetWithRows(rows);
+        Trace whole;
+        readDataPacket(packet, whole);
+        QCOMPARE(whole.seen.join(QLatin1Char(' ')), values);
+        Trace part;
+        QVERIFY(readPart(encodePart(packet), part));
+        QCOMPARE(part.seen, whole.seen);
+        for (qsizetype length = packet.size() - rows.size(); length < packet.size(); ++length) {
+            Trace cut;
+            QVERIFY_THROWS_EXCEPTION(ProtocolError, readDataPacket(packet.left(length), cut));
+        }
+    }
+
     void malformedParts_data()
     {
         QTest::addColumn<QByteArray>("payload");
@@ -643,14 +705,31 @@ private slots:
         QTest::newRow("byte string one byte longer than the message")
             << QByteArray(encodePart(packet)).replace(QByteArray("\x49" "Portugu\xea" "s"), QByteArray("\x4b" "Portugu\xea" "s"));
         QTest::newRow("not a packet") << QByteArray::fromHex("a1") + QCborValue(QStringLiteral("part")).toCbor() + QCborValue(7).toCbor();
+        QTest::newRow("bytes after the part") << encodePart(packet) + QByteArray::fromHex("00");
+        QTest::newRow("open part map never ended") << QByteArray::fromHex("bf") + encodePart(packet).sliced(1);
+        QTest::newRow("rows before fields")
+            << QByteArray::fromHex("a1") + QCborValue(QStringLiteral("part")).toCbor() + QByteArray::fromHex("a2")
+                + QCborValue(QStringLiteral("rows")).toCbor() + QByteArray::fromHex("80")
+                + QCborValue(QStringLiteral("fields")).toCbor() + QByteArray::fromHex("80");
+        const auto rows = [](const char *hex) { return encodePart(packetWithRows(QByteArray::fromHex(hex))); };
+        QTest::newRow("a row one value longer") << rows("81" "84" "40f6f6f6");
+        QTest::newRow("a row one value shorter") << rows("81" "82" "40f6");
+        QTest::newRow("an open row one value longer") << rows("81" "9f" "40f6f6f6" "ff");
+        QTest::newRow("an integer for a text") << rows("81" "83" "07f6f6");
+        QTest::newRow("a text string for a byte string") << rows("81" "83" "6161f6f6");
+        QTest::newRow("a day count in half precision") << rows("81" "83" "f6f93e00f6");
+        QTest::newRow("an integer of open length") << rows("81" "83" "f6f61f");
+        QTest::newRow("a byte string past the packet") << rows("81" "83" "5a7fffffff" "f6f6");
+        QTest::newRow("a chunk past the packet") << rows("81" "83" "5f5a7fffffffff" "f6f6");
+        QTest::newRow("counted rows ended by a break") << rows("82" "8340f6f6" "ff");
+        QTest::newRow("a row that is no array") << rows("81" "07");
+        QTest::newRow("a reserved head for a row") << rows("81" "9c");
     }
     void malformedParts()
     {
         QFETCH(QByteArray, payload);
-        TClientDataSet set;
-        declareLanguages(set);
-        TDataSetLoad load(set);
-        QVERIFY_THROWS_EXCEPTION(ProtocolError, readPart(payload, load));
+        DataPacketDiscard sink;
+        QVERIFY_THROWS_EXCEPTION(ProtocolError, readPart(payload, sink));
     }
 
     void longestLineReadWhole()
