@@ -81,10 +81,11 @@ QCborValue readItem(QCborStreamReader &reader)
     return value;
 }
 
-void finish(QCborStreamReader &reader)
+void finish(QCborStreamReader &reader, qint64 size)
 {
     check(reader);
-    if (reader.isValid() && reader.containerDepth() == 0 && reader.type() != QCborStreamReader::Invalid)
+    // The reader tells no item after the top one from the end of its data: the offset does.
+    if (reader.currentOffset() != size)
         throw ProtocolError("data after the end of the message");
 }
 

@@ -17,7 +17,8 @@ void leave(QCborStreamReader &reader);
 void skip(QCborStreamReader &reader);
 // The current item as a value.
 QCborValue readItem(QCborStreamReader &reader);
-// Ends the reading of a whole item: its last container left, nothing after it.
-void finish(QCborStreamReader &reader);
+// Ends the reading of a whole message of `size` bytes: its last container left,
+// nothing after it.
+void finish(QCborStreamReader &reader, qint64 size);
 
 } // namespace protocol

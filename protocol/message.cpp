@@ -196,7 +196,7 @@ Response decodeResponse(const QByteArray &payload)
         }
     }
     leave(reader);
-    finish(reader);
+    finish(reader, payload.size());
     if (!complete)
         throw ProtocolError("a response without result or exception");
     return response;

@@ -346,6 +346,8 @@ private slots:
         QTest::newRow("exception class not a text") << spliced(exception, "\x6d" "EOleException", "\x18\x2a");
         QTest::newRow("packet cut") << encodeOkResponse(languagesPacket({ { "ENG", "English" } }).chopped(4), {});
         QTest::newRow("nothing after the map key") << QByteArray("\xa1\x66" "result");
+        QTest::newRow("bytes after the response") << failure + QByteArray::fromHex("00");
+        QTest::newRow("a second response after it") << exception + failure;
     }
     void malformedResponses()
     {
