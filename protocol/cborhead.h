@@ -1,32 +1,15 @@
 #pragma once
 
+#include "protocol/cborformat.h"
+
 #include <QByteArrayView>
 #include <optional>
 
 namespace protocol::cbor {
 
-// A CBOR item's first byte: its major type in the top three bits, and below them
-// its additional information: a value up to 23, or how the value follows.
-constexpr quint8 kMajorShift = 5;
-constexpr quint8 kInfoMask = 0x1f;
-constexpr quint8 kValueInOneByte = 24; // up to 27: in 1, 2, 4 or 8 bytes
-constexpr quint8 kValueInEightBytes = 27;
-constexpr quint8 kIndefinite = 31; // a string or container ended by a break
-constexpr quint8 kBreak = 0xff;
-constexpr quint8 kNull = 0xf6;
-constexpr quint8 kFloat = 0xfa;
-constexpr quint8 kDouble = 0xfb;
-
-constexpr quint8 kUnsignedType = 0;
-constexpr quint8 kNegativeType = 1;
-constexpr quint8 kBytesType = 2;
-constexpr quint8 kTextType = 3;
-constexpr quint8 kArrayType = 4;
-constexpr quint8 kMapType = 5;
-
 struct Head
 {
-    quint8 major;
+    Major major;
     quint8 info;
     quint64 value; // the length, count, integer or float bits stated; 0 when indefinite
     qsizetype size; // the head's bytes
@@ -39,7 +22,7 @@ inline std::optional<Head> readHead(QByteArrayView bytes, qsizetype at)
     if (at < 0 || at >= bytes.size())
         return std::nullopt;
     const auto *item = reinterpret_cast<const quint8 *>(bytes.data()) + at;
-    Head head { quint8(item[0] >> kMajorShift), quint8(item[0] & kInfoMask), 0, 1 };
+    Head head { Major(item[0] >> kMajorShift), quint8(item[0] & kInfoMask), 0, 1 };
     if (head.info < kValueInOneByte) {
         head.value = head.info;
         return head;

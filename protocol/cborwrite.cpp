@@ -5,24 +5,9 @@
 
 namespace protocol::cbor {
 
-namespace {
-
-// Additional-information values of an item's first byte.
-constexpr quint8 kOneByte = 24;
-constexpr quint8 kTwoBytes = 25;
-constexpr quint8 kFourBytes = 26;
-constexpr quint8 kEightBytes = 27;
-constexpr quint8 kOpenLength = 31;
-// Simple values and floats: major type 7.
-constexpr char kNull = char(0xf6);
-constexpr char kDouble = char(0xfb);
-constexpr char kBreak = char(0xff);
-
-} // namespace
-
 qsizetype headSize(quint64 value)
 {
-    if (value < kOneByte)
+    if (value < kValueInOneByte)
         return 1;
     if (value <= 0xff)
         return 2;
@@ -35,25 +20,25 @@ qsizetype headSize(quint64 value)
 
 char *putHead(char *out, Major major, quint64 value)
 {
-    const auto first = [&](quint8 info) { *out++ = char(quint8(major) << 5 | info); };
+    const auto first = [&](quint8 info) { *out++ = char(quint8(major) << kMajorShift | info); };
     switch (headSize(value)) {
     case 1:
         first(quint8(value));
         return out;
     case 2:
-        first(kOneByte);
+        first(kValueInOneByte);
         *out++ = char(value);
         return out;
     case 3:
-        first(kTwoBytes);
+        first(kValueInTwoBytes);
         qToBigEndian(quint16(value), out);
         return out + 2;
     case 5:
-        first(kFourBytes);
+        first(kValueInFourBytes);
         qToBigEndian(quint32(value), out);
         return out + 4;
     default:
-        first(kEightBytes);
+        first(kValueInEightBytes);
         qToBigEndian(value, out);
         return out + 8;
     }
@@ -78,7 +63,7 @@ void appendDouble(QByteArray &bytes, double value)
 {
     const qsizetype at = bytes.size();
     bytes.resize(at + 1 + qsizetype(sizeof(double)));
-    bytes[at] = kDouble;
+    bytes[at] = char(kDouble);
     quint64 bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
     qToBigEndian(bits, bytes.data() + at + 1);
@@ -86,7 +71,7 @@ void appendDouble(QByteArray &bytes, double value)
 
 void appendNull(QByteArray &bytes)
 {
-    bytes.append(kNull);
+    bytes.append(char(kNull));
 }
 
 void appendBytes(QByteArray &bytes, QByteArrayView value)
@@ -104,12 +89,12 @@ void appendText(QByteArray &bytes, QStringView text)
 
 void appendOpenArray(QByteArray &bytes)
 {
-    bytes.append(char(quint8(Major::Array) << 5 | kOpenLength));
+    bytes.append(char(quint8(Major::Array) << kMajorShift | kIndefinite));
 }
 
 void appendBreak(QByteArray &bytes)
 {
-    bytes.append(kBreak);
+    bytes.append(char(kBreak));
 }
 
 } // namespace protocol::cbor

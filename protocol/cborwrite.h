@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/cborformat.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QStringView>
@@ -8,8 +10,6 @@ namespace protocol {
 
 // CBOR items appended straight to a buffer, each in its shortest form.
 namespace cbor {
-
-enum class Major : quint8 { Unsigned = 0, Negative = 1, Bytes = 2, Text = 3, Array = 4, Map = 5 };
 
 // The bytes of an item's head stating `value`: 1, 2, 3, 5 or 9.
 qsizetype headSize(quint64 value);

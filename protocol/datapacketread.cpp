@@ -81,7 +81,7 @@ QByteArrayView readBytesInto(QCborStreamReader &reader, qsizetype messageSize, Q
 std::optional<QByteArrayView> bytesInPlace(QByteArrayView message, qint64 offset)
 {
     const std::optional<cbor::Head> head = cbor::readHead(message, qsizetype(offset));
-    if (!head || head->major != cbor::kBytesType)
+    if (!head || head->major != cbor::Major::Bytes)
         return std::nullopt;
     return cbor::stringAfter(message, qsizetype(offset), *head);
 }
@@ -171,7 +171,7 @@ public:
     {
         using namespace cbor;
         const std::optional<Head> map = readHead(m_bytes, 0);
-        if (!map || map->major != kMapType)
+        if (!map || map->major != Major::Map)
             throw ProtocolError("a map was expected");
         qsizetype at = map->size;
         for (quint64 entry = 0; map->info == kIndefinite ? !atBreak(m_bytes, at) : entry < map->value; ++entry) {
@@ -202,7 +202,7 @@ private:
     QString readKey(qsizetype &at)
     {
         using namespace cbor;
-        if (const std::optional<Head> head = readHead(m_bytes, at); head && head->major == kTextType) {
+        if (const std::optional<Head> head = readHead(m_bytes, at); head && head->major == Major::Text) {
             if (const std::optional<QByteArrayView> text = stringAfter(m_bytes, at, *head)) {
                 for (const char *known : { "fields", "rows" }) {
                     if (*text == QByteArrayView(known)) {
@@ -235,7 +235,7 @@ private:
     {
         using namespace cbor;
         const std::optional<Head> rows = readHead(m_bytes, at);
-        if (!rows || rows->major != kArrayType)
+        if (!rows || rows->major != Major::Array)
             throw ProtocolError("an array was expected");
         at += rows->size;
         for (quint64 row = 0; rows->info == kIndefinite ? !atBreak(m_bytes, at) : row < rows->value; ++row) {
@@ -253,7 +253,7 @@ private:
     {
         using namespace cbor;
         const std::optional<Head> row = readHead(m_bytes, at);
-        if (!row || row->major != kArrayType || row->info == kIndefinite || row->value != quint64(m_fields.size()))
+        if (!row || row->major != Major::Array || row->info == kIndefinite || row->value != quint64(m_fields.size()))
             return false;
         qsizetype next = at + row->size;
         for (qsizetype column = 0; column < m_fields.size(); ++column) {
@@ -270,7 +270,7 @@ private:
             switch (m_fields.at(column).kind) {
             case FieldKind::String: {
                 const std::optional<QByteArrayView> bytes =
-                    head->major == kBytesType ? stringAfter(m_bytes, next - head->size, *head) : std::nullopt;
+                    head->major == Major::Bytes ? stringAfter(m_bytes, next - head->size, *head) : std::nullopt;
                 if (!bytes)
                     return false;
                 value.kind = PlainValue::Kind::Bytes;
@@ -288,11 +288,11 @@ private:
                 value.kind = PlainValue::Kind::DayCount;
                 break;
             case FieldKind::Integer:
-                if ((head->major != kUnsignedType && head->major != kNegativeType) || head->info == kIndefinite
+                if ((head->major != Major::Unsigned && head->major != Major::Negative) || head->info == kIndefinite
                     || head->value > quint64(std::numeric_limits<qint64>::max()))
                     return false;
                 value.kind = PlainValue::Kind::Integer;
-                value.integer = head->major == kUnsignedType ? qint64(head->value) : -1 - qint64(head->value);
+                value.integer = head->major == Major::Unsigned ? qint64(head->value) : -1 - qint64(head->value);
                 break;
             }
         }
