@@ -148,18 +148,24 @@ bool AppServer::startSession(qintptr descriptor, const QString &prefix)
             resumeAfterPause();
         }
     });
-    ++m_handshakes; // before the thread runs: its handshake may be over at once
+    // Counted before the thread runs: its handshake, and even its first call, may be
+    // over before this thread goes on.
+    ++m_handshakes;
+    ++m_sessions;
+    ServerMetrics::sessionOpened();
+    ++m_sessionsOfPrefix[prefix];
     thread->start();
     if (!thread->isRunning()) {
         disconnect(m_evictable.take(id));
         --m_handshakes;
+        --m_sessions;
+        ServerMetrics::sessionClosed();
+        if (--m_sessionsOfPrefix[prefix] <= 0)
+            m_sessionsOfPrefix.remove(prefix);
         delete session;
         delete thread;
         return false;
     }
-    ++m_sessions;
-    ServerMetrics::sessionOpened();
-    ++m_sessionsOfPrefix[prefix];
     running->tryAcquire(1, kSessionStartMs);
     return true;
 }
