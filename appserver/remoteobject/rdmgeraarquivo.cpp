@@ -9,6 +9,7 @@
 #include "appserver/metrics/servermetrics.h"
 #include "appserver/remoteobject/queuedanswer.h"
 #include "appserver/remoteobject/scriptlinestream.h"
+#include "appserver/rows/readaheadrows.h"
 #include "appserver/rows/scriptrowsource.h"
 
 #include "protocol/contract.h"
@@ -310,6 +311,7 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Req
     } catch (const std::runtime_error &failure) {
         throw StatementFailed { QString::fromStdString(failure.what()) };
     }
-    return std::make_unique<QueuedAnswer>(std::make_unique<ScriptLineStream>(std::move(rows), m_dialect, QStringList { list }),
-                                          m_clientGone);
+    auto lines = std::make_unique<ScriptLineStream>(std::make_unique<ReadAheadRows>(std::move(rows)), m_dialect,
+                                                    QStringList { list });
+    return std::make_unique<QueuedAnswer>(std::move(lines), m_clientGone);
 }

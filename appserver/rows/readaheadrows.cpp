@@ -1,0 +1,122 @@
+#include "appserver/rows/readaheadrows.h"
+
+#include <cstring>
+#include <exception>
+
+ReadAheadRows::ReadAheadRows(std::unique_ptr<ScriptRows> rows)
+    : m_rows(std::move(rows))
+    , m_reader([this] { read(); })
+{
+}
+
+ReadAheadRows::~ReadAheadRows()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    m_reader.join();
+}
+
+bool ReadAheadRows::add(Batch &batch, const Translation &row)
+{
+    std::string_view Translation::*const texts[] = { &Translation::table, &Translation::key, &Translation::column,
+                                                     &Translation::language, &Translation::text };
+    size_t size = 0;
+    for (const auto text : texts)
+        size += (row.*text).size();
+    if (batch.used + size > batch.capacity) {
+        if (!batch.rows.empty())
+            return false;
+        batch.bytes = std::make_unique<char[]>(size);
+        batch.capacity = size;
+    }
+    Translation &copy = batch.rows.emplace_back();
+    for (const auto text : texts) {
+        char *const at = batch.bytes.get() + batch.used;
+        if (!(row.*text).empty())
+            std::memcpy(at, (row.*text).data(), (row.*text).size());
+        copy.*text = std::string_view(at, (row.*text).size());
+        batch.used += (row.*text).size();
+    }
+    copy.changedAt = row.changedAt;
+    return true;
+}
+
+ReadAheadRows::Batch ReadAheadRows::spareBatch()
+{
+    Batch batch;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_spare.empty()) {
+            batch = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+    }
+    if (batch.capacity != kBatchBytes) {
+        batch.bytes = std::make_unique<char[]>(kBatchBytes);
+        batch.capacity = kBatchBytes;
+    }
+    batch.used = 0;
+    batch.rows.clear();
+    return batch;
+}
+
+void ReadAheadRows::read()
+{
+    Batch batch = spareBatch();
+    Translation row;
+    for (;;) {
+        bool more = false;
+        try {
+            more = !m_stop.load(std::memory_order_relaxed) && m_rows->next(row);
+            if (more && add(batch, row))
+                continue;
+        } catch (const std::exception &failure) {
+            more = false;
+            batch.error = QString::fromUtf8(failure.what());
+        }
+        if (!more) {
+            batch.last = true;
+            if (batch.error.isEmpty())
+                batch.error = m_rows->error();
+        }
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stop || m_ready.size() < kBatchesAhead; });
+            if (m_stop)
+                return;
+            m_ready.push_back(std::move(batch));
+        }
+        m_changed.notify_all();
+        if (!more)
+            return;
+        batch = spareBatch();
+        add(batch, row); // an empty batch takes any row
+    }
+}
+
+bool ReadAheadRows::next(Translation &row)
+{
+    while (m_taken == m_taking.rows.size()) {
+        if (m_ended)
+            return false;
+        if (m_taking.last) {
+            m_ended = true;
+            m_error = m_taking.error;
+            return false;
+        }
+        std::unique_lock lock(m_mutex);
+        if (m_taking.capacity == kBatchBytes)
+            m_spare.push_back(std::move(m_taking));
+        m_changed.wait(lock, [this] { return !m_ready.empty(); });
+        m_taking = std::move(m_ready.front());
+        m_ready.pop_front();
+        lock.unlock();
+        m_changed.notify_all();
+        m_taken = 0;
+    }
+    row = m_taking.rows[m_taken++];
+    return true;
+}
