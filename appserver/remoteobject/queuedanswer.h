@@ -12,8 +12,7 @@
 #include <thread>
 
 // An answer's messages made on a thread of their own, a few ahead of the session:
-// the rows are read and the lines composed there, straight from the database's
-// buffers, while the session sends. Before it hands out each message it asks
+// the lines are composed there while the session sends. Before it hands out each message it asks
 // whether the client has gone, and throws RdmGeraArquivo::Abandoned if so.
 class QueuedAnswer : public AnswerStream
 {
