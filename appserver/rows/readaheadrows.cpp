@@ -21,26 +21,24 @@ ReadAheadRows::~ReadAheadRows()
 
 bool ReadAheadRows::add(Batch &batch, const Translation &row)
 {
-    std::string_view Translation::*const texts[] = { &Translation::table, &Translation::key, &Translation::column,
-                                                     &Translation::language, &Translation::text };
-    size_t size = 0;
-    for (const auto text : texts)
-        size += (row.*text).size();
+    const size_t size = row.table.size() + row.key.size() + row.column.size() + row.language.size() + row.text.size();
     if (batch.used + size > batch.capacity) {
         if (!batch.rows.empty())
             return false;
         batch.bytes = std::make_unique<char[]>(size);
         batch.capacity = size;
     }
-    Translation &copy = batch.rows.emplace_back();
-    for (const auto text : texts) {
-        char *const at = batch.bytes.get() + batch.used;
-        if (!(row.*text).empty())
-            std::memcpy(at, (row.*text).data(), (row.*text).size());
-        copy.*text = std::string_view(at, (row.*text).size());
-        batch.used += (row.*text).size();
-    }
-    copy.changedAt = row.changedAt;
+    char *at = batch.bytes.get() + batch.used;
+    const auto copy = [&at](std::string_view text) {
+        const std::string_view copied(at, text.size());
+        if (!text.empty())
+            std::memcpy(at, text.data(), text.size());
+        at += text.size();
+        return copied;
+    };
+    batch.rows.push_back({ copy(row.table), copy(row.key), copy(row.column), copy(row.language), copy(row.text),
+                           row.changedAt });
+    batch.used += size;
     return true;
 }
 
