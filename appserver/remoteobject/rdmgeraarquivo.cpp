@@ -19,6 +19,7 @@
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <system_error>
 
 namespace contract = protocol::contract;
 using protocol::ArgumentKind;
@@ -311,7 +312,14 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Req
     } catch (const std::runtime_error &failure) {
         throw StatementFailed { QString::fromStdString(failure.what()) };
     }
-    auto lines = std::make_unique<ScriptLineStream>(std::make_unique<ReadAheadRows>(std::move(rows)), m_dialect,
-                                                    QStringList { list });
-    return std::make_unique<QueuedAnswer>(std::move(lines), m_clientGone);
+    try {
+        auto lines = std::make_unique<ScriptLineStream>(std::make_unique<ReadAheadRows>(std::move(rows)), m_dialect,
+                                                        QStringList { list });
+        return std::make_unique<QueuedAnswer>(std::move(lines), m_clientGone);
+    } catch (const std::system_error &) {
+        // No thread to read or compose on: the process is out of threads or address space.
+        throw BadCall { QStringLiteral("EServerBusy"),
+                        QStringLiteral("Servidor de aplicação ocupado: não foi possível iniciar a leitura das traduções. "
+                                       "Tente novamente mais tarde.") };
+    }
 }

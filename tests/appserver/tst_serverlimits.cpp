@@ -629,6 +629,35 @@ private slots:
         QVERIFY(servedWithin(server.port(), 10000));
     }
 
+    void aGenerationWithoutThreadsIsAnswered()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the address sanitizer cannot run under an address-space limit");
+#endif
+        ServerProcess server(seedTables);
+        const qint64 pid = server.pid();
+        RawClient client(server.port());
+        QVERIFY(!client.call(QStringLiteral("GetIdioma"), {}).isException); // the session and its database are open
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        const QString size = QString::fromLatin1(status.readAll()).split(QLatin1Char('\n')).filter(QStringLiteral("VmSize:")).value(0);
+        const rlim_t bytes = rlim_t(size.simplified().split(QLatin1Char(' ')).value(1).toLongLong()) * 1024 + 1024 * 1024;
+        rlimit original {};
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, nullptr, &original), 0);
+        const rlimit lowered { bytes, original.rlim_max };
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &lowered, nullptr), 0);
+
+        const QList<Argument> args { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(0) };
+        const Response busy = client.call(QStringLiteral("GetPropriedCds"), args);
+        QCOMPARE(busy.exceptionClass, QStringLiteral("EServerBusy"));
+        QVERIFY2(busy.exceptionMessage.contains(QStringLiteral("leitura das traduções")), qPrintable(busy.exceptionMessage));
+
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &original, nullptr), 0);
+        const Response answer = client.call(QStringLiteral("GetPropriedCds"), args);
+        QVERIFY(!answer.isException);
+        QVERIFY(answer.result.toMap().value(QLatin1String("ok")).toBool());
+    }
+
     void outOfDescriptorsKeepsServing()
     {
         ServerProcess server(seedTables, false, { QStringLiteral("--max-clients-per-address"), QStringLiteral("100") });
