@@ -52,25 +52,31 @@ ReadAheadRows::Batch ReadAheadRows::spareBatch()
             m_spare.pop_back();
         }
     }
-    if (batch.capacity != kBatchBytes) {
+    if (!batch.bytes || batch.capacity != kBatchBytes) {
         batch.bytes = std::make_unique<char[]>(kBatchBytes);
         batch.capacity = kBatchBytes;
     }
     batch.used = 0;
     batch.rows.clear();
+    batch.last = false;
+    batch.error.clear();
     return batch;
 }
 
 void ReadAheadRows::read()
 {
-    Batch batch = spareBatch();
+    Batch batch;
     Translation row;
-    for (;;) {
-        bool more = false;
+    bool more = true;
+    bool held = false; // `row` is read but in no batch yet
+    while (more) {
         try {
-            more = !m_stop.load(std::memory_order_relaxed) && m_rows->next(row);
-            if (more && add(batch, row))
-                continue;
+            batch = spareBatch();
+            if (held)
+                add(batch, row); // an empty batch takes any row
+            while ((more = !m_stop.load(std::memory_order_relaxed) && m_rows->next(row)) && add(batch, row)) {
+            }
+            held = more;
         } catch (const std::exception &failure) {
             more = false;
             batch.error = QString::fromUtf8(failure.what());
@@ -88,10 +94,6 @@ void ReadAheadRows::read()
             m_ready.push_back(std::move(batch));
         }
         m_changed.notify_all();
-        if (!more)
-            return;
-        batch = spareBatch();
-        add(batch, row); // an empty batch takes any row
     }
 }
 

@@ -1,25 +1,29 @@
 #include "appserver/rows/readaheadrows.h"
 
 #include <QTest>
+#include <stdexcept>
 #include <string>
 
 namespace {
 
 // Rows whose texts name their number, each in a buffer that the next row
 // overwrites, as a client library's are; a text of `wide` bytes every 1000th row;
-// an error after the last row when `error` is set.
+// after the last row an error when `error` is set, thrown when `throws` is.
 class NumberedRows : public ScriptRows
 {
 public:
-    NumberedRows(int count, size_t wide, QString error)
+    NumberedRows(int count, size_t wide, QString error, bool throws)
         : m_count(count)
         , m_wide(wide)
         , m_failure(std::move(error))
+        , m_throws(throws)
     {
     }
     bool next(Translation &row) override
     {
         if (m_given == m_count) {
+            if (m_throws)
+                throw std::runtime_error(m_failure.toStdString());
             m_error = m_failure;
             return false;
         }
@@ -42,6 +46,7 @@ private:
     int m_count;
     size_t m_wide;
     QString m_failure;
+    bool m_throws;
     int m_given = 0;
     std::string m_buffer;
     QString m_error;
@@ -59,23 +64,26 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<qulonglong>("wide");
         QTest::addColumn<QString>("error");
+        QTest::addColumn<bool>("throws");
         QTest::addColumn<int>("taken"); // rows taken before the reader is let go
         const qulonglong batch = ReadAheadRows::kBatchBytes;
-        QTest::newRow("none") << 0 << 0ull << QString() << 0;
-        QTest::newRow("one") << 1 << 0ull << QString() << 1;
-        QTest::newRow("many batches") << 300000 << 0ull << QString() << 300000;
-        QTest::newRow("rows wider than a batch") << 5000 << batch + 7 << QString() << 5000;
-        QTest::newRow("a failure after many") << 100000 << 0ull << QStringLiteral("step: disk I/O error") << 100000;
-        QTest::newRow("a failure at once") << 0 << 0ull << QStringLiteral("step: no such table") << 0;
-        QTest::newRow("let go while more are read") << 1000000 << 0ull << QString() << 10;
+        QTest::newRow("none") << 0 << 0ull << QString() << false << 0;
+        QTest::newRow("one") << 1 << 0ull << QString() << false << 1;
+        QTest::newRow("many batches") << 300000 << 0ull << QString() << false << 300000;
+        QTest::newRow("rows wider than a batch") << 5000 << batch + 7 << QString() << false << 5000;
+        QTest::newRow("a failure after many") << 100000 << 0ull << QStringLiteral("step: disk I/O error") << false << 100000;
+        QTest::newRow("a failure at once") << 0 << 0ull << QStringLiteral("step: no such table") << false << 0;
+        QTest::newRow("thrown after many") << 100000 << 0ull << QStringLiteral("out of memory") << true << 100000;
+        QTest::newRow("let go while more are read") << 1000000 << 0ull << QString() << false << 10;
     }
     void rowsInOrderThenTheEnd()
     {
         QFETCH(int, count);
         QFETCH(qulonglong, wide);
         QFETCH(QString, error);
+        QFETCH(bool, throws);
         QFETCH(int, taken);
-        ReadAheadRows rows(std::make_unique<NumberedRows>(count, size_t(wide), error));
+        ReadAheadRows rows(std::make_unique<NumberedRows>(count, size_t(wide), error, throws));
         Translation row;
         for (int i = 0; i < taken; ++i) {
             QVERIFY(rows.next(row));
