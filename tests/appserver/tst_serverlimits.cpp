@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <memory>
+#include <optional>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -112,6 +113,23 @@ void textArguments(QCborStreamWriter &writer, int count, const QString &value)
 int openDescriptors(qint64 pid)
 {
     return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
+
+// Lowers the process's address space to what it maps now and 1 MiB: room for a
+// little more heap, not for a new thread's stack. Returns the limit it had, none when
+// /proc or prlimit fails.
+std::optional<rlimit> lowerAddressSpace(qint64 pid)
+{
+    rlimit original {};
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly) || prlimit(pid_t(pid), RLIMIT_AS, nullptr, &original) != 0)
+        return std::nullopt;
+    const QString size = QString::fromLatin1(status.readAll()).split(QLatin1Char('\n')).filter(QStringLiteral("VmSize:")).value(0);
+    const rlim_t bytes = rlim_t(size.simplified().split(QLatin1Char(' ')).value(1).toLongLong()) * 1024 + 1024 * 1024;
+    const rlimit lowered { bytes, original.rlim_max };
+    if (prlimit(pid_t(pid), RLIMIT_AS, &lowered, nullptr) != 0)
+        return std::nullopt;
+    return original;
 }
 
 // The "answers" count of the server's last dropped-client line.
@@ -599,16 +617,9 @@ private slots:
 #endif
         ServerProcess server(seedTables);
         const qint64 pid = server.pid();
-        // Address space for a little more heap, not for a new thread's stack.
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        QVERIFY(status.open(QIODevice::ReadOnly));
-        const QString size = QString::fromLatin1(status.readAll()).split(QLatin1Char('\n')).filter(QStringLiteral("VmSize:")).value(0);
-        const rlim_t bytes = rlim_t(size.simplified().split(QLatin1Char(' ')).value(1).toLongLong()) * 1024 + 1024 * 1024;
-        rlimit original {};
-        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, nullptr, &original), 0);
-        const rlimit lowered { bytes, original.rlim_max };
         const int before = openDescriptors(pid);
-        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &lowered, nullptr), 0);
+        const std::optional<rlimit> original = lowerAddressSpace(pid);
+        QVERIFY(original);
 
         {
             RawClient refused(server.port());
@@ -625,7 +636,7 @@ private slots:
             QTest::qWait(20);
         QCOMPARE(openDescriptors(pid), before);
 
-        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &original, nullptr), 0);
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &*original, nullptr), 0);
         QVERIFY(servedWithin(server.port(), 10000));
     }
 
@@ -638,21 +649,15 @@ private slots:
         const qint64 pid = server.pid();
         RawClient client(server.port());
         QVERIFY(!client.call(QStringLiteral("GetIdioma"), {}).isException); // the session and its database are open
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        QVERIFY(status.open(QIODevice::ReadOnly));
-        const QString size = QString::fromLatin1(status.readAll()).split(QLatin1Char('\n')).filter(QStringLiteral("VmSize:")).value(0);
-        const rlim_t bytes = rlim_t(size.simplified().split(QLatin1Char(' ')).value(1).toLongLong()) * 1024 + 1024 * 1024;
-        rlimit original {};
-        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, nullptr, &original), 0);
-        const rlimit lowered { bytes, original.rlim_max };
-        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &lowered, nullptr), 0);
+        const std::optional<rlimit> original = lowerAddressSpace(pid);
+        QVERIFY(original);
 
         const QList<Argument> args { text(QStringLiteral("ENG")), text(QStringLiteral("PRODUTO"), ArgumentKind::StrRef), date(0) };
         const Response busy = client.call(QStringLiteral("GetPropriedCds"), args);
         QCOMPARE(busy.exceptionClass, QStringLiteral("EServerBusy"));
         QVERIFY2(busy.exceptionMessage.contains(QStringLiteral("leitura das traduções")), qPrintable(busy.exceptionMessage));
 
-        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &original, nullptr), 0);
+        QCOMPARE(prlimit(pid_t(pid), RLIMIT_AS, &*original, nullptr), 0);
         const Response answer = client.call(QStringLiteral("GetPropriedCds"), args);
         QVERIFY(!answer.isException);
         QVERIFY(answer.result.toMap().value(QLatin1String("ok")).toBool());
