@@ -155,7 +155,7 @@ bool AppServer::startSession(qintptr descriptor, const QString &prefix)
     ServerMetrics::sessionOpened();
     ++m_sessionsOfPrefix[prefix];
     thread->start();
-    if (!thread->isRunning()) {
+    if (!thread->isRunning() && !thread->isFinished()) { // finished already: it ran, and its end is counted
         disconnect(m_evictable.take(id));
         --m_handshakes;
         --m_sessions;

@@ -1,12 +1,12 @@
 #include "appserver/rows/readaheadrows.h"
 
 #include <cstring>
-#include <exception>
 
 ReadAheadRows::ReadAheadRows(std::unique_ptr<ScriptRows> rows)
     : m_rows(std::move(rows))
-    , m_reader([this] { read(); })
 {
+    m_spare.reserve(kBatchesAhead + 2);
+    m_reader = std::thread([this] { read(); });
 }
 
 ReadAheadRows::~ReadAheadRows()
@@ -22,7 +22,7 @@ ReadAheadRows::~ReadAheadRows()
 bool ReadAheadRows::add(Batch &batch, const Translation &row)
 {
     const size_t size = row.table.size() + row.key.size() + row.column.size() + row.language.size() + row.text.size();
-    if (batch.used + size > batch.capacity) {
+    if (batch.used + size > batch.capacity || batch.rows.size() == kBatchRows) {
         if (!batch.rows.empty())
             return false;
         batch.bytes = std::make_unique<char[]>(size);
@@ -60,6 +60,7 @@ ReadAheadRows::Batch ReadAheadRows::spareBatch()
     batch.rows.clear();
     batch.last = false;
     batch.error.clear();
+    batch.failure = nullptr;
     return batch;
 }
 
@@ -77,21 +78,19 @@ void ReadAheadRows::read()
             while ((more = !m_stop.load(std::memory_order_relaxed) && m_rows->next(row)) && add(batch, row)) {
             }
             held = more;
-        } catch (const std::exception &failure) {
-            more = false;
-            batch.error = QString::fromUtf8(failure.what());
-        }
-        if (!more) {
-            batch.last = true;
-            if (batch.error.isEmpty())
+            if (!more)
                 batch.error = m_rows->error();
+        } catch (...) {
+            more = false;
+            batch.failure = std::current_exception();
         }
+        batch.last = !more;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stop || m_ready.size() < kBatchesAhead; });
+            m_changed.wait(lock, [this] { return m_stop || m_readyCount < kBatchesAhead; });
             if (m_stop)
                 return;
-            m_ready.push_back(std::move(batch));
+            m_ready[(m_readyFirst + m_readyCount++) % kBatchesAhead] = std::move(batch);
         }
         m_changed.notify_all();
     }
@@ -105,14 +104,24 @@ bool ReadAheadRows::next(Translation &row)
         if (m_taking.last) {
             m_ended = true;
             m_error = m_taking.error;
+            if (m_taking.failure) {
+                try {
+                    std::rethrow_exception(m_taking.failure);
+                } catch (const std::exception &thrown) {
+                    m_error = QString::fromUtf8(thrown.what());
+                } catch (...) {
+                    m_error = QStringLiteral("the rows' reading failed");
+                }
+            }
             return false;
         }
         std::unique_lock lock(m_mutex);
-        if (m_taking.capacity == kBatchBytes)
+        if (m_taking.bytes && m_taking.capacity == kBatchBytes)
             m_spare.push_back(std::move(m_taking));
-        m_changed.wait(lock, [this] { return !m_ready.empty(); });
-        m_taking = std::move(m_ready.front());
-        m_ready.pop_front();
+        m_changed.wait(lock, [this] { return m_readyCount > 0; });
+        m_taking = std::move(m_ready[m_readyFirst]);
+        m_readyFirst = (m_readyFirst + 1) % kBatchesAhead;
+        --m_readyCount;
         lock.unlock();
         m_changed.notify_all();
         m_taken = 0;

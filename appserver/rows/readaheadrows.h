@@ -2,9 +2,10 @@
 
 #include "appserver/rows/scriptrows.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,7 +21,11 @@ public:
     // Text bytes a batch holds before it is handed over (a row that does not fit
     // an empty batch gets one of its size).
     static constexpr size_t kBatchBytes = size_t(256) << 10;
-    // Batches read ahead of the taker.
+    // Rows a batch holds at most, whatever their size: their views take 88 bytes
+    // each beside their texts.
+    static constexpr size_t kBatchRows = 4096;
+    // Batches read ahead of the taker, besides the one being filled and the one
+    // being taken.
     static constexpr size_t kBatchesAhead = 2;
 
     explicit ReadAheadRows(std::unique_ptr<ScriptRows> rows);
@@ -40,7 +45,8 @@ private:
         size_t used = 0;
         std::vector<Translation> rows; // their texts lie in `bytes`
         bool last = false; // the rows ended after these
-        QString error; // why they ended, when they failed
+        QString error; // why they ended, when the rows said they failed
+        std::exception_ptr failure; // what was thrown, when the reading threw
     };
 
     void read();
@@ -51,8 +57,12 @@ private:
     std::unique_ptr<ScriptRows> m_rows; // read by the reading thread only
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<Batch> m_ready;
-    std::vector<Batch> m_spare; // taken, to be filled again
+    // Batches read, in order from m_readyFirst: a ring, so that handing one over
+    // never allocates.
+    std::array<Batch, kBatchesAhead> m_ready;
+    size_t m_readyFirst = 0;
+    size_t m_readyCount = 0;
+    std::vector<Batch> m_spare; // taken, to be filled again; room for all kept
     std::atomic<bool> m_stop = false;
     Batch m_taking; // the batch rows are handed out from
     size_t m_taken = 0;
