@@ -17,6 +17,7 @@
 #include <memory>
 #include <malloc.h>
 #include <sys/socket.h>
+#include <openssl/crypto.h>
 #include <unistd.h>
 
 namespace {
@@ -128,6 +129,10 @@ bool AppServer::startSession(qintptr descriptor, const QString &prefix)
     connect(thread, &QThread::started, session, &ClientSession::start, Qt::DirectConnection);
     connect(thread, &QThread::started, thread, [running] { running->release(); }, Qt::DirectConnection);
     connect(session, &ClientSession::handshakeOver, this, handshakeEnded); // queued: from the session's thread
+    // OpenSSL's state of the thread (its random generators, its error queue) goes in
+    // the thread, before the main thread hears it has finished: a server that stops
+    // after its last session leaves none of it behind. First, before the queued ones.
+    connect(thread, &QThread::finished, thread, [] { OPENSSL_thread_stop(); }, Qt::DirectConnection);
     connect(session, &ClientSession::finished, session, &QObject::deleteLater);
     connect(this, &AppServer::drainRequested, session, &ClientSession::drain); // queued: another thread
     connect(session, &QObject::destroyed, thread, &QThread::quit);
