@@ -51,6 +51,9 @@ std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
             QStringLiteral("TLS is not available: %1").arg(QSslSocket::activeBackend()).toStdString());
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    // TLS 1.3's suites in the server's order: AES-128-GCM, the suite every TLS 1.3 peer
+    // has, seals a script's bytes with about a fifth less CPU than AES-256-GCM.
+    configuration.setBackendConfigurationOption("Ciphersuites", QByteArray(kTls13Suites));
     const QByteArray certificatePem = readPem(files.certFile, "--tls-cert");
     const QByteArray keyPem = readPem(files.keyFile, "--tls-key");
     configuration.setLocalCertificateChain(certificates(certificatePem, files.certFile, "--tls-cert"));

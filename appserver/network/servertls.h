@@ -16,6 +16,9 @@ struct ServerTlsFiles
     QString clientCaFile; // empty: any client may connect, without a certificate
 };
 
+// The TLS 1.3 cipher suites a session agrees to, the first the client also offers.
+constexpr const char *kTls13Suites = "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
+
 // The configuration every session's handshake uses; none when no certificate is
 // given. Raises std::invalid_argument naming the file that cannot be used.
 std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files);

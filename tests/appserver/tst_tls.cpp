@@ -14,6 +14,7 @@
 #include <QTcpServer>
 #include <QTimer>
 #include <QElapsedTimer>
+#include <QSslCipher>
 #include <QSslSocket>
 #include <csignal>
 
@@ -340,6 +341,38 @@ private slots:
             QTest::qWait(200); // what the server sends after an answer has arrived by the next call
         }
         QCOMPARE(connects, 1);
+    }
+
+    // Under TLS 1.3 the server picks AES-128-GCM whatever the client lists first, and
+    // agrees to the other suites of a client that offers no AES-128-GCM.
+    void tls13SuiteChosen_data()
+    {
+        QTest::addColumn<QByteArray>("offered"); // empty: the client's own list
+        QTest::addColumn<QString>("agreed");
+        QTest::newRow("the client's own list") << QByteArray() << QStringLiteral("TLS_AES_128_GCM_SHA256");
+        QTest::newRow("ChaCha20 listed first")
+            << QByteArray("TLS_CHACHA20_POLY1305_SHA256:TLS_AES_256_GCM_SHA384:TLS_AES_128_GCM_SHA256")
+            << QStringLiteral("TLS_AES_128_GCM_SHA256");
+        QTest::newRow("AES-256-GCM only") << QByteArray("TLS_AES_256_GCM_SHA384") << QStringLiteral("TLS_AES_256_GCM_SHA384");
+        QTest::newRow("ChaCha20 only") << QByteArray("TLS_CHACHA20_POLY1305_SHA256")
+                                       << QStringLiteral("TLS_CHACHA20_POLY1305_SHA256");
+    }
+
+    void tls13SuiteChosen()
+    {
+        QFETCH(QByteArray, offered);
+        QFETCH(QString, agreed);
+        ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), false));
+        QVERIFY(server.port() != 0);
+        const std::unique_ptr<QSslSocket> socket = NewTlsSocket({ m_pki.pem(QStringLiteral("ca")), QString(), QString() });
+        QSslConfiguration configuration = socket->sslConfiguration();
+        configuration.setProtocol(QSsl::TlsV1_3OrLater);
+        if (!offered.isEmpty())
+            configuration.setBackendConfigurationOption("Ciphersuites", offered);
+        socket->setSslConfiguration(configuration);
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(server.port()));
+        QVERIFY2(socket->waitForEncrypted(10000), qPrintable(socket->errorString()));
+        QCOMPARE(socket->sessionCipher().name(), agreed);
     }
 
     // A client and a server that disagree on TLS learn it at once, not at the time-out.
