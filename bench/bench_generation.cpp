@@ -10,8 +10,8 @@
 //   - the screen's client path (fetch into the line record set, then the file).
 // The floor is the slower of the bare query and the write (the server reads while
 // the client writes); the CPU floor is the CPU of the server and the generator
-// spread over the online cores. Every run writes a file of its own, fingerprinted
-// and deleted after the run, then a sync and a pause before the next run.
+// spread over the online cores. Every run writes a file of its own; the round's
+// files are deleted after it, then a pause and a sync before the next round.
 // Prints each round's ratios, their median and range, the targets met or not, the
 // peak memory of each side above its idle, and whether the files are byte-identical.
 //
@@ -64,9 +64,9 @@
 
 namespace {
 
-// Pause after files are deleted and synced: the next run does not pay for their
-// discard.
-constexpr int kSettlePauseMs = 2000;
+// Pause between rounds, after the round's files are deleted and before a sync:
+// the next round does not pay for the last one's writeback.
+constexpr int kPauseBetweenRoundsMs = 2000;
 // Targets of the team, as multiples or limits.
 constexpr double kSqliteFloorTarget = 1.3; // generator against the floor on SQLite
 constexpr double kPostgresFloorTarget = 1.5; // generator against the floor on PostgreSQL
@@ -145,6 +145,13 @@ void writeFile(const QString &path, const QString &text)
     file.write(text.toUtf8());
 }
 
+// Whether two files hold the same bytes.
+bool sameBytes(const QString &a, const QString &b)
+{
+    return QFileInfo(a).size() == QFileInfo(b).size()
+        && QProcess::execute(QStringLiteral("cmp"), { QStringLiteral("-s"), a, b }) == 0;
+}
+
 // A script's SHA-256, to compare the runs' files without keeping them.
 QByteArray fingerprint(const QString &path)
 {
@@ -155,15 +162,13 @@ QByteArray fingerprint(const QString &path)
     return hash.result();
 }
 
-// Deletes a run's file, then lets the disk settle: every run starts as the first of
-// its round does. A file just written and kept makes the next one's writes slower
-// on some virtual machines (each new page of the cache costs the host a fault), and
-// a deletion's discard costs whoever runs during it.
+// Deletes a run's file, then lets the disk settle before the next run. A script kept
+// on disk makes the next run's writes slower on this machine (a virtual machine).
 void setAside(const QString &path)
 {
     must(QFile::remove(path), QStringLiteral("cannot delete ") + path);
     timedShell(QStringLiteral("sync"));
-    QThread::msleep(kSettlePauseMs);
+    QThread::msleep(kPauseBetweenRoundsMs);
 }
 
 // Deletes a round's files, then lets the disk settle before the next round.
@@ -171,7 +176,7 @@ void clearRound(const QString &directory)
 {
     QDir(directory).removeRecursively();
     timedShell(QStringLiteral("sync"));
-    QThread::msleep(kSettlePauseMs);
+    QThread::msleep(kPauseBetweenRoundsMs);
 }
 
 // The client side, in a process of its own so that its peak memory is its own:
@@ -365,7 +370,7 @@ void benchmark(const Backend &backend, qint64 rows, int rounds, bool memoryOnly,
         const QString roundDir = work + QStringLiteral("/round-%1").arg(pass);
         must(QDir().mkpath(roundDir), QStringLiteral("cannot create ") + roundDir);
 
-        QByteArray stockPrint;
+        QString stockFile;
         if (!memoryOnly) {
             {
                 const ScriptInMemory bytes(script);
@@ -375,13 +380,10 @@ void benchmark(const Backend &backend, qint64 rows, int rounds, bool memoryOnly,
                 r.write = written.seconds;
                 r.writeCpu = written.cpu;
             }
-            setAside(roundDir + QStringLiteral("/write.sql"));
-            const QString stockFile = roundDir + QStringLiteral("/stock.sql");
+            stockFile = roundDir + QStringLiteral("/stock.sql");
             const double stockCpuBefore = childrenCpu();
             r.stock = timedShell(backend.stockCommand.arg(shellQuoted(stockFile)));
             r.stockCpu = childrenCpu() - stockCpuBefore;
-            stockPrint = fingerprint(stockFile);
-            setAside(stockFile);
         }
 
         // The query runs just before the generator: this machine's speed drifts over
@@ -396,8 +398,6 @@ void benchmark(const Backend &backend, qint64 rows, int rounds, bool memoryOnly,
         r.generator = generated.run.wall;
         r.generatorCpu = generated.cpu;
         r.generatorAboveMiB = mib((generated.run.peakKiB - generatorIdleKiB) * 1024);
-        const QByteArray generatedPrint = fingerprint(generated.file);
-        setAside(generated.file);
 
         const double serverCpuBefore = procCpuSeconds(served.server.pid());
         const ScreenRun screen = runScreenPath(self, served.server.port(), roundDir + QStringLiteral("/screen"), rows);
@@ -407,8 +407,8 @@ void benchmark(const Backend &backend, qint64 rows, int rounds, bool memoryOnly,
         r.screenAboveMiB = mib((screen.peakKiB - screen.idleKiB) * 1024);
         r.serverAboveMiB = mib((procStatusKiB(served.server.pid(), "VmHWM") - served.idleKiB) * 1024);
 
-        const QByteArray &reference = memoryOnly ? generatedPrint : stockPrint;
-        r.identical = generatedPrint == reference && fingerprint(screen.file) == reference;
+        const QString reference = memoryOnly ? generated.file : stockFile;
+        r.identical = (memoryOnly || sameBytes(generated.file, reference)) && sameBytes(screen.file, reference);
         figures.push_back(r);
         const auto stockText = [&](double seconds, const char *format) {
             return memoryOnly ? QStringLiteral("-") : QString::asprintf(format, seconds);
@@ -531,7 +531,7 @@ void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &
         session = negotiatedSession(secure.port(), clientFiles);
         must(!session.suite.isEmpty(), QStringLiteral("no TLS session with the bench's server"));
     }
-    QDir(warmDir).removeRecursively();
+    clearRound(warmDir);
 
     std::printf("\n== %lld rows over TLS: %s, %s ==\n", static_cast<long long>(rows), qPrintable(session.protocol),
                 qPrintable(session.suite));
@@ -543,7 +543,8 @@ void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &
         double cpu[2] = { 0, 0 }; // client and server
         qint64 serverPeakKiB[2] = { 0, 0 };
         QByteArray prints[2];
-        // The two take turns at running first.
+        // Each run's file is set aside before the next run, and the two take turns at
+        // running first: neither runs after the other's script.
         for (const bool secure : { pass % 2 == 0, pass % 2 != 0 }) {
             AppServerProcess server(serverBinary, database, secure ? serverTls : QStringList());
             const double serverCpuBefore = procCpuSeconds(server.pid());
