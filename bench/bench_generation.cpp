@@ -41,6 +41,7 @@
 #include "bench/seeddatabase.h"
 #include "bench/serverbarequery.h"
 #include "bench/shellcommand.h"
+#include "bench/sockettls.h"
 #include "bench/stockquery.h"
 #include "bench/timedprogram.h"
 #include "bench/tlssession.h"
@@ -78,6 +79,8 @@ constexpr double kServerMemoryTarget = 64; // MiB above idle
 constexpr double kScreenTarget = 1.2; // screen path against the generator
 constexpr double kFirstPartTarget = 0.1; // first part's moment as a share of the fetch
 constexpr double kTlsTarget = 1.25; // TLS against plaintext
+// Times TLS straight on a socket pair is measured against plaintext over one.
+constexpr int kSocketCarryPasses = 5;
 
 // The table-list argument: every table, padded to 20 and joined.
 QString tableList()
@@ -585,6 +588,25 @@ void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &
                     100 * cipher * perLine / extra.median);
     else
         std::printf("  the cipher's own: not measured (no AEAD cipher known for %s)\n", qPrintable(session.suite));
+    // TLS as OpenSSL alone carries it: the least a TLS socket in our own code could
+    // add, measured kSocketCarryPasses times in turn with plaintext over the same socket pair.
+    std::vector<double> socketExtra;
+    for (int pass = 0; pass < kSocketCarryPasses; ++pass) {
+        const double plain = socketCarryCpuSeconds(scriptBytes);
+        const double secure = socketCarryCpuSeconds(scriptBytes, session.suite, pki + QStringLiteral("/server.pem"),
+                                                    pki + QStringLiteral("/server.key"));
+        if (plain >= 0 && secure >= 0)
+            socketExtra.push_back((secure - plain) * perLine);
+    }
+    if (socketExtra.size() == size_t(kSocketCarryPasses)) {
+        const RoundSpread onSocket = spreadOf(socketExtra);
+        std::printf("  TLS on the socket itself    %.2f us a line (%.2f-%.2f) more than plaintext: OpenSSL straight on a"
+                    " socket pair, no Qt (%.0f%% of the extra)\n",
+                    onSocket.median, onSocket.min, onSocket.max, 100 * onSocket.median / extra.median);
+    } else {
+        std::printf("  TLS on the socket itself: not measured (OpenSSL would not carry %s over a socket pair)\n",
+                    qPrintable(session.suite));
+    }
     if (cipher >= 0) {
         // No TLS does less than plaintext's work and the cipher's: on cores that plaintext
         // keeps busy, that CPU over the cores is as fast as TLS can go.
