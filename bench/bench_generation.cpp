@@ -27,8 +27,9 @@
 // it compares the screen path's file to the generator's. With --tls it runs
 // instead rounds of the screen's client path over plaintext and over TLS with
 // client certificates, and prints TLS's ratio to plaintext and its extra CPU
-// beside the negotiated cipher's own cost. SQLite databases are kept in the work
-// directory (default build/bench-work) and reused by later runs. With --postgres
+// beside the negotiated cipher's own cost and TLS straight on a socket pair. SQLite
+// databases are kept in the work directory (default build/bench-work) and reused by
+// later runs. With --postgres
 // it also runs on that PostgreSQL database (its tables are replaced by the same
 // rows), against a psql | iconv | sed job.
 #include "bench/appserverprocess.h"
@@ -506,10 +507,10 @@ QString benchCertificates(const QString &work)
     return dir;
 }
 
-// Rounds of the screen's client path over plaintext and then over TLS with client
-// certificates, each on a server of its own on the same database; TLS's extra CPU
-// a line beside the negotiated cipher's own cost over the script's bytes (sealed
-// by the server, opened by the client).
+// Rounds of the screen's client path over plaintext and over TLS with client
+// certificates, in turn first, each on a server of its own on the same database;
+// TLS's extra CPU a line beside the negotiated cipher's own cost over the script's
+// bytes (sealed by the server, opened by the client) and TLS on a socket pair.
 void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &work, const QString &self,
                const QString &serverBinary)
 {
