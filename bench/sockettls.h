@@ -2,8 +2,11 @@
 
 #include <QString>
 #include <algorithm>
+#include <memory>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
@@ -31,78 +34,75 @@ inline double processCpuSeconds()
 inline double socketCarryCpuSeconds(qint64 bytes, const QString &suite = {}, const QString &certificate = {},
                                     const QString &key = {})
 {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    struct SocketPair
+    {
+        int ends[2] = { -1, -1 };
+        ~SocketPair()
+        {
+            for (int end : ends)
+                if (end >= 0)
+                    close(end);
+            ERR_clear_error();
+        }
+    } pair;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair.ends) != 0)
         return -1;
-    SSL_CTX *serverContext = nullptr;
-    SSL_CTX *clientContext = nullptr;
-    SSL *sender = nullptr;
-    SSL *receiver = nullptr;
+    using Context = std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>;
+    using Session = std::unique_ptr<SSL, decltype(&SSL_free)>;
     const bool secure = !suite.isEmpty();
+    Context serverContext(secure ? SSL_CTX_new(TLS_server_method()) : nullptr, SSL_CTX_free);
+    Context clientContext(secure ? SSL_CTX_new(TLS_client_method()) : nullptr, SSL_CTX_free);
+    Session sender(nullptr, SSL_free);
+    Session receiver(nullptr, SSL_free);
     if (secure) {
-        serverContext = SSL_CTX_new(TLS_server_method());
-        clientContext = SSL_CTX_new(TLS_client_method());
         const QByteArray suites = suite.toLatin1();
         const bool ready = serverContext && clientContext
-            && SSL_CTX_set_min_proto_version(serverContext, TLS1_3_VERSION) == 1
-            && SSL_CTX_set_ciphersuites(serverContext, suites.constData()) == 1
-            && SSL_CTX_set_ciphersuites(clientContext, suites.constData()) == 1
-            && SSL_CTX_use_certificate_chain_file(serverContext, certificate.toLocal8Bit().constData()) == 1
-            && SSL_CTX_use_PrivateKey_file(serverContext, key.toLocal8Bit().constData(), SSL_FILETYPE_PEM) == 1;
+            && SSL_CTX_set_min_proto_version(serverContext.get(), TLS1_3_VERSION) == 1
+            && SSL_CTX_set_ciphersuites(serverContext.get(), suites.constData()) == 1
+            && SSL_CTX_set_ciphersuites(clientContext.get(), suites.constData()) == 1
+            && SSL_CTX_use_certificate_chain_file(serverContext.get(), certificate.toLocal8Bit().constData()) == 1
+            && SSL_CTX_use_PrivateKey_file(serverContext.get(), key.toLocal8Bit().constData(), SSL_FILETYPE_PEM) == 1;
         if (ready) {
-            sender = SSL_new(serverContext);
-            receiver = SSL_new(clientContext);
+            sender.reset(SSL_new(serverContext.get()));
+            receiver.reset(SSL_new(clientContext.get()));
         }
-        if (!sender || !receiver || SSL_set_fd(sender, pair[0]) != 1 || SSL_set_fd(receiver, pair[1]) != 1) {
-            SSL_free(sender);
-            SSL_free(receiver);
-            SSL_CTX_free(serverContext);
-            SSL_CTX_free(clientContext);
-            close(pair[0]);
-            close(pair[1]);
-            ERR_clear_error();
+        if (!sender || !receiver || SSL_set_fd(sender.get(), pair.ends[0]) != 1
+            || SSL_set_fd(receiver.get(), pair.ends[1]) != 1)
             return -1;
-        }
     }
     const double before = processCpuSeconds();
     bool sent = true;
     std::thread sending([&] {
+        // A reader that stops early ends the writes with EPIPE, not the process.
+        sigset_t brokenPipe;
+        sigemptyset(&brokenPipe);
+        sigaddset(&brokenPipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
         std::vector<char> slice(kSocketTlsSlice, 'x');
-        if (secure && SSL_accept(sender) != 1) {
+        if (secure && SSL_accept(sender.get()) != 1)
             sent = false;
-            shutdown(pair[0], SHUT_WR);
-            return;
-        }
-        for (qint64 done = 0; done < bytes;) {
+        for (qint64 done = 0; sent && done < bytes;) {
             const int size = int(std::min<qint64>(qint64(slice.size()), bytes - done));
-            const long put = secure ? SSL_write(sender, slice.data(), size) : write(pair[0], slice.data(), size_t(size));
-            if (put <= 0) {
-                sent = false;
-                break;
-            }
-            done += put;
+            const long put = secure ? SSL_write(sender.get(), slice.data(), size)
+                                    : write(pair.ends[0], slice.data(), size_t(size));
+            sent = put > 0;
+            done += sent ? put : 0;
         }
-        shutdown(pair[0], SHUT_WR);
+        shutdown(pair.ends[0], SHUT_WR);
     });
     qint64 received = 0;
     std::vector<char> buffer(kSocketTlsRead);
-    if (!secure || SSL_connect(receiver) == 1) {
+    if (!secure || SSL_connect(receiver.get()) == 1) {
         for (;;) {
-            const long got = secure ? SSL_read(receiver, buffer.data(), int(buffer.size()))
-                                    : read(pair[1], buffer.data(), buffer.size());
+            const long got = secure ? SSL_read(receiver.get(), buffer.data(), int(buffer.size()))
+                                    : read(pair.ends[1], buffer.data(), buffer.size());
             if (got <= 0)
                 break;
             received += got;
         }
     }
+    shutdown(pair.ends[1], SHUT_RDWR); // a sender still in its handshake or its writes stops
     sending.join();
     const double cpu = processCpuSeconds() - before;
-    SSL_free(sender);
-    SSL_free(receiver);
-    SSL_CTX_free(serverContext);
-    SSL_CTX_free(clientContext);
-    close(pair[0]);
-    close(pair[1]);
-    ERR_clear_error();
     return sent && received == bytes ? cpu : -1;
 }
