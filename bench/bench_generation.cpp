@@ -109,9 +109,7 @@ double mib(qint64 bytes)
 // CPU seconds of every child process waited for so far.
 double childrenCpu()
 {
-    rusage usage {};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return rusageCpuSeconds(RUSAGE_CHILDREN);
 }
 
 // What the kernel can give without swapping, in KiB.
@@ -571,7 +569,7 @@ void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &
                     ratios.back(), plainCpu.back(), tlsCpu.back(), extraCpu.back(), mib(serverPeakKiB[0] * 1024),
                     mib(serverPeakKiB[1] * 1024));
         std::fflush(stdout);
-        clearRound(roundDir);
+        QDir(roundDir).removeRecursively(); // its runs' files are set aside, synced and settled already
     }
     const RoundSpread ratio = spreadOf(ratios);
     const RoundSpread extra = spreadOf(extraCpu);

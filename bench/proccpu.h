@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // The fields of /proc/PID/stat after the command's name, from the state (field 3) on:
@@ -46,4 +47,14 @@ inline double procCpuSeconds(qint64 pid, bool withChildren = false)
         }
     }
     return double(ticks) / double(sysconf(_SC_CLK_TCK));
+}
+
+// The CPU time, user and system, in seconds, of this process (RUSAGE_SELF, all its
+// threads) or of its ended and waited-for children (RUSAGE_CHILDREN).
+inline double rusageCpuSeconds(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }

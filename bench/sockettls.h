@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bench/proccpu.h"
+
 #include <QString>
 #include <algorithm>
 #include <memory>
@@ -7,7 +9,6 @@
 #include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -17,15 +18,6 @@
 constexpr size_t kSocketTlsSlice = 64 * 1024;
 // Bytes the receiving side asks for at a time.
 constexpr size_t kSocketTlsRead = 1024 * 1024;
-
-// CPU seconds of the whole process, user and system.
-inline double processCpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // CPU seconds this process takes to carry `bytes` over a local socket pair, sent in
 // slices from one thread and read on another: in plaintext, or as TLS 1.3 records of
@@ -70,7 +62,7 @@ inline double socketCarryCpuSeconds(qint64 bytes, const QString &suite = {}, con
             || SSL_set_fd(receiver.get(), pair.ends[1]) != 1)
             return -1;
     }
-    const double before = processCpuSeconds();
+    const double before = rusageCpuSeconds(RUSAGE_SELF);
     bool sent = true;
     std::thread sending([&] {
         // A reader that stops early ends the writes with EPIPE, not the process.
@@ -103,6 +95,6 @@ inline double socketCarryCpuSeconds(qint64 bytes, const QString &suite = {}, con
     }
     shutdown(pair.ends[1], SHUT_RDWR); // a sender still in its handshake or its writes stops
     sending.join();
-    const double cpu = processCpuSeconds() - before;
+    const double cpu = rusageCpuSeconds(RUSAGE_SELF) - before;
     return sent && received == bytes ? cpu : -1;
 }
