@@ -20,7 +20,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QSslSocket>
 #include <QTextStream>
 #include <algorithm>
 #include <malloc.h>
@@ -158,7 +157,7 @@ int main(int argc, char *argv[])
     if (!valid)
         return 2;
 
-    std::optional<QSslConfiguration> tls;
+    std::optional<ServerTls> tls;
     const ServerTlsFiles tlsFiles { parser.value(tlsCertOption), parser.value(tlsKeyOption), parser.value(tlsClientCaOption) };
     try {
         tls = loadServerTls(tlsFiles);
@@ -268,7 +267,7 @@ int main(int argc, char *argv[])
     if (metrics)
         out << "metrics on " << metrics->shownAddress() << Qt::endl;
     if (tls)
-        ServerLog::Line() << "TLS on, " << (tls->peerVerifyMode() == QSslSocket::VerifyPeer ? "client certificates required"
+        ServerLog::Line() << "TLS on, " << (tls->clientCertificates ? "client certificates required"
                                                                               : "no client certificate asked");
     ServerLog::Line() << "serving at most " << limits.maxClients << " clients, " << limits.maxClientsPerPrefix
         << " from one network (/" << limits.clientPrefix.v4Bits << ", /" << limits.clientPrefix.v6Bits << "), "

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "runtime/core/tlsclient.h"
+#include "protocol/tlssocket.h"
 
-#include <QSslCipher>
-#include <QSslSocket>
+#include <QEventLoop>
+#include <QTcpSocket>
+#include <QTimer>
+#include <unistd.h>
 
-// Seconds a handshake may take before the session is given up.
+// Milliseconds a handshake may take before the session is given up.
 constexpr int kHandshakeWaitMs = 10000;
 
 // The protocol and cipher suite a server's TLS session settles on with the
@@ -19,15 +22,23 @@ struct TlsSession
 
 inline TlsSession negotiatedSession(int port, const TTlsFiles &files)
 {
-    const std::unique_ptr<QSslSocket> socket = NewTlsSocket(files);
-    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), quint16(port));
-    if (!socket->waitForEncrypted(kHandshakeWaitMs))
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    if (!socket.waitForConnected(kHandshakeWaitMs))
         return {};
-    const QSslCipher cipher = socket->sessionCipher();
-    const TlsSession session { socket->sessionProtocol() == QSsl::TlsV1_3 ? QStringLiteral("TLS 1.3")
-                                   : socket->sessionProtocol() == QSsl::TlsV1_2 ? QStringLiteral("TLS 1.2")
-                                                                               : cipher.protocolString(),
-                               cipher.name() };
-    socket->disconnectFromHost();
-    return session;
+    const int descriptor = ::dup(int(socket.socketDescriptor()));
+    socket.abort();
+    const std::unique_ptr<protocol::TlsSocket> stream = StartTls(descriptor, files, QStringLiteral("127.0.0.1"));
+    QEventLoop loop;
+    QObject::connect(stream.get(), &protocol::TlsSocket::stageChanged, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kHandshakeWaitMs, &loop, &QEventLoop::quit);
+    if (stream->stage() == protocol::TlsSocket::Stage::Handshake)
+        loop.exec();
+    if (stream->stage() != protocol::TlsSocket::Stage::Open)
+        return {};
+    const QString protocol = stream->protocolName();
+    return { protocol == QLatin1String("TLSv1.3") ? QStringLiteral("TLS 1.3")
+                 : protocol == QLatin1String("TLSv1.2") ? QStringLiteral("TLS 1.2")
+                                                        : protocol,
+             stream->suite() };
 }

@@ -41,7 +41,7 @@ void answerBusyAtOnce(int descriptor)
 } // namespace
 
 AppServer::AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
-                     std::optional<QSslConfiguration> tls, QObject *parent)
+                     std::optional<ServerTls> tls, QObject *parent)
     : QTcpServer(parent)
     , m_databaseAddress(std::move(databaseAddress))
     , m_dialect(dialect)
@@ -101,7 +101,8 @@ int AppServer::reservedDescriptors() const
 bool AppServer::startSession(qintptr descriptor, const QString &prefix)
 {
     auto *thread = new QThread(this);
-    auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits, m_tls);
+    auto *session = new ClientSession(descriptor, m_databaseAddress, m_dialect, m_limits,
+                                      m_tls ? m_tls->sessions : nullptr);
     session->moveToThread(thread);
     // Accepting waits until the session holds its own descriptors (its thread's wakeup,
     // its socket, in plaintext its database), so that no other connection takes the
@@ -192,7 +193,7 @@ bool AppServer::evictOldestHandshake()
     return false;
 }
 
-void AppServer::setTls(const QSslConfiguration &tls)
+void AppServer::setTls(const ServerTls &tls)
 {
     m_tls = tls;
 }
@@ -226,7 +227,7 @@ bool AppServer::refuse(qintptr descriptor, const QString &peer, const QString &m
     QTcpSocket *socket = m_tls ? new QSslSocket(this) : new QTcpSocket(this);
     auto *tls = qobject_cast<QSslSocket *>(socket);
     if (tls) {
-        tls->setSslConfiguration(*m_tls);
+        tls->setSslConfiguration(m_tls->configuration);
         ++m_tlsRefusals;
         connect(tls, &QObject::destroyed, this, [this] {
             --m_tlsRefusals;

@@ -2,11 +2,11 @@
 
 #include "appserver/network/descriptors.h"
 #include "appserver/network/serverlimits.h"
+#include "appserver/network/servertls.h"
 #include "appserver/remoteobject/scriptline.h"
 
 #include <QHash>
 #include <QSet>
-#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTimer>
 #include <deque>
@@ -48,10 +48,10 @@ public:
     // `databaseAddress`: a SQLite file or a postgresql:// URI; `tls`: the sessions'
     // handshake, none for plaintext.
     AppServer(QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
-              std::optional<QSslConfiguration> tls = std::nullopt, QObject *parent = nullptr);
+              std::optional<ServerTls> tls = std::nullopt, QObject *parent = nullptr);
 
     // The handshake of the sessions that start from now on; open ones keep theirs.
-    void setTls(const QSslConfiguration &tls);
+    void setTls(const ServerTls &tls);
     bool servesTls() const { return m_tls.has_value(); }
 
     // Stops listening and lets every session end once the answer it is sending, if
@@ -90,7 +90,7 @@ private:
     QString m_databaseAddress;
     ScriptDialect m_dialect;
     ServerLimits m_limits;
-    std::optional<QSslConfiguration> m_tls;
+    std::optional<ServerTls> m_tls;
     int m_sessions = 0;
     QHash<QString, int> m_sessionsOfPrefix;
     int m_handshakes = 0; // sessions whose handshake is not over

@@ -11,22 +11,25 @@
 #include "appserver/remoteobject/rdmgeraarquivo.h"
 
 #include "protocol/protocolerror.h"
+#include "protocol/tlssocket.h"
 
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
-#include <QSslSocket>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 ClientSession::ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
-                             std::optional<QSslConfiguration> tls)
+                             std::shared_ptr<ssl_ctx_st> tls)
     : m_descriptor(descriptor)
     , m_databaseAddress(std::move(databaseAddress))
     , m_dialect(dialect)
@@ -97,86 +100,102 @@ bool ClientSession::adopt(QTcpSocket *socket)
         finish(QStringLiteral("socket-error"));
         return false;
     }
+    m_channel = socket;
     // Unread bytes stay in the kernel, where they hold the client back.
     m_socket->setReadBufferSize(kReadChunk);
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
-        if (m_answer && !m_closing) {
-            ServerLog::write(AuditLog::droppedLine(
-                m_peer, m_answered, QStringLiteral("gone while %1 was answered").arg(ServerLog::quoted(m_request.method))));
-            endCall(QStringLiteral("client-gone"));
-        }
-        m_answer.reset(); // ends its query at once
-        // A client that refuses the server's certificate closes in the handshake.
-        if (qobject_cast<QSslSocket *>(m_socket) && !m_encrypted && !m_closing) {
-            ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::Handshake);
-            ServerLog::write(AuditLog::droppedLine(m_peer, 0, QStringLiteral("closed by the client in the TLS handshake")));
-        }
-        finish(m_closing ? m_end : QStringLiteral("client-closed"));
-    });
+    connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::channelEnded);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientSession::answerWritten);
     return true;
 }
 
+void ClientSession::channelEnded()
+{
+    if (m_answer && !m_closing) {
+        ServerLog::write(AuditLog::droppedLine(
+            m_peer, m_answered, QStringLiteral("gone while %1 was answered").arg(ServerLog::quoted(m_request.method))));
+        endCall(QStringLiteral("client-gone"));
+    }
+    m_answer.reset(); // ends its query at once
+    // A client that refuses the server's certificate closes in the handshake.
+    if (m_tlsSocket && !m_encrypted && !m_closing) {
+        ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::Handshake);
+        ServerLog::write(AuditLog::droppedLine(m_peer, 0, QStringLiteral("closed by the client in the TLS handshake")));
+    }
+    finish(m_closing ? m_end : QStringLiteral("client-closed"));
+}
+
 void ClientSession::startTls()
 {
-    auto *socket = new QSslSocket(this);
-    socket->setSslConfiguration(*m_tls);
-    if (!adopt(socket))
+    m_tlsSocket = new protocol::TlsSocket(int(m_descriptor), m_tls.get(), protocol::TlsSocket::Side::Server);
+    m_tlsSocket->setParent(this);
+    m_channel = m_tlsSocket;
+    // The short record that ends each write goes out at once, not after the client's
+    // delayed acknowledgement.
+    const int lowDelay = 1;
+    ::setsockopt(int(m_descriptor), IPPROTO_TCP, TCP_NODELAY, &lowDelay, sizeof lowDelay);
+    connect(m_tlsSocket, &protocol::TlsSocket::stageChanged, this, &ClientSession::tlsStageChanged);
+    connect(m_tlsSocket, &QIODevice::bytesWritten, this, &ClientSession::answerWritten);
+    connect(m_tlsSocket, &QIODevice::readyRead, this, &ClientSession::readRequests);
+    if (m_tlsSocket->stage() != protocol::TlsSocket::Stage::Handshake) // over before it was watched
+        tlsStageChanged();
+}
+
+void ClientSession::tlsStageChanged()
+{
+    if (m_tlsSocket->stage() == protocol::TlsSocket::Stage::Open) {
+        if (!m_encrypted)
+            encrypted();
         return;
+    }
+    if (m_tlsSocket->stage() != protocol::TlsSocket::Stage::Closed)
+        return;
+    if (!m_encrypted && !m_closing && !m_tlsSocket->peerEnded())
+        handshakeFailed(m_tlsSocket->errorString());
+    else
+        channelEnded();
+}
+
+void ClientSession::encrypted()
+{
+    m_encrypted = true;
+    const QList<QSslCertificate> chain = m_tlsSocket->peerChain();
+    if (const std::optional<ClientChain::Refusal> refused = ClientChain::refusal(chain)) {
+        m_clientRefusal = refused->client; // nothing more is read
+        ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::ChainTooLarge);
+        sendException(QLatin1String(protocol::kTlsRefusedClass), refused->client);
+        drop(refused->log, Close::AfterWriting, QStringLiteral("tls-refused"));
+        return;
+    }
     // A client certificate that fails verification does not end the handshake: the
     // client is told why over TLS, and served nothing.
-    connect(socket, &QSslSocket::sslErrors, this, [this, socket](const QList<QSslError> &errors) {
-        m_clientRefusal = clientCertificateRefusal(errors);
+    const QList<QSslError> &errors = m_tlsSocket->verifyErrors();
+    m_clientRefusal = clientCertificateRefusal(errors);
+    if (!m_clientRefusal.isEmpty()) {
         QStringList reasons;
         for (const QSslError &refused : errors)
             reasons << refused.errorString();
-        m_clientRefusalLog = reasons.join(QStringLiteral("; "));
-        socket->ignoreSslErrors();
-    });
-    connect(socket, &QSslSocket::encryptedBytesWritten, this, &ClientSession::answerWritten);
-    connect(socket, &QSslSocket::encrypted, this, [this, socket] {
-        m_encrypted = true;
-        QList<QSslCertificate> chain = socket->peerCertificateChain();
-        if (const QSslCertificate own = socket->peerCertificate(); !own.isNull() && !chain.contains(own))
-            chain.prepend(own);
-        if (const std::optional<ClientChain::Refusal> refused = ClientChain::refusal(chain)) {
-            m_clientRefusal = refused->client; // nothing more is read
-            ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::ChainTooLarge);
-            sendException(QLatin1String(protocol::kTlsRefusedClass), refused->client);
-            drop(refused->log, Close::AfterWriting, QStringLiteral("tls-refused"));
-            return;
-        }
-        if (!m_clientRefusal.isEmpty()) {
-            ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::ClientCertificate);
-            sendException(QLatin1String(protocol::kTlsRefusedClass), m_clientRefusal);
-            drop(QStringLiteral("client certificate refused: %1").arg(m_clientRefusalLog), Close::AfterWriting,
-                 QStringLiteral("tls-refused"));
-            return;
-        }
-        if (const QSslCertificate peer = socket->peerCertificate(); !peer.isNull())
-            m_peer.subject = certificateSubject(peer);
-        openDatabase();
-        endHandshake();
-    });
-    connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
-        if (socket->isEncrypted() || m_closing
-            || (error != QAbstractSocket::SslHandshakeFailedError && error != QAbstractSocket::SslInternalError))
-            return;
-        const QString reason = socket->errorString();
-        // OpenSSL ends a handshake whose certificate message is too long before Qt sees the chain.
-        const QString limit = reason.contains(QLatin1String(ClientChain::kHandshakeOverflowText))
-            ? QStringLiteral(" (a client certificate chain over the %1 bytes a handshake takes)")
-                  .arg(ClientChain::kHandshakeMessageBytes)
-            : QString();
-        ServerMetrics::tlsFailed(limit.isEmpty() ? ServerMetrics::TlsFailure::Handshake : ServerMetrics::TlsFailure::ChainTooLarge);
-        drop(QStringLiteral("TLS handshake failed%1: %2").arg(limit, reason), Close::AtOnce,
-             QStringLiteral("tls-handshake-failed"));
-    });
-    // The short record that ends each write goes out at once, not after the client's
-    // delayed acknowledgement.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket->startServerEncryption();
-    serve();
+        ServerMetrics::tlsFailed(ServerMetrics::TlsFailure::ClientCertificate);
+        sendException(QLatin1String(protocol::kTlsRefusedClass), m_clientRefusal);
+        drop(QStringLiteral("client certificate refused: %1").arg(reasons.join(QStringLiteral("; "))), Close::AfterWriting,
+             QStringLiteral("tls-refused"));
+        return;
+    }
+    if (!chain.isEmpty())
+        m_peer.subject = certificateSubject(chain.constFirst());
+    openDatabase();
+    endHandshake();
+    readRequests(); // a request may have come with the handshake's end
+}
+
+void ClientSession::handshakeFailed(const QString &reason)
+{
+    // OpenSSL ends a handshake whose certificate message is too long before the chain can be counted.
+    const QString limit = reason.contains(QLatin1String(ClientChain::kHandshakeOverflowText))
+        ? QStringLiteral(" (a client certificate chain over the %1 bytes a handshake takes)")
+              .arg(ClientChain::kHandshakeMessageBytes)
+        : QString();
+    ServerMetrics::tlsFailed(limit.isEmpty() ? ServerMetrics::TlsFailure::Handshake : ServerMetrics::TlsFailure::ChainTooLarge);
+    drop(QStringLiteral("TLS handshake failed%1: %2").arg(limit, reason), Close::AtOnce, QStringLiteral("tls-handshake-failed"));
 }
 
 void ClientSession::serve()
@@ -223,8 +242,8 @@ void ClientSession::readRequests()
                 endHandshake();
                 if (!answer(payload))
                     return;
-            } else if (m_socket->bytesAvailable() > 0) {
-                m_frames.append(m_socket->read(kReadChunk));
+            } else if (m_channel->bytesAvailable() > 0) {
+                m_frames.append(m_channel->read(kReadChunk));
             } else {
                 return;
             }
@@ -285,17 +304,9 @@ bool ClientSession::sendAnswer()
             return !m_closing;
         }
         m_call.bytes += frameBytes;
-        if (!m_tls) {
-            // Header and payload in one buffer, which the socket keeps rather than copies.
-            m_socket->write(frame);
-            continue;
-        }
-        // Encrypted a slice at a time and pushed to the kernel at once: the buffers stay
-        // small and in cache, and the kernel is not left one block per event-loop turn.
-        for (qsizetype at = 0; at < frame.size(); at += kTlsSlice) {
-            m_socket->write(frame.constData() + at, std::min(kTlsSlice, frame.size() - at));
-            m_socket->flush();
-        }
+        // Header and payload in one buffer, which a plaintext socket keeps rather than
+        // copies, and TLS seals from where it lies, keeping what the kernel cannot take yet.
+        m_channel->write(frame);
     }
     return true;
 }
@@ -321,7 +332,7 @@ void ClientSession::refuseOversizedAnswer(qint64 sent, qint64 frameBytes, qint64
         ? QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes de uma mensagem.").arg(size).arg(frameLimit)
         : QStringLiteral("A resposta de %1 bytes excede o limite de %2 bytes.").arg(size).arg(m_limits.maxAnswer);
     frame = protocol::frameOf(RdmGeraArquivo::failureAnswer(m_request, message));
-    m_socket->write(frame);
+    m_channel->write(frame);
     m_call.bytes = sent + frame.size();
     endCall(QStringLiteral("too-large"));
 }
@@ -352,7 +363,7 @@ void ClientSession::finish(const QString &how)
 
 void ClientSession::sendException(const QString &exceptionClass, const QString &message)
 {
-    m_socket->write(protocol::frameOf(protocol::encodeExceptionResponse(exceptionClass, message)));
+    m_channel->write(protocol::frameOf(protocol::encodeExceptionResponse(exceptionClass, message)));
 }
 
 void ClientSession::answerWritten()
@@ -375,7 +386,7 @@ void ClientSession::drain()
     m_draining = true;
     if (m_finished || m_closing || !m_idle)
         return;
-    if (!m_socket) { // a TLS server's client that never spoke
+    if (!m_channel) { // a TLS server's client that never spoke
         m_firstByte->setEnabled(false);
         ::close(int(m_descriptor));
         finish(QStringLiteral("server-stopping"));
@@ -387,12 +398,12 @@ void ClientSession::drain()
 
 void ClientSession::idleTimedOut()
 {
-    if (!m_socket) { // a TLS server's client that never spoke
+    if (!m_channel) { // a TLS server's client that never spoke
         dropUnread(QStringLiteral("silent for %1 s").arg(m_limits.idleTimeout), QStringLiteral("idle-timeout"));
         return;
     }
     if (m_closing) { // its last answer never went out
-        m_socket->abort();
+        closeChannel(Close::AtOnce);
         finish(m_end);
         return;
     }
@@ -402,7 +413,7 @@ void ClientSession::idleTimedOut()
 void ClientSession::handshakeTimedOut()
 {
     const QString reason = QStringLiteral("handshake-timeout: handshake not over in %1 s").arg(m_limits.handshakeTimeout);
-    if (!m_socket)
+    if (!m_channel)
         dropUnread(reason, QStringLiteral("handshake-timeout"));
     else
         drop(reason, Close::AtOnce, QStringLiteral("handshake-timeout"));
@@ -413,7 +424,7 @@ void ClientSession::evict()
     if (m_handshakeOver || m_finished || m_closing || !m_handshake)
         return;
     const QString reason = QStringLiteral("handshake-evicted: a newer client came while the handshake cap was full");
-    if (!m_socket)
+    if (!m_channel)
         dropUnread(reason, QStringLiteral("handshake-evicted"));
     else
         drop(reason, Close::AtOnce, QStringLiteral("handshake-evicted"));
@@ -429,14 +440,12 @@ void ClientSession::dropUnread(const QString &reason, const QString &end)
 
 qint64 ClientSession::outgoing() const
 {
-    // TLS encrypts what is written at once: the bytes wait as records on the socket below.
-    const auto *tls = qobject_cast<const QSslSocket *>(m_socket);
-    return m_socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
+    return m_channel->bytesToWrite();
 }
 
 bool ClientSession::clientGone() const
 {
-    pollfd end { int(m_socket->socketDescriptor()), POLLRDHUP, 0 };
+    pollfd end { m_tlsSocket ? m_tlsSocket->descriptor() : int(m_socket->socketDescriptor()), POLLRDHUP, 0 };
     return ::poll(&end, 1, 0) > 0 && (end.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
@@ -446,10 +455,28 @@ void ClientSession::drop(const QString &reason, Close close, const QString &end)
     m_handshake->stop(); // the idle time-out ends a close that does not complete
     m_end = end;
     ServerLog::write(AuditLog::droppedLine(m_peer, m_answered, reason));
-    if (close == Close::AtOnce)
-        m_socket->abort();
-    else
-        m_socket->disconnectFromHost(); // the idle time-out ends a close that does not complete
-    if (m_socket->state() == QAbstractSocket::UnconnectedState)
+    closeChannel(close);
+    if (channelClosed())
         finish(m_end);
+}
+
+void ClientSession::closeChannel(Close close)
+{
+    if (m_tlsSocket) {
+        if (close == Close::AtOnce)
+            m_tlsSocket->close();
+        else
+            m_tlsSocket->closeAfterWriting(); // the idle time-out ends a close that does not complete
+    } else if (close == Close::AtOnce) {
+        m_socket->abort();
+    } else {
+        m_socket->disconnectFromHost(); // the idle time-out ends a close that does not complete
+    }
+}
+
+bool ClientSession::channelClosed() const
+{
+    if (m_tlsSocket)
+        return m_tlsSocket->stage() == protocol::TlsSocket::Stage::Closed;
+    return m_socket->state() == QAbstractSocket::UnconnectedState;
 }

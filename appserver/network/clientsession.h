@@ -10,17 +10,20 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSslConfiguration>
 #include <QString>
 #include <memory>
-#include <optional>
 
 class AnswerStream;
+class QIODevice;
 class QSocketNotifier;
 class QTcpSocket;
 class QTimer;
 class RdmGeraArquivo;
 class TranslationDb;
+namespace protocol {
+class TlsSocket;
+}
+struct ssl_ctx_st;
 
 // One client's connection, served in its own thread with its own database
 // connection: requests answered in order, the next one read only once the previous
@@ -44,12 +47,10 @@ public:
     static constexpr qint64 kReadChunk = 64 * 1024;
     // Bytes of an answer waiting on the socket before the session stops producing more.
     static constexpr qint64 kOutgoingLimit = 4 * 1024 * 1024;
-    // Bytes of an answer handed to TLS at a time.
-    static constexpr qsizetype kTlsSlice = 64 * 1024;
 
-    // `tls`: the handshake's configuration; none for a plaintext server.
+    // `tls`: OpenSSL's context for the handshake; none for a plaintext server.
     ClientSession(qintptr descriptor, QString databaseAddress, ScriptDialect dialect, ServerLimits limits,
-                  std::optional<QSslConfiguration> tls);
+                  std::shared_ptr<ssl_ctx_st> tls);
     ~ClientSession() override;
 
 public slots:
@@ -73,7 +74,16 @@ private:
     void firstByteArrived();
     // Gives the descriptor to `socket`; false when the connection is already over.
     bool adopt(QTcpSocket *socket);
+    // Gives the descriptor to a TLS socket of its own, the server's side of the handshake.
     void startTls();
+    void tlsStageChanged();
+    // TLS is established: the client's certificate is taken or refused.
+    void encrypted();
+    void handshakeFailed(const QString &reason);
+    // The client's end, or the session's own close, is over.
+    void channelEnded();
+    void closeChannel(Close close);
+    bool channelClosed() const;
     void serve();
     // Opens the database; false when it cannot be, the client told so.
     bool openDatabase();
@@ -110,11 +120,12 @@ private:
     QString m_databaseAddress;
     ScriptDialect m_dialect;
     ServerLimits m_limits;
-    std::optional<QSslConfiguration> m_tls;
+    std::shared_ptr<ssl_ctx_st> m_tls;
     QString m_clientRefusal; // why the client's certificate is not taken, for the client
-    QString m_clientRefusalLog; // the same, for the log
     QSocketNotifier *m_firstByte = nullptr; // until a TLS server knows how its client speaks
-    QTcpSocket *m_socket = nullptr;
+    QTcpSocket *m_socket = nullptr; // a plaintext connection's
+    protocol::TlsSocket *m_tlsSocket = nullptr;
+    QIODevice *m_channel = nullptr; // either; none until a TLS server's client has spoken
     QTimer *m_idle = nullptr;
     QTimer *m_handshake = nullptr;
     qint64 m_answered = 0;

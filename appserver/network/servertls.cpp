@@ -1,5 +1,6 @@
 #include "appserver/network/servertls.h"
 
+#include "protocol/tlscontext.h"
 #include "protocol/tlskey.h"
 #include "protocol/untrustedissuer.h"
 
@@ -7,6 +8,7 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
+#include <openssl/ssl.h>
 #include <stdexcept>
 
 namespace {
@@ -38,9 +40,32 @@ QSslKey privateKey(const QByteArray &pem, const QString &file)
         QStringLiteral("--tls-key %1 holds no unencrypted PEM RSA or EC private key").arg(file).toStdString());
 }
 
+// OpenSSL's context for the sessions, from the same files as Qt's configuration.
+std::shared_ptr<ssl_ctx_st> sessionContext(const QByteArray &chainPem, const QByteArray &keyPem,
+                                           const QByteArray &clientAuthorityPem)
+{
+    protocol::TlsContext context = protocol::newTlsContext(protocol::TlsSide::Server);
+    const auto refuse = [](const char *step) {
+        throw std::invalid_argument(
+            QStringLiteral("TLS cannot be set up (%1): %2").arg(QLatin1String(step), protocol::tlsContextError()).toStdString());
+    };
+    if (!context)
+        refuse("SSL_CTX_new");
+    if (SSL_CTX_set_ciphersuites(context.get(), kTls13Suites) != 1)
+        refuse("ciphersuites");
+    SSL_CTX_set_options(context.get(), SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
+    if (!protocol::useCertificate(context.get(), chainPem, keyPem))
+        refuse("--tls-cert, --tls-key");
+    if (!clientAuthorityPem.isEmpty()) {
+        protocol::trustOnly(context.get(), clientAuthorityPem);
+        SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    }
+    return std::shared_ptr<ssl_ctx_st>(context.release(), protocol::TlsContextFree());
+}
+
 } // namespace
 
-std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
+std::optional<ServerTls> loadServerTls(const ServerTlsFiles &files)
 {
     if (files.certFile.isEmpty() && files.keyFile.isEmpty() && files.clientCaFile.isEmpty())
         return std::nullopt;
@@ -62,15 +87,17 @@ std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files)
     if (!protocol::keyMatchesCertificate(certificatePem, keyPem))
         throw std::invalid_argument(QStringLiteral("--tls-key %1 is not the key of the certificate in --tls-cert %2")
                                         .arg(files.keyFile, files.certFile).toStdString());
+    QByteArray clientAuthorityPem;
     if (files.clientCaFile.isEmpty()) {
         configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     } else {
         // Only certificates of the team's authority are taken, not the system's.
-        configuration.setCaCertificates(
-            certificates(readPem(files.clientCaFile, "--tls-client-ca"), files.clientCaFile, "--tls-client-ca"));
+        clientAuthorityPem = readPem(files.clientCaFile, "--tls-client-ca");
+        configuration.setCaCertificates(certificates(clientAuthorityPem, files.clientCaFile, "--tls-client-ca"));
         configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     }
-    return configuration;
+    return ServerTls { sessionContext(certificatePem, keyPem, clientAuthorityPem), configuration,
+                       !files.clientCaFile.isEmpty() };
 }
 
 QString clientCertificateRefusal(const QList<QSslError> &errors)

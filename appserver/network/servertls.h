@@ -5,7 +5,10 @@
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QString>
+#include <memory>
 #include <optional>
+
+struct ssl_ctx_st;
 
 // The server's side of TLS: its certificate chain and key, and, for mutual TLS, the
 // authority whose certificates the clients must present.
@@ -19,9 +22,17 @@ struct ServerTlsFiles
 // The TLS 1.3 cipher suites a session agrees to, the first the client also offers.
 constexpr const char *kTls13Suites = "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
 
-// The configuration every session's handshake uses; none when no certificate is
-// given. Raises std::invalid_argument naming the file that cannot be used.
-std::optional<QSslConfiguration> loadServerTls(const ServerTlsFiles &files);
+// The server's TLS, from one reading of its files.
+struct ServerTls
+{
+    std::shared_ptr<ssl_ctx_st> sessions; // OpenSSL's, for the sessions' TLS on their own descriptor
+    QSslConfiguration configuration;      // Qt's, for the busy answers
+    bool clientCertificates = false; // a client must present one of the authority's
+};
+
+// What every session's handshake uses; none when no certificate is given. Raises
+// std::invalid_argument naming the file that cannot be used.
+std::optional<ServerTls> loadServerTls(const ServerTlsFiles &files);
 
 // Why a client's certificate is refused, in the client's language; empty when
 // `errors` say nothing against it.

@@ -50,11 +50,11 @@ void ServerControl::reload()
     }
     SystemdNotify::reloading();
     try {
-        const std::optional<QSslConfiguration> renewed = loadServerTls(m_tlsFiles);
+        const std::optional<ServerTls> renewed = loadServerTls(m_tlsFiles);
         m_server.setTls(*renewed);
         ServerLog::Line() << "TLS files reloaded: new sessions get the certificate of "
-                          << renewed->localCertificate().subjectDisplayName() << ", valid until "
-                          << renewed->localCertificate().expiryDate().toString(Qt::ISODate) << "; open sessions keep theirs";
+                          << renewed->configuration.localCertificate().subjectDisplayName() << ", valid until "
+                          << renewed->configuration.localCertificate().expiryDate().toString(Qt::ISODate) << "; open sessions keep theirs";
     } catch (const std::invalid_argument &unusable) {
         ServerLog::Line() << "TLS reload refused, the files in use stay: " << unusable.what();
     }

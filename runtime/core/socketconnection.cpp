@@ -2,6 +2,7 @@
 
 #include "runtime/core/callwait.h"
 #include "runtime/core/exceptions.h"
+#include "protocol/tlssocket.h"
 
 #include "protocol/answerstart.h"
 #include "protocol/arrivingrows.h"
@@ -12,10 +13,11 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QSslSocket>
+#include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
 #include <limits>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -89,7 +91,30 @@ TSocketConnection::~TSocketConnection() = default;
 
 bool TSocketConnection::Connected() const
 {
+    if (m_tls)
+        return m_tls->stage() == protocol::TlsSocket::Stage::Open;
     return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+QIODevice &TSocketConnection::channel() const
+{
+    if (m_tls)
+        return *m_tls;
+    return *m_socket;
+}
+
+bool TSocketConnection::channelUp() const
+{
+    if (m_tls)
+        return m_tls->stage() != protocol::TlsSocket::Stage::Closed;
+    const QAbstractSocket::SocketState state = m_socket->state();
+    return state != QAbstractSocket::UnconnectedState && state != QAbstractSocket::ClosingState;
+}
+
+void TSocketConnection::dropConnection()
+{
+    m_tls.reset();
+    m_socket.reset();
 }
 
 void TSocketConnection::SetConnected(bool connected)
@@ -97,10 +122,14 @@ void TSocketConnection::SetConnected(bool connected)
     if (connected == Connected())
         return;
     if (!connected) {
-        m_socket->disconnectFromHost();
-        m_socket.reset();
+        if (m_tls)
+            m_tls->close();
+        else
+            m_socket->disconnectFromHost();
+        dropConnection();
         return;
     }
+    dropConnection(); // what is left of a connection that ended
     if (BeforeConnect)
         BeforeConnect(nullptr);
     TCallWaitScope waitScope;
@@ -113,35 +142,20 @@ void TSocketConnection::SetConnected(bool connected)
         if (!connectElsewhere(attempts))
             fail(connectFailure(attempts));
     }
-    if (Tls.Enabled()) {
-        // The handshake waits like a call: the windows stay alive and it can time out.
-        auto &tls = static_cast<QSslSocket &>(*m_socket);
-        try {
-            await([&tls] { return tls.isEncrypted() || tls.state() != QAbstractSocket::ConnectedState; }, false);
-            if (!tls.isEncrypted())
-                RefuseTls(tls, Host, serverName());
-        } catch (...) {
-            m_socket.reset();
-            throw;
-        }
-    }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (Tls.Enabled())
+        startTls();
     m_peerChecked = false;
     connectSucceeded();
 }
 
 QString TSocketConnection::connectSocket()
 {
-    if (Tls.Enabled()) {
-        std::unique_ptr<QSslSocket> tls = NewTlsSocket(Tls);
-        tls->setReadBufferSize(kReadAheadBytes);
-        tls->connectToHostEncrypted(Host, quint16(Port));
-        m_socket = std::move(tls);
-    } else {
-        m_socket = std::make_unique<QTcpSocket>();
-        m_socket->setReadBufferSize(kReadAheadBytes);
-        m_socket->connectToHost(Host, quint16(Port));
-    }
+    if (Tls.Enabled())
+        CheckTlsFiles(Tls); // a file that cannot serve is said before any server is tried
+    m_socket = std::make_unique<QTcpSocket>();
+    m_socket->setReadBufferSize(kReadAheadBytes);
+    m_socket->connectToHost(Host, quint16(Port));
     try {
         await([this] { return m_socket->state() == QAbstractSocket::ConnectedState; }, true);
     } catch (const ConnectFailed &failed) {
@@ -149,6 +163,27 @@ QString TSocketConnection::connectSocket()
         return failed.reason;
     }
     return QString();
+}
+
+void TSocketConnection::startTls()
+{
+    // The socket's descriptor goes to the TLS stream, which reads the kernel itself; Qt's
+    // socket closes only its own copy of it.
+    const int descriptor = ::dup(int(m_socket->socketDescriptor()));
+    m_socket->abort();
+    m_socket.reset();
+    if (descriptor < 0)
+        fail(QStringLiteral("Não foi possível iniciar o TLS com o servidor de aplicação %1.").arg(serverName()));
+    m_tls = StartTls(descriptor, Tls, Host);
+    // The handshake waits like a call: the windows stay alive and it can time out.
+    try {
+        await([this] { return m_tls->stage() != protocol::TlsSocket::Stage::Handshake; }, false);
+        if (m_tls->stage() != protocol::TlsSocket::Stage::Open)
+            RefuseTls(*m_tls, Host, serverName());
+    } catch (...) {
+        dropConnection();
+        throw;
+    }
 }
 
 bool TSocketConnection::connectElsewhere(const QList<TConnectAttempt> &)
@@ -173,8 +208,7 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
 {
     enum class Wake { None, Socket, TimedOut, Cancelled };
     while (!done()) {
-        const QAbstractSocket::SocketState state = m_socket->state();
-        if (state == QAbstractSocket::UnconnectedState || state == QAbstractSocket::ClosingState) {
+        if (!channelUp()) {
             if (connecting)
                 throw ConnectFailed { m_socket->errorString() };
             failWaiting(false);
@@ -192,13 +226,15 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
                     loop.quit();
                 };
             };
-            QTcpSocket *socket = m_socket.get();
-            QObject::connect(socket, &QIODevice::readyRead, &loop, wakeFor(Wake::Socket));
-            QObject::connect(socket, &QIODevice::bytesWritten, &loop, wakeFor(Wake::Socket));
-            QObject::connect(socket, &QAbstractSocket::stateChanged, &loop, wakeFor(Wake::Socket));
-            QObject::connect(socket, &QAbstractSocket::errorOccurred, &loop, wakeFor(Wake::Socket));
-            if (auto *tls = qobject_cast<QSslSocket *>(socket))
-                QObject::connect(tls, &QSslSocket::encrypted, &loop, wakeFor(Wake::Socket));
+            QIODevice *device = &channel();
+            QObject::connect(device, &QIODevice::readyRead, &loop, wakeFor(Wake::Socket));
+            QObject::connect(device, &QIODevice::bytesWritten, &loop, wakeFor(Wake::Socket));
+            if (m_tls) {
+                QObject::connect(m_tls.get(), &protocol::TlsSocket::stageChanged, &loop, wakeFor(Wake::Socket));
+            } else {
+                QObject::connect(m_socket.get(), &QAbstractSocket::stateChanged, &loop, wakeFor(Wake::Socket));
+                QObject::connect(m_socket.get(), &QAbstractSocket::errorOccurred, &loop, wakeFor(Wake::Socket));
+            }
             QTimer timer;
             timer.setSingleShot(true);
             QObject::connect(&timer, &QTimer::timeout, &loop, wakeFor(Wake::TimedOut));
@@ -219,7 +255,7 @@ void TSocketConnection::await(const std::function<bool()> &done, bool connecting
         case Wake::Cancelled:
         case Wake::None: // the application is ending its event loops
             m_cancelled = false;
-            m_socket.reset();
+            dropConnection();
             throw EAbort();
         }
     }
@@ -247,8 +283,9 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
     m_cancelled = false;
     // Bytes that came while no call was outstanding answer no request: a new
     // connection keeps them out of this call's answer.
-    if (Connected() && (m_socket->bytesAvailable() > 0 || m_socket->waitForReadyRead(0)))
-        m_socket.reset();
+    // (A TLS stream takes from the kernel to tell.)
+    if (Connected() && (channel().bytesAvailable() > 0 || (!m_tls && m_socket->waitForReadyRead(0))))
+        dropConnection();
     SetConnected(true);
     protocol::Request request { ServerName, method, {} };
     for (const TRemoteArg &argument : arguments) {
@@ -279,7 +316,7 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
         fail(QStringLiteral("Conexão com o servidor de aplicação %1 recusada: %2.").arg(serverName(), response.exceptionMessage));
     // Cancelled after the last wait: the answer is dropped all the same.
     if (std::exchange(m_cancelled, false)) {
-        m_socket.reset();
+        dropConnection();
         throw EAbort();
     }
     if (response.isException)
@@ -298,8 +335,8 @@ OleVariant TSocketConnection::Call(const QString &method, std::vector<TRemoteArg
 
 QByteArray TSocketConnection::exchange(const QByteArray &request, protocol::DataPacketSink *parts)
 {
-    m_socket->write(protocol::frameOf(request));
-    await([this] { return m_socket->bytesToWrite() == 0; }, false);
+    channel().write(protocol::frameOf(request));
+    await([this] { return channel().bytesToWrite() == 0; }, false);
     // One buffer for the whole answer: frames are read into it and decoded where they lie.
     protocol::FrameReader reader(FrameLimit);
     QByteArrayView payload;
@@ -319,24 +356,24 @@ QByteArray TSocketConnection::exchange(const QByteArray &request, protocol::Data
             try {
                 parts->rowsArriving(arriving.count(reader.arrivingPayload()));
             } catch (...) {
-                m_socket.reset(); // as for a failure with the rows of a part
+                dropConnection(); // as for a failure with the rows of a part
                 throw;
             }
             sinceProgress.start();
         }
-        await([this] { return m_socket->bytesAvailable() > 0; }, false);
+        await([this] { return channel().bytesAvailable() > 0; }, false);
         if (m_peerChecked) {
-            reader.readFrom(*m_socket);
+            reader.readFrom(channel());
             continue;
         }
-        QByteArray arrived = m_socket->readAll(); // the first bytes, checked before anything is read as frames
+        QByteArray arrived = channel().readAll(); // the first bytes, checked before anything is read as frames
         checkPeer(arrived);
         reader.append(arrived);
     }
     const QByteArray answer = payload.toByteArray(); // its own copy: the buffer is reused
     // Bytes past the final frame answer no request.
-    if (reader.buffered() > 0 || m_socket->bytesAvailable() > 0)
-        m_socket.reset();
+    if (reader.buffered() > 0 || channel().bytesAvailable() > 0)
+        dropConnection();
     return answer;
 }
 
@@ -360,7 +397,7 @@ bool TSocketConnection::isPart(const QByteArray &payload, protocol::DataPacketSi
     } catch (...) {
         // The rest of the answer is still on its way: dropping the connection
         // is what tells the server to stop.
-        m_socket.reset();
+        dropConnection();
         throw;
     }
 }
@@ -370,8 +407,8 @@ void TSocketConnection::checkPeer(QByteArray &arrived)
     if (m_peerChecked)
         return;
     while (arrived.size() < protocol::kAnswerStartSize) {
-        await([this] { return m_socket->bytesAvailable() > 0; }, false);
-        arrived += m_socket->readAll();
+        await([this] { return channel().bytesAvailable() > 0; }, false);
+        arrived += channel().readAll();
     }
     m_peerChecked = true;
     if (!protocol::couldStartAnswer(arrived, FrameLimit))
@@ -393,18 +430,18 @@ void TSocketConnection::failWaiting(bool timedOut)
     // A server that ends the connection before the first byte of its first answer, after
     // a handshake with the client's certificate, refused that certificate past the
     // handshake (a chain longer than it takes ends it so under TLS 1.3).
-    if (!m_peerChecked && Tls.Enabled() && !Tls.CertFile.isEmpty())
-        fail(QStringLiteral("Conexão TLS com o servidor de aplicação %1 recusada: o servidor encerrou a conexão sem "
-                            "responder, depois de receber o certificado do cliente; confira se ele aceita esse "
-                            "certificado e se a sua cadeia não é longa demais (tls-cert) (%2).")
-                 .arg(serverName(), m_socket->errorString()));
-    const QString message = QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(m_socket->errorString());
-    m_socket.reset();
+    if (!m_peerChecked && Tls.Enabled() && !Tls.CertFile.isEmpty()) {
+        const QString detail = channel().errorString();
+        dropConnection();
+        RefuseAfterClientCertificate(serverName(), detail);
+    }
+    const QString message = QStringLiteral("A conexão com o servidor de aplicação foi perdida (%1).").arg(channel().errorString());
+    dropConnection();
     throw EConnectionLost(message);
 }
 
 void TSocketConnection::fail(const QString &message)
 {
-    m_socket.reset();
+    dropConnection();
     throw ESocketError(message);
 }

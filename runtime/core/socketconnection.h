@@ -15,7 +15,11 @@
 #include <vector>
 
 class QEventLoop;
+class QIODevice;
 class QTcpSocket;
+namespace protocol {
+class TlsSocket;
+}
 
 // The result of a remote call, as one variant.
 using OleVariant = QCborValue;
@@ -67,8 +71,9 @@ public:
     // Memory a record set loaded from one answer may take unless configured
     // (texts it keeps in a file count only by their index).
     static constexpr qint64 kDefaultAnswerLimit = qint64(4) << 30;
-    // The most bytes the socket takes from the network ahead of the reader; past
-    // it the server is held back by the network until the reader catches up.
+    // The most bytes the socket takes from the network ahead of the reader (TLS takes
+    // only what the reader asks for, a few records ahead); past it the server is held
+    // back by the network until the reader catches up.
     static constexpr qint64 kReadAheadBytes = qint64(1) << 20;
     // While a frame of an answer in parts is on its way, its rows that have arrived
     // whole are counted for the progress at most this often (milliseconds since the
@@ -136,7 +141,17 @@ private:
     // protocol's; reads on until `arrived` holds enough bytes to tell.
     void checkPeer(QByteArray &arrived);
 
-    std::unique_ptr<QTcpSocket> m_socket;
+    // The connection's bytes: the TLS stream when there is one, else the socket.
+    QIODevice &channel() const;
+    // False once the connection has ended (or, connecting, failed).
+    bool channelUp() const;
+    void dropConnection();
+    // Takes the connected socket's descriptor for TLS and waits for the handshake;
+    // raises ESocketError naming why the server is refused.
+    void startTls();
+
+    std::unique_ptr<QTcpSocket> m_socket; // until TLS takes its descriptor
+    std::unique_ptr<protocol::TlsSocket> m_tls;
     bool m_peerChecked = false;
     bool m_inCall = false; // a connect or call is under way
     QEventLoop *m_waitLoop = nullptr; // while it waits

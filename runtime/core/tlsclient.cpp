@@ -2,15 +2,16 @@
 
 #include "runtime/core/exceptions.h"
 
+#include "protocol/tlscontext.h"
 #include "protocol/tlskey.h"
+#include "protocol/tlssocket.h"
 #include "protocol/untrustedissuer.h"
 
 #include <QFile>
 #include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QSslKey>
-#include <QSslSocket>
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 
@@ -105,45 +106,82 @@ QString alertReason(const QString &text)
     throw ESocketError(QStringLiteral("Conexão TLS com o servidor de aplicação %1 recusada: %2.").arg(server, why));
 }
 
-} // namespace
+[[noreturn]] void refuseContext(const char *step)
+{
+    throw ESocketError(QStringLiteral("Não foi possível preparar o TLS (%1): %2.")
+                           .arg(QLatin1String(step), protocol::tlsContextError()));
+}
 
-std::unique_ptr<QSslSocket> NewTlsSocket(const TTlsFiles &files)
+// What the connection needs of `files`, read and checked.
+protocol::TlsContext tlsContext(const TTlsFiles &files)
 {
     if (files.CertFile.isEmpty() != files.KeyFile.isEmpty())
         throw ESocketError(QStringLiteral("O certificado do cliente precisa de tls-cert e de tls-key, os dois."));
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    // Only the team's own authority is trusted, not the system's.
     const QString authority = QStringLiteral("a autoridade confiável (tls-ca)");
-    configuration.setCaCertificates(certificates(readPem(files.CaFile, authority), files.CaFile, authority));
-    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    const QByteArray authorityPem = readPem(files.CaFile, authority);
+    certificates(authorityPem, files.CaFile, authority);
+    QByteArray chainPem;
+    QByteArray keyPem;
     if (!files.CertFile.isEmpty()) {
         const QString certificate = QStringLiteral("o certificado do cliente (tls-cert)");
-        const QByteArray chainPem = readPem(files.CertFile, certificate);
-        const QByteArray keyPem = readPem(files.KeyFile, QStringLiteral("a chave do certificado do cliente (tls-key)"));
-        configuration.setLocalCertificateChain(certificates(chainPem, files.CertFile, certificate));
-        configuration.setPrivateKey(privateKey(keyPem, files.KeyFile));
-        // Qt's TLS socket would not start its handshake with it, and the call would wait out its time-out.
+        chainPem = readPem(files.CertFile, certificate);
+        keyPem = readPem(files.KeyFile, QStringLiteral("a chave do certificado do cliente (tls-key)"));
+        certificates(chainPem, files.CertFile, certificate);
+        privateKey(keyPem, files.KeyFile);
         if (!protocol::keyMatchesCertificate(chainPem, keyPem))
             throw ESocketError(QStringLiteral("A chave %1 (tls-key) não é a do certificado %2 (tls-cert).")
                                    .arg(files.KeyFile, files.CertFile));
     }
-    auto socket = std::make_unique<QSslSocket>();
-    socket->setSslConfiguration(configuration);
-    return socket;
+
+    protocol::TlsContext context = protocol::newTlsContext(protocol::TlsSide::Client);
+    if (!context)
+        refuseContext("SSL_CTX_new");
+    // Only the team's own authority is trusted, not the system's.
+    protocol::trustOnly(context.get(), authorityPem);
+    if (!chainPem.isEmpty() && !protocol::useCertificate(context.get(), chainPem, keyPem))
+        refuseContext("tls-cert, tls-key");
+    return context;
 }
 
-void RefuseTls(QSslSocket &socket, const QString &host, const QString &server)
+} // namespace
+
+void CheckTlsFiles(const TTlsFiles &files)
 {
-    QList<QSslError> errors = socket.sslHandshakeErrors();
+    tlsContext(files);
+}
+
+std::unique_ptr<protocol::TlsSocket> StartTls(int descriptor, const TTlsFiles &files, const QString &host)
+{
+    protocol::TlsContext context;
+    try {
+        context = tlsContext(files);
+    } catch (...) {
+        ::close(descriptor);
+        throw;
+    }
+    return std::make_unique<protocol::TlsSocket>(descriptor, context.get(), protocol::TlsSocket::Side::Client, host);
+}
+
+void RefuseTls(const protocol::TlsSocket &stream, const QString &host, const QString &server)
+{
+    QList<QSslError> errors = stream.verifyErrors();
     if (!errors.isEmpty()) {
         std::stable_sort(errors.begin(), errors.end(),
                          [](const QSslError &a, const QSslError &b) { return rank(a.error()) < rank(b.error()); });
         refuse(server, reason(errors.constFirst(), host));
     }
-    if (const QString alert = alertReason(socket.errorString()); !alert.isEmpty())
+    if (const QString alert = alertReason(stream.errorString()); !alert.isEmpty())
         refuse(server, alert);
-    if (socket.error() == QAbstractSocket::RemoteHostClosedError || socket.error() == QAbstractSocket::NetworkError)
+    if (stream.peerEnded() && stream.certificateAsked())
+        RefuseAfterClientCertificate(server, stream.errorString());
+    if (stream.peerEnded())
         refuse(server, QStringLiteral("o servidor encerrou a conexão na negociação (ele não usa TLS?)"));
-    refuse(server, socket.errorString());
+    refuse(server, stream.errorString());
+}
+
+void RefuseAfterClientCertificate(const QString &server, const QString &detail)
+{
+    refuse(server, QStringLiteral("o servidor encerrou a conexão sem responder, depois de receber o certificado do "
+                                  "cliente; confira se ele aceita esse certificado e se a sua cadeia não é longa demais "
+                                  "(tls-cert) (%1)").arg(detail));
 }

@@ -5,7 +5,9 @@
 #include <QString>
 #include <memory>
 
-class QSslSocket;
+namespace protocol {
+class TlsSocket;
+}
 
 // The PEM files of a TLS connection to an application server. TLS is on when the
 // authority is set: the server's certificate must be signed by it and issued for
@@ -19,10 +21,20 @@ struct QLX_EXPORT TTlsFiles
     bool Enabled() const { return !CaFile.isEmpty(); }
 };
 
-// A socket set up to verify the server against `files`; raises ESocketError naming
-// the file when one cannot be read or does not hold what it should.
-QLX_EXPORT std::unique_ptr<QSslSocket> NewTlsSocket(const TTlsFiles &files);
+// Reads and checks `files`; raises ESocketError naming the file when one cannot be
+// read or does not hold what it should.
+QLX_EXPORT void CheckTlsFiles(const TTlsFiles &files);
+
+// Starts TLS on `descriptor`, a socket connected to `host`, to verify the server
+// against `files`; the stream owns the descriptor (closed here when the files raise
+// ESocketError, as CheckTlsFiles).
+QLX_EXPORT std::unique_ptr<protocol::TlsSocket> StartTls(int descriptor, const TTlsFiles &files, const QString &host);
 
 // Raises ESocketError naming the server ("host:port") and the reason why the handshake
-// of a TLS socket connected to `host` ended without encryption.
-[[noreturn]] QLX_EXPORT void RefuseTls(QSslSocket &socket, const QString &host, const QString &server);
+// of a TLS stream connected to `host` ended without encryption.
+[[noreturn]] QLX_EXPORT void RefuseTls(const protocol::TlsSocket &stream, const QString &host, const QString &server);
+
+// Raises ESocketError: the server ("host:port") ended the connection once it had the
+// client's certificate, without a word (a certificate refused past the handshake, or
+// a chain longer than the server takes); `detail` is how the connection ended.
+[[noreturn]] QLX_EXPORT void RefuseAfterClientCertificate(const QString &server, const QString &detail);
