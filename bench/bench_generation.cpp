@@ -600,7 +600,7 @@ void tlsRounds(const QString &database, qint64 rows, int rounds, const QString &
     if (socketExtra.size() == size_t(kSocketCarryPasses)) {
         const RoundSpread onSocket = spreadOf(socketExtra);
         std::printf("  TLS on the socket itself    %.2f us a line (%.2f-%.2f) more than plaintext: OpenSSL straight on a"
-                    " socket pair, no Qt (%.0f%% of the extra)\n",
+                    " socket pair, the bytes alone (%.0f%% of the extra)\n",
                     onSocket.median, onSocket.min, onSocket.max, 100 * onSocket.median / extra.median);
     } else {
         std::printf("  TLS on the socket itself: not measured (OpenSSL would not carry %s over a socket pair)\n",

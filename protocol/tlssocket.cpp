@@ -20,9 +20,6 @@ namespace protocol {
 
 namespace {
 
-// Bytes OpenSSL takes from the kernel at a time: several records, in one call.
-constexpr size_t kReadAheadBytes = 256 * 1024;
-
 // A socket BIO that sends with MSG_NOSIGNAL: a server that is gone gives an error,
 // not a SIGPIPE that would end the program.
 int socketWrite(BIO *bio, const char *data, int size)

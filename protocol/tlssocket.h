@@ -31,6 +31,9 @@ class TlsSocket : public QIODevice
 
 public:
     enum class Side { Client, Server };
+    // Bytes OpenSSL takes from the kernel at a time: several records in one call; the
+    // rest waits in the kernel, where it holds the peer back.
+    static constexpr int kReadAheadBytes = 256 * 1024;
     enum class Stage { Handshake, Open, Closed };
 
     // Takes `descriptor`, a connected socket, and closes it with the stream. A client

@@ -14,8 +14,8 @@ constexpr int kMostCertificates = 10;
 // Bytes (DER) a client's chain may hold, all its certificates together.
 constexpr qsizetype kMostBytes = 32 * 1024;
 // OpenSSL's own bound on the certificate message of a handshake
-// (SSL_MAX_CERT_LIST_DEFAULT), which Qt leaves in force: past it the handshake
-// ends before the chain could be counted, with this text in the error.
+// (SSL_MAX_CERT_LIST_DEFAULT), which the sessions' TLS leaves in force: past it the
+// handshake ends before the chain could be counted, with this text in the error.
 constexpr qsizetype kHandshakeMessageBytes = 100 * 1024;
 inline constexpr char kHandshakeOverflowText[] = "excessive message size";
 
