@@ -34,7 +34,7 @@ int socketWrite(BIO *bio, const char *data, int size)
 int socketRead(BIO *bio, char *data, int size)
 {
     BIO_clear_retry_flags(bio);
-    const ssize_t received = ::recv(BIO_get_fd(bio, nullptr), data, size_t(size), MSG_NOSIGNAL);
+    const ssize_t received = ::recv(BIO_get_fd(bio, nullptr), data, size_t(size), 0);
     if (received < 0 && (errno == EAGAIN || errno == EINTR))
         BIO_set_retry_read(bio);
     return int(received);
