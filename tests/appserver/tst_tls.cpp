@@ -40,14 +40,20 @@ struct CallOutcome
     qint64 elapsedMs = 0;
 };
 
-CallOutcome callLanguages(int port, const TTlsFiles &tls)
+// `connection` pointed at the server's remote object on this machine's `port`, over TLS with `tls`.
+void aimAt(TSocketConnection &connection, int port, const TTlsFiles &tls)
 {
-    TNetConnection connection;
     connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
     connection.Host = QStringLiteral("127.0.0.1");
     connection.Port = port;
-    connection.Timeout = 60;
     connection.Tls = tls;
+}
+
+CallOutcome callLanguages(int port, const TTlsFiles &tls)
+{
+    TNetConnection connection;
+    aimAt(connection, port, tls);
+    connection.Timeout = 60;
     TClientDataSet languages;
     DeclareLanguageFields(languages);
     CallOutcome outcome;
@@ -129,10 +135,7 @@ private slots:
         ServerProcess server({}, true, { QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"), key });
         QVERIFY(server.port() != 0);
         TNetConnection open;
-        open.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
-        open.Host = QStringLiteral("127.0.0.1");
-        open.Port = server.port();
-        open.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
+        aimAt(open, server.port(), TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() });
         int connects = 0;
         open.BeforeConnect = [&connects](QObject *) { ++connects; };
         TClientDataSet languages;
@@ -327,11 +330,9 @@ private slots:
         ServerProcess server({}, true, serverTls(m_pki, QStringLiteral("server"), true));
         QVERIFY(server.port() != 0);
         TNetConnection connection;
-        connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
-        connection.Host = QStringLiteral("127.0.0.1");
-        connection.Port = server.port();
-        connection.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), m_pki.pem(QStringLiteral("desk-01")),
-                                     m_pki.key(QStringLiteral("desk-01")) };
+        aimAt(connection, server.port(),
+              TTlsFiles { m_pki.pem(QStringLiteral("ca")), m_pki.pem(QStringLiteral("desk-01")),
+                          m_pki.key(QStringLiteral("desk-01")) });
         int connects = 0;
         connection.BeforeConnect = [&connects](QObject *) { ++connects; };
         for (int call = 0; call < 3; ++call) {
@@ -408,11 +409,8 @@ private slots:
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         TNetConnection connection;
-        connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
-        connection.Host = QStringLiteral("127.0.0.1");
-        connection.Port = silent.serverPort();
+        aimAt(connection, silent.serverPort(), TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() });
         connection.Timeout = 1;
-        connection.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
@@ -437,10 +435,7 @@ private slots:
         QVERIFY(server.port() != 0);
         const TTlsFiles tls { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
         TNetConnection first;
-        first.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
-        first.Host = QStringLiteral("127.0.0.1");
-        first.Port = server.port();
-        first.Tls = tls;
+        aimAt(first, server.port(), tls);
         TClientDataSet languages;
         DeclareLanguageFields(languages);
         GetIdioma(first, languages); // holds the only session
@@ -576,11 +571,8 @@ private slots:
         } killer;
         killer.server = server.pid();
         TSocketConnection connection;
-        connection.ServerName = QStringLiteral("QLX02600.rdmGeraArquivo");
-        connection.Host = QStringLiteral("127.0.0.1");
-        connection.Port = server.port();
+        aimAt(connection, server.port(), TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() });
         connection.Timeout = 30;
-        connection.Tls = TTlsFiles { m_pki.pem(QStringLiteral("ca")), QString(), QString() };
         AnsiString program("UNIDADE");
         QElapsedTimer clock;
         clock.start();
