@@ -37,8 +37,9 @@ public:
     enum class Stage { Handshake, Open, Closed };
 
     // Takes `descriptor`, a connected socket, and closes it with the stream. A client
-    // checks the server's certificate against the context's authorities and `host`;
-    // a server asks for the client's when the context's verify mode says so.
+    // checks the server's certificate against the context's authorities and `host`
+    // (its context is its own: the check is set on it); a server asks for the client's
+    // when the context's verify mode says so, the context shared by its sessions.
     TlsSocket(int descriptor, ssl_ctx_st *context, Side side, const QString &host = QString());
     ~TlsSocket() override;
     TlsSocket(const TlsSocket &) = delete;

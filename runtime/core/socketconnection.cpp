@@ -2,7 +2,7 @@
 
 #include "runtime/core/callwait.h"
 #include "runtime/core/exceptions.h"
-#include "protocol/tlssocket.h"
+#include "runtime/core/systemerror.h"
 
 #include "protocol/answerstart.h"
 #include "protocol/arrivingrows.h"
@@ -10,12 +10,14 @@
 #include "protocol/frame.h"
 #include "protocol/message.h"
 #include "protocol/protocolerror.h"
+#include "protocol/tlssocket.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 #include <unistd.h>
 #include <utility>
@@ -170,10 +172,12 @@ void TSocketConnection::startTls()
     // The socket's descriptor goes to the TLS stream, which reads the kernel itself; Qt's
     // socket closes only its own copy of it.
     const int descriptor = ::dup(int(m_socket->socketDescriptor()));
+    const int dupError = errno;
     m_socket->abort();
     m_socket.reset();
     if (descriptor < 0)
-        fail(QStringLiteral("Não foi possível iniciar o TLS com o servidor de aplicação %1.").arg(serverName()));
+        fail(QStringLiteral("Não foi possível iniciar o TLS com o servidor de aplicação %1 (%2).")
+                 .arg(serverName(), SystemErrorText(dupError)));
     m_tls = StartTls(descriptor, Tls, Host);
     // The handshake waits like a call: the windows stay alive and it can time out.
     try {
