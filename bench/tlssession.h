@@ -22,13 +22,15 @@ struct TlsSession
 
 inline TlsSession negotiatedSession(int port, const TTlsFiles &files)
 {
+    const protocol::TlsContext context = ReadTlsFiles(files);
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
     if (!socket.waitForConnected(kHandshakeWaitMs))
         return {};
     const int descriptor = ::dup(int(socket.socketDescriptor()));
     socket.abort();
-    const std::unique_ptr<protocol::TlsSocket> stream = StartTls(descriptor, files, QStringLiteral("127.0.0.1"));
+    const auto stream = std::make_unique<protocol::TlsSocket>(descriptor, context.get(), protocol::TlsSocket::Side::Client,
+                                                              QStringLiteral("127.0.0.1"));
     QEventLoop loop;
     QObject::connect(stream.get(), &protocol::TlsSocket::stageChanged, &loop, &QEventLoop::quit);
     QTimer::singleShot(kHandshakeWaitMs, &loop, &QEventLoop::quit);

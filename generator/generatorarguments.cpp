@@ -163,7 +163,7 @@ GeneratorArguments GeneratorArguments::parse(const QStringList &commandLine)
     SetTlsOptions(parser.value(tlsCa), parser.value(tlsCert), parser.value(tlsKey));
     arguments.tls = setting(ConfiguredTls);
     if (arguments.tls.Enabled()) // its files read and checked now: a bad one is a bad setting, not the server's fault
-        setting([&arguments] { CheckTlsFiles(arguments.tls); });
+        setting([&arguments] { ReadTlsFiles(arguments.tls); });
 
     const QString languageId = required(parser, language);
     if (languageId.size() > protocol::contract::kLanguageId.size)

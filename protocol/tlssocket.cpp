@@ -285,18 +285,26 @@ qint64 TlsSocket::bytesAvailable() const
     return std::max(SSL_pending(m_ssl), 1);
 }
 
+template <typename Step>
+qint64 TlsSocket::transfer(qint64 size, Step step)
+{
+    qint64 done = 0;
+    while (m_stage == Stage::Open && done < size) {
+        size_t moved = 0;
+        ERR_clear_error();
+        const size_t slice = size_t(std::min<qint64>(size - done, std::numeric_limits<int>::max()));
+        if (!settle(step(done, slice, &moved)))
+            break;
+        done += qint64(moved);
+    }
+    return done;
+}
+
 qint64 TlsSocket::readData(char *data, qint64 maxSize)
 {
-    qint64 taken = 0;
-    while (m_stage == Stage::Open && taken < maxSize) {
-        size_t read = 0;
-        ERR_clear_error();
-        const size_t wanted = size_t(std::min<qint64>(maxSize - taken, std::numeric_limits<int>::max()));
-        if (!settle(SSL_read_ex(m_ssl, data + taken, wanted, &read)))
-            break;
-        taken += qint64(read);
-    }
-    return taken;
+    return transfer(maxSize, [this, data](qint64 at, size_t slice, size_t *read) {
+        return SSL_read_ex(m_ssl, data + at, slice, read);
+    });
 }
 
 qint64 TlsSocket::writeData(const char *data, qint64 size)
@@ -313,15 +321,9 @@ qint64 TlsSocket::writeData(const char *data, qint64 size)
 
 qint64 TlsSocket::send(const char *data, qint64 size)
 {
-    qint64 sent = 0;
-    while (m_stage == Stage::Open && sent < size) {
-        size_t written = 0;
-        ERR_clear_error();
-        const size_t slice = size_t(std::min<qint64>(size - sent, std::numeric_limits<int>::max()));
-        if (!settle(SSL_write_ex(m_ssl, data + sent, slice, &written)))
-            break;
-        sent += qint64(written);
-    }
+    const qint64 sent = transfer(size, [this, data](qint64 at, size_t slice, size_t *written) {
+        return SSL_write_ex(m_ssl, data + at, slice, written);
+    });
     if (sent > 0 && std::exchange(m_unreported, m_unreported + sent) == 0)
         QMetaObject::invokeMethod(this, &TlsSocket::reportWritten, Qt::QueuedConnection);
     return sent;

@@ -80,6 +80,10 @@ private:
     void handshake();
     void readable();
     void writable();
+    // Runs `step` (OpenSSL's read or write of up to `slice` bytes from `at` on) until
+    // `size` bytes are through or OpenSSL must wait for the socket; the bytes through.
+    template <typename Step>
+    qint64 transfer(qint64 size, Step step);
     // Hands `data` to OpenSSL until the kernel takes no more; the bytes taken.
     qint64 send(const char *data, qint64 size);
     void sendUnsent();

@@ -138,6 +138,8 @@ void TSocketConnection::SetConnected(bool connected)
     if (!m_inCall)
         m_cancelled = false;
     CallUnderWay underWay(m_inCall);
+    // A file that cannot serve is said before any server is tried.
+    const protocol::TlsContext tls = Tls.Enabled() ? ReadTlsFiles(Tls) : protocol::TlsContext();
     QList<TConnectAttempt> attempts;
     for (QString failure = connectSocket(); !failure.isEmpty(); failure = connectSocket()) {
         attempts.append({ Host, Port, failure });
@@ -145,16 +147,14 @@ void TSocketConnection::SetConnected(bool connected)
             fail(connectFailure(attempts));
     }
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (Tls.Enabled())
-        startTls();
+    if (tls)
+        startTls(tls.get());
     m_peerChecked = false;
     connectSucceeded();
 }
 
 QString TSocketConnection::connectSocket()
 {
-    if (Tls.Enabled())
-        CheckTlsFiles(Tls); // a file that cannot serve is said before any server is tried
     m_socket = std::make_unique<QTcpSocket>();
     m_socket->setReadBufferSize(kReadAheadBytes);
     m_socket->connectToHost(Host, quint16(Port));
@@ -167,7 +167,7 @@ QString TSocketConnection::connectSocket()
     return QString();
 }
 
-void TSocketConnection::startTls()
+void TSocketConnection::startTls(ssl_ctx_st *context)
 {
     // The socket's descriptor goes to the TLS stream, which reads the kernel itself; Qt's
     // socket closes only its own copy of it.
@@ -178,7 +178,7 @@ void TSocketConnection::startTls()
     if (descriptor < 0)
         fail(QStringLiteral("Não foi possível iniciar o TLS com o servidor de aplicação %1 (%2).")
                  .arg(serverName(), SystemErrorText(dupError)));
-    m_tls = StartTls(descriptor, Tls, Host);
+    m_tls = std::make_unique<protocol::TlsSocket>(descriptor, context, protocol::TlsSocket::Side::Client, Host);
     // The handshake waits like a call: the windows stay alive and it can time out.
     try {
         await([this] { return m_tls->stage() != protocol::TlsSocket::Stage::Handshake; }, false);

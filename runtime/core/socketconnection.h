@@ -146,9 +146,9 @@ private:
     // False once the connection has ended (or, connecting, failed).
     bool channelUp() const;
     void dropConnection();
-    // Takes the connected socket's descriptor for TLS and waits for the handshake;
-    // raises ESocketError naming why the server is refused.
-    void startTls();
+    // Takes the connected socket's descriptor for TLS with `context` (ReadTlsFiles) and
+    // waits for the handshake; raises ESocketError naming why the server is refused.
+    void startTls(ssl_ctx_st *context);
 
     std::unique_ptr<QTcpSocket> m_socket; // until TLS takes its descriptor
     std::unique_ptr<protocol::TlsSocket> m_tls;

@@ -11,7 +11,6 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <algorithm>
-#include <unistd.h>
 
 namespace {
 
@@ -145,21 +144,9 @@ protocol::TlsContext tlsContext(const TTlsFiles &files)
 
 } // namespace
 
-void CheckTlsFiles(const TTlsFiles &files)
+protocol::TlsContext ReadTlsFiles(const TTlsFiles &files)
 {
-    tlsContext(files);
-}
-
-std::unique_ptr<protocol::TlsSocket> StartTls(int descriptor, const TTlsFiles &files, const QString &host)
-{
-    protocol::TlsContext context;
-    try {
-        context = tlsContext(files);
-    } catch (...) {
-        ::close(descriptor);
-        throw;
-    }
-    return std::make_unique<protocol::TlsSocket>(descriptor, context.get(), protocol::TlsSocket::Side::Client, host);
+    return tlsContext(files);
 }
 
 void RefuseTls(const protocol::TlsSocket &stream, const QString &host, const QString &server)

@@ -2,6 +2,8 @@
 
 #include "runtime/core/export.h"
 
+#include "protocol/tlscontext.h"
+
 #include <QString>
 #include <memory>
 
@@ -21,14 +23,10 @@ struct QLX_EXPORT TTlsFiles
     bool Enabled() const { return !CaFile.isEmpty(); }
 };
 
-// Reads and checks `files`; raises ESocketError naming the file when one cannot be
-// read or does not hold what it should.
-QLX_EXPORT void CheckTlsFiles(const TTlsFiles &files);
-
-// Starts TLS on `descriptor`, a socket connected to `host`, to verify the server
-// against `files`; the stream owns the descriptor (closed here when the files raise
-// ESocketError, as CheckTlsFiles).
-QLX_EXPORT std::unique_ptr<protocol::TlsSocket> StartTls(int descriptor, const TTlsFiles &files, const QString &host);
+// Reads and checks `files` into the context of one connection's TLS (a client's
+// TlsSocket); raises ESocketError naming the file when one cannot be read or does not
+// hold what it should.
+QLX_EXPORT protocol::TlsContext ReadTlsFiles(const TTlsFiles &files);
 
 // Raises ESocketError naming the server ("host:port") and the reason why the handshake
 // of a TLS stream connected to `host` ended without encryption.
