@@ -6,15 +6,18 @@
 #include <QString>
 #include <algorithm>
 #include <fcntl.h>
-#include <memory>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Bytes handed to the kernel by each write() of the script's copy.
-constexpr size_t kScriptWriteChunk = size_t(8) << 20;
+// Bytes handed to the kernel by each write() of the script's copy: as the clients
+// write. Writes of 4 MiB and more cost this machine's kernel several times the CPU.
+constexpr size_t kScriptWriteChunk = size_t(1) << 20;
 
-// A script's bytes read into memory, so that writing them costs only the write:
-// the least any generator pays to put the script on disk.
+// A script's bytes in memory, so that writing them costs only the write: the least
+// any generator pays to put the script on disk. The bytes are the file's own pages
+// in the page cache, mapped and read in beforehand: a copy on the heap would take
+// as much fresh memory again as the write's page cache, which a client does not.
 class ScriptInMemory
 {
 public:
@@ -22,22 +25,23 @@ public:
     {
         const int in = open(file.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
         struct stat status {};
-        if (in < 0 || fstat(in, &status) != 0) {
-            if (in >= 0)
-                close(in);
-            return;
+        if (in >= 0 && fstat(in, &status) == 0 && status.st_size > 0) {
+            void *mapped = mmap(nullptr, size_t(status.st_size), PROT_READ, MAP_SHARED | MAP_POPULATE, in, 0);
+            if (mapped != MAP_FAILED) {
+                m_bytes = static_cast<const char *>(mapped);
+                m_size = size_t(status.st_size);
+            }
         }
-        m_bytes = std::make_unique<char[]>(size_t(status.st_size));
-        size_t done = 0;
-        while (done < size_t(status.st_size)) {
-            const ssize_t got = read(in, m_bytes.get() + done, size_t(status.st_size) - done);
-            if (got <= 0)
-                break;
-            done += size_t(got);
-        }
-        close(in);
-        m_size = done == size_t(status.st_size) ? done : 0;
+        if (in >= 0)
+            close(in);
     }
+    ~ScriptInMemory()
+    {
+        if (m_bytes)
+            munmap(const_cast<char *>(m_bytes), m_size);
+    }
+    ScriptInMemory(const ScriptInMemory &) = delete;
+    ScriptInMemory &operator=(const ScriptInMemory &) = delete;
 
     size_t size() const { return m_size; }
 
@@ -46,7 +50,7 @@ public:
         double seconds = -1; // -1 when it failed
         double cpu = 0; // the copy into the page cache, mostly the kernel's
     };
-    // Creates `file`, writes the bytes in large writes and fdatasyncs it.
+    // Creates `file`, writes the bytes kScriptWriteChunk at a time and fdatasyncs it.
     Written writeTo(const QString &file) const
     {
         QElapsedTimer clock;
@@ -57,7 +61,7 @@ public:
             return {};
         bool ok = true;
         for (size_t done = 0; ok && done < m_size;) {
-            const ssize_t put = write(out, m_bytes.get() + done, std::min(kScriptWriteChunk, m_size - done));
+            const ssize_t put = write(out, m_bytes + done, std::min(kScriptWriteChunk, m_size - done));
             ok = put > 0;
             done += ok ? size_t(put) : 0;
         }
@@ -69,6 +73,6 @@ public:
     }
 
 private:
-    std::unique_ptr<char[]> m_bytes;
+    const char *m_bytes = nullptr;
     size_t m_size = 0;
 };

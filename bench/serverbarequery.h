@@ -1,11 +1,14 @@
 #pragma once
 
 #include "appserver/database/translationdb.h"
+#include "appserver/remoteobject/scriptline.h"
 #include "appserver/rows/scriptrowsource.h"
 #include "bench/threadcpu.h"
 
 #include <QElapsedTimer>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 // The rows of GetPropriedCds read in this process as the server reads them: its
 // own connection, query and client-library calls (sqlite3 text and double,
@@ -51,4 +54,54 @@ inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsReq
         result.error = QString::fromUtf8(failure.what());
     }
     return result;
+}
+
+// Rows read ahead of the composing, as the server's reading thread hands them on.
+constexpr size_t kComposeBatchRows = 4096;
+
+// CPU seconds this thread takes to compose the lines of the same rows as the server
+// composes them, in the database's dialect, into one reused buffer: the query and
+// the copying of each batch of rows are left out. -1 when a row makes no line.
+inline double composeCpuSeconds(const QString &address, const ScriptRowsRequest &request)
+{
+    try {
+        TranslationDb database(address, QStringLiteral("bare-compose"));
+        const ScriptDialect dialect = database.backend() == DatabaseAddress::Backend::PostgreSQL ? ScriptDialect::PostgreSQL
+                                                                                                  : ScriptDialect::SQLite;
+        const std::unique_ptr<ScriptRows> rows = openScriptRows(database.database(), database.backend(), request);
+        struct OwnedRow
+        {
+            std::string table, key, column, language, text;
+            double changedAt = 0;
+        };
+        std::vector<OwnedRow> batch(kComposeBatchRows);
+        std::vector<char> line;
+        size_t composed = 0;
+        double cpu = 0;
+        for (bool more = true; more;) {
+            size_t filled = 0;
+            Translation row;
+            while (filled < batch.size() && (more = rows->next(row))) {
+                OwnedRow &owned = batch[filled++];
+                owned = { std::string(row.table), std::string(row.key), std::string(row.column),
+                          std::string(row.language), std::string(row.text), row.changedAt };
+            }
+            const double before = threadCpuSeconds();
+            for (size_t i = 0; i < filled; ++i) {
+                const OwnedRow &owned = batch[i];
+                const Translation each { owned.table, owned.key, owned.column, owned.language, owned.text, owned.changedAt };
+                line.resize(size_t(scriptLineRoom(each)));
+                char *end = nullptr;
+                if (writeScriptLine(line.data(), each, dialect, end) != LineFault::None)
+                    return -1;
+                composed += size_t(end - line.data());
+            }
+            cpu += threadCpuSeconds() - before;
+        }
+        [[maybe_unused]] static volatile size_t sink; // the lines go nowhere, but must be composed
+        sink = composed;
+        return rows->error().isEmpty() ? cpu : -1;
+    } catch (const std::exception &) {
+        return -1;
+    }
 }

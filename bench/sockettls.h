@@ -5,6 +5,7 @@
 #include <QString>
 #include <algorithm>
 #include <memory>
+#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <pthread.h>
@@ -19,7 +20,26 @@ constexpr size_t kSocketTlsSlice = 64 * 1024;
 // Bytes the receiving side asks for at a time.
 constexpr size_t kSocketTlsRead = 1024 * 1024;
 
-// CPU seconds this process takes to carry `bytes` over a local socket pair, sent in
+// Two ends of one TCP connection over loopback, as a client and the server hold
+// theirs; false when the system refuses one.
+inline bool loopbackPair(int ends[2])
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool listening = listener >= 0 && bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && listen(listener, 1) == 0 && getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+    ends[1] = listening ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    if (ends[1] >= 0 && connect(ends[1], reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        ends[0] = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (listener >= 0)
+        close(listener);
+    return ends[0] >= 0 && ends[1] >= 0;
+}
+
+// CPU seconds this process takes to carry `bytes` over a loopback TCP connection, sent in
 // slices from one thread and read on another: in plaintext, or as TLS 1.3 records of
 // `suite` with OpenSSL straight on the sockets (no memory buffers in between), the
 // server's side using `certificate` and `key`. -1 when TLS cannot be set up.
@@ -37,7 +57,7 @@ inline double socketCarryCpuSeconds(qint64 bytes, const QString &suite = {}, con
             ERR_clear_error();
         }
     } pair;
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair.ends) != 0)
+    if (!loopbackPair(pair.ends))
         return -1;
     using Context = std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>;
     using Session = std::unique_ptr<SSL, decltype(&SSL_free)>;
