@@ -2,6 +2,7 @@
 
 #include "appserver/database/translationdb.h"
 #include "appserver/remoteobject/scriptline.h"
+#include "appserver/rows/readaheadrows.h"
 #include "appserver/rows/scriptrowsource.h"
 #include "bench/threadcpu.h"
 
@@ -56,12 +57,10 @@ inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsReq
     return result;
 }
 
-// Rows read ahead of the composing, as the server's reading thread hands them on.
-constexpr size_t kComposeBatchRows = 4096;
-
 // CPU seconds this thread takes to compose the lines of the same rows as the server
 // composes them, in the database's dialect, into one reused buffer: the query and
-// the copying of each batch of rows are left out. -1 when a row makes no line.
+// the copying of each batch of rows (as many as the server's reading thread hands
+// on at most) are left out. -1 when the rows fail or a row makes no line.
 inline double composeCpuSeconds(const QString &address, const ScriptRowsRequest &request)
 {
     try {
@@ -74,7 +73,7 @@ inline double composeCpuSeconds(const QString &address, const ScriptRowsRequest 
             std::string table, key, column, language, text;
             double changedAt = 0;
         };
-        std::vector<OwnedRow> batch(kComposeBatchRows);
+        std::vector<OwnedRow> batch(ReadAheadRows::kBatchRows);
         std::vector<char> line;
         size_t composed = 0;
         double cpu = 0;
