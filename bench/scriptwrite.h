@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bench/threadcpu.h"
+#include "runtime/core/textfile.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -11,8 +12,8 @@
 #include <unistd.h>
 
 // Bytes handed to the kernel by each write() of the script's copy: as the clients
-// write. Writes of 4 MiB and more cost this machine's kernel several times the CPU.
-constexpr size_t kScriptWriteChunk = size_t(1) << 20;
+// write theirs. Writes of 4 MiB and more cost this machine's kernel several times the CPU.
+constexpr size_t kScriptWriteChunk = size_t(TextFile::kBufferSize);
 
 // A script's bytes in memory, so that writing them costs only the write: the least
 // any generator pays to put the script on disk. The bytes are the file's own pages
