@@ -313,8 +313,9 @@ std::unique_ptr<AnswerStream> RdmGeraArquivo::getPropriedCds(const protocol::Req
         throw StatementFailed { QString::fromStdString(failure.what()) };
     }
     try {
-        auto lines = std::make_unique<ScriptLineStream>(std::make_unique<ReadAheadRows>(std::move(rows)), m_dialect,
-                                                        QStringList { list });
+        if (ReadAheadRows::pays())
+            rows = std::make_unique<ReadAheadRows>(std::move(rows));
+        auto lines = std::make_unique<ScriptLineStream>(std::move(rows), m_dialect, QStringList { list });
         return std::make_unique<QueuedAnswer>(std::move(lines), m_clientGone);
     } catch (const std::system_error &) {
         // No thread to read or compose on: the process is out of threads or address space.

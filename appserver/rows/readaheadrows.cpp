@@ -1,6 +1,14 @@
 #include "appserver/rows/readaheadrows.h"
 
 #include <cstring>
+#include <sched.h>
+
+bool ReadAheadRows::pays()
+{
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    return sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) >= kCoresToReadAhead;
+}
 
 ReadAheadRows::ReadAheadRows(std::unique_ptr<ScriptRows> rows)
     : m_rows(std::move(rows))

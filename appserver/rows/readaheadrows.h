@@ -27,6 +27,14 @@ public:
     // Batches read ahead of the taker, besides the one being filled and the one
     // being taken.
     static constexpr size_t kBatchesAhead = 2;
+    // Cores the process may run on for reading ahead to pay: a session already
+    // composes on one thread and sends on another, and on two cores a third only
+    // adds the copying of every row (measured: 13 % more of the server's CPU for
+    // no shorter generation).
+    static constexpr int kCoresToReadAhead = 3;
+
+    // Whether this process has kCoresToReadAhead cores to run on.
+    static bool pays();
 
     explicit ReadAheadRows(std::unique_ptr<ScriptRows> rows);
     // Stops the reading thread, waits for it and lets the rows go.
