@@ -7,13 +7,22 @@
 #include "bench/threadcpu.h"
 
 #include <QElapsedTimer>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+// What the reading thread does with each row before the next: a row's texts last
+// only until then.
+enum class RowWork {
+    Touch, // every column touched, nothing composed or kept: the bare query
+    CopyOut, // its texts copied into batches, as the server's reading thread does on 3 cores or more
+    Compose, // its line composed, as the server's composing thread does on 2 cores
+};
+
 // The rows of GetPropriedCds read in this process as the server reads them: its
 // own connection, query and client-library calls (sqlite3 text and double,
-// libpq text in single-row mode), every column touched, nothing composed or kept.
+// libpq text in single-row mode), each row given `work`.
 struct BareQuery
 {
     double seconds = 0;
@@ -22,11 +31,19 @@ struct BareQuery
     QString error;
 };
 
-inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsRequest &request)
+inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsRequest &request,
+                                     RowWork work = RowWork::Touch)
 {
     BareQuery result;
     try {
         TranslationDb database(address, QStringLiteral("bare-query"));
+        const ScriptDialect dialect = database.backend() == DatabaseAddress::Backend::PostgreSQL ? ScriptDialect::PostgreSQL
+                                                                                                  : ScriptDialect::SQLite;
+        std::vector<char> batch(work == RowWork::CopyOut ? ReadAheadRows::kBatchBytes : 0);
+        std::vector<Translation> views;
+        views.reserve(work == RowWork::CopyOut ? ReadAheadRows::kBatchRows : 0);
+        size_t used = 0;
+        std::vector<char> line;
         QElapsedTimer clock;
         clock.start();
         const double cpuBefore = threadCpuSeconds();
@@ -37,14 +54,47 @@ inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsReq
         const auto touch = [&touched](std::string_view text) {
             touched += text.size() + (text.empty() ? 0 : size_t(uchar(text.front())) + size_t(uchar(text.back())));
         };
+        // A copy into the batch, as ReadAheadRows::add makes it (a row wider than a
+        // batch is only touched: the rows here are far narrower).
+        const auto copyOut = [&](const Translation &row) {
+            const size_t size = row.table.size() + row.key.size() + row.column.size() + row.language.size() + row.text.size();
+            if (used + size > batch.size() || views.size() == ReadAheadRows::kBatchRows) {
+                touched += views.size();
+                used = 0;
+                views.clear();
+            }
+            char *at = batch.data() + used;
+            const auto copy = [&at](std::string_view text) {
+                const std::string_view copied(at, text.size());
+                if (!text.empty())
+                    std::memcpy(at, text.data(), text.size());
+                at += text.size();
+                return copied;
+            };
+            if (size <= batch.size()) {
+                views.push_back({ copy(row.table), copy(row.key), copy(row.column), copy(row.language), copy(row.text),
+                                  row.changedAt });
+                used += size;
+            }
+        };
         while (rows->next(row)) {
             ++result.rows;
-            touch(row.table);
-            touch(row.key);
-            touch(row.column);
-            touch(row.language);
-            touch(row.text);
-            moments += row.changedAt;
+            if (work == RowWork::CopyOut) {
+                copyOut(row);
+            } else if (work == RowWork::Compose) {
+                line.resize(size_t(scriptLineRoom(row)));
+                char *end = nullptr;
+                if (writeScriptLine(line.data(), row, dialect, end) != LineFault::None)
+                    throw std::runtime_error("a row makes no line");
+                touched += size_t(end - line.data());
+            } else {
+                touch(row.table);
+                touch(row.key);
+                touch(row.column);
+                touch(row.language);
+                touch(row.text);
+                moments += row.changedAt;
+            }
         }
         result.seconds = double(clock.nsecsElapsed()) / 1e9;
         result.cpu = threadCpuSeconds() - cpuBefore;
