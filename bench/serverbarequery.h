@@ -7,7 +7,6 @@
 #include "bench/threadcpu.h"
 
 #include <QElapsedTimer>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,10 +38,12 @@ inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsReq
         TranslationDb database(address, QStringLiteral("bare-query"));
         const ScriptDialect dialect = database.backend() == DatabaseAddress::Backend::PostgreSQL ? ScriptDialect::PostgreSQL
                                                                                                   : ScriptDialect::SQLite;
-        std::vector<char> batch(work == RowWork::CopyOut ? ReadAheadRows::kBatchBytes : 0);
-        std::vector<Translation> views;
-        views.reserve(work == RowWork::CopyOut ? ReadAheadRows::kBatchRows : 0);
-        size_t used = 0;
+        ReadAheadRows::Batch batch;
+        if (work == RowWork::CopyOut) {
+            batch.bytes = std::make_unique<char[]>(ReadAheadRows::kBatchBytes);
+            batch.capacity = ReadAheadRows::kBatchBytes;
+            batch.rows.reserve(ReadAheadRows::kBatchRows);
+        }
         std::vector<char> line;
         QElapsedTimer clock;
         clock.start();
@@ -54,27 +55,13 @@ inline BareQuery readRowsAsTheServer(const QString &address, const ScriptRowsReq
         const auto touch = [&touched](std::string_view text) {
             touched += text.size() + (text.empty() ? 0 : size_t(uchar(text.front())) + size_t(uchar(text.back())));
         };
-        // A copy into the batch, as ReadAheadRows::add makes it (a row wider than a
-        // batch is only touched: the rows here are far narrower).
+        // Into batches as the reading thread fills them, each emptied when full.
         const auto copyOut = [&](const Translation &row) {
-            const size_t size = row.table.size() + row.key.size() + row.column.size() + row.language.size() + row.text.size();
-            if (used + size > batch.size() || views.size() == ReadAheadRows::kBatchRows) {
-                touched += views.size();
-                used = 0;
-                views.clear();
-            }
-            char *at = batch.data() + used;
-            const auto copy = [&at](std::string_view text) {
-                const std::string_view copied(at, text.size());
-                if (!text.empty())
-                    std::memcpy(at, text.data(), text.size());
-                at += text.size();
-                return copied;
-            };
-            if (size <= batch.size()) {
-                views.push_back({ copy(row.table), copy(row.key), copy(row.column), copy(row.language), copy(row.text),
-                                  row.changedAt });
-                used += size;
+            if (!ReadAheadRows::add(batch, row)) {
+                touched += batch.rows.size();
+                batch.used = 0;
+                batch.rows.clear();
+                ReadAheadRows::add(batch, row);
             }
         };
         while (rows->next(row)) {

@@ -45,7 +45,7 @@ public:
     bool next(Translation &row) override;
     QString error() const override { return m_error; }
 
-private:
+    // Rows with their texts copied out, as the reading thread hands them over.
     struct Batch
     {
         std::unique_ptr<char[]> bytes;
@@ -56,10 +56,11 @@ private:
         QString error; // why they ended, when the rows said they failed
         std::exception_ptr failure; // what was thrown, when the reading threw
     };
-
-    void read();
     // Copies the row into `batch`, false when it does not fit.
     static bool add(Batch &batch, const Translation &row);
+
+private:
+    void read();
     Batch spareBatch();
 
     std::unique_ptr<ScriptRows> m_rows; // read by the reading thread only
