@@ -310,7 +310,6 @@ struct Round
     double bareCpu = 0;
     double readCopying = 0; // the query, each row's texts copied out
     double readComposing = 0; // the query, each row's line composed
-
     double write = 0;
     double writeCpu = 0;
     double carryCpu = 0; // the script's bytes over a loopback connection, both ends

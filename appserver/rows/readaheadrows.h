@@ -29,8 +29,8 @@ public:
     static constexpr size_t kBatchesAhead = 2;
     // Cores the process may run on for reading ahead to pay: a session already
     // composes on one thread and sends on another, and on two cores a third only
-    // adds the copying of every row (measured: 13 % more of the server's CPU for
-    // no shorter generation).
+    // adds the copying of every row (measured: on SQLite 13 % more of the server's
+    // CPU for no shorter generation, on PostgreSQL 9 % more for one about 2 % shorter).
     static constexpr int kCoresToReadAhead = 3;
 
     // Whether this process has kCoresToReadAhead cores to run on.
