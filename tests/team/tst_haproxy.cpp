@@ -37,6 +37,9 @@ constexpr int kStartAttempts = 3; // a free port may be taken before HAProxy bin
 // larger than every buffer between the server and a client that does not read (about
 // 42 MB), so that it stays under way.
 constexpr int kLargeRows = 14'000;
+// How often a test looks for the large answer's call, to stop its client well before
+// the answer is whole (a fast server sends it in about 100 ms).
+constexpr int kMidAnswerPollMs = 2;
 // One for each test that takes one away (drained, killed idle, killed mid-answer), and one left to serve.
 constexpr int kServers = 4;
 
@@ -162,13 +165,13 @@ private:
 
 // Waits, at most `ms`, for `condition`.
 template<typename Condition>
-bool waitFor(Condition condition, int ms)
+bool waitFor(Condition condition, int ms, int pollMs = 100)
 {
     const QDeadlineTimer deadline(ms);
     while (!condition()) {
         if (deadline.hasExpired())
             return false;
-        QTest::qWait(100);
+        QTest::qWait(pollMs);
     }
     return true;
 }
@@ -413,8 +416,13 @@ private slots:
                     serving = m_servers[i].get();
             }
             return serving != nullptr;
-        }, kStepMs));
+        }, kStepMs, kMidAnswerPollMs));
+        // The generator is held still while its server dies: the buffers between them
+        // hold less than the answer, so it cannot be whole before the kill.
+        const auto generator = pid_t(interrupted.processId());
+        ::kill(generator, SIGSTOP);
         serving->signal(SIGKILL);
+        ::kill(generator, SIGCONT);
         QVERIFY(interrupted.waitForFinished(kStepMs));
         const QByteArray said = interrupted.readAllStandardError();
         QVERIFY2(interrupted.exitStatus() == QProcess::NormalExit && interrupted.exitCode() == 0, said.constData());
